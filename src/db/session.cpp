@@ -1,0 +1,131 @@
+#include "db/session.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "log/runlog.h"
+#include "platform/platform.h"
+#include "platform/text.h"
+#include "settings/settings.h"
+
+DiagRecord LastDiag;
+DbErrorCodeTable DbErrorCodes = {100, -1, -1, -1, -1};
+SQLHENV dbEnvironment = SQL_NULL_HENV;
+SQLHDBC dbConnection = SQL_NULL_HDBC;
+
+namespace {
+
+// Connection values are handed to the driver from fields of this width.
+constexpr std::size_t kConnectFieldWidth = 24;
+
+struct DbSystemCodes {
+    const char* name;
+    DbErrorCodeTable codes;
+};
+
+constexpr DbSystemCodes kDbSystems[] = {
+    {"ORACLE", {100, 1, 904, 942, 10001}},
+    {"MSSQL", {100, 2627, 207, 208, -1}},
+    {"MYSQL", {100, -1, -1, -1, -1}},
+};
+
+const DbSystemCodes* findDbSystem(const char* dbSystem) {
+    for (const DbSystemCodes& system : kDbSystems) {
+        if (std::strcmp(system.name, dbSystem) == 0)
+            return &system;
+    }
+    return nullptr;
+}
+
+SQLCHAR* odbcText(char* text) {
+    return reinterpret_cast<SQLCHAR*>(text);
+}
+
+}  // namespace
+
+int dbConnect(const char* user, const char* password, const char* database, const char* dbSystem) {
+    const DbSystemCodes* system = findDbSystem(dbSystem);
+    if (system == nullptr) {
+        std::printf("DBSystem: %s\n", dbSystem);
+        std::fflush(stdout);
+        return -1;
+    }
+    DbErrorCodes = system->codes;
+    dbDisconnect();
+
+    // User, password and data source name longer than 23 characters are cut
+    // to the width of the connection fields; the connect then fails with the
+    // driver's own diagnostic, which tells the operator what is wrong.
+    char userField[kConnectFieldWidth] = {};
+    char passwordField[kConnectFieldWidth] = {};
+    char databaseField[kConnectFieldWidth] = {};
+    copyField(userField, user);
+    copyField(passwordField, password);
+    copyField(databaseField, database);
+
+    if (SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &dbEnvironment) == SQL_ERROR) {
+        dbEnvironment = SQL_NULL_HENV;
+        return -1;
+    }
+    SQLSetEnvAttr(dbEnvironment, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3),
+                  SQL_IS_INTEGER);
+    if (SQLAllocHandle(SQL_HANDLE_DBC, dbEnvironment, &dbConnection) == SQL_ERROR) {
+        dbConnection = SQL_NULL_HDBC;
+        return -1;
+    }
+    SQLRETURN rc = SQLConnect(dbConnection, odbcText(databaseField), SQL_NTS, odbcText(userField),
+                              SQL_NTS, odbcText(passwordField), SQL_NTS);
+    std::memset(passwordField, 0, sizeof passwordField);
+    if (rc == SQL_ERROR) {
+        dbGetDiag(SQL_HANDLE_DBC, dbConnection, LastDiag);
+        std::printf("Connect Error: SQLCode: %ld sqlState: %s Msg: %s\n",
+                    static_cast<long>(LastDiag.NativeError), LastDiag.SqlState,
+                    LastDiag.MessageText);
+        std::fflush(stdout);
+        return -1;
+    }
+    return 0;
+}
+
+int dbDisconnect() {
+    if (dbConnection != SQL_NULL_HDBC) {
+        SQLDisconnect(dbConnection);
+        SQLFreeHandle(SQL_HANDLE_DBC, dbConnection);
+        dbConnection = SQL_NULL_HDBC;
+    }
+    if (dbEnvironment != SQL_NULL_HENV) {
+        SQLFreeHandle(SQL_HANDLE_ENV, dbEnvironment);
+        dbEnvironment = SQL_NULL_HENV;
+    }
+    return 0;
+}
+
+int dbReconnect() {
+    for (long attempt = 1; attempt <= kReconnectAttempts; ++attempt) {
+        dbDisconnect();
+        logLine("Versuch Nr. %ld zur Wiederherstellung der Datenbankverbindung!", attempt);
+        int rc = dbConnect(Settings.login, Settings.password, Settings.database, Settings.dbSystem);
+        if (rc == 0) {
+            logLine("Die Verbindung zur Datenbank wurde wiederhergestellt!");
+            return 1;
+        }
+        logLine("Fehler dbConnect(dbReconnect)! Errcode: %ld Versuch-Nr.: %ld",
+                static_cast<long>(rc), attempt);
+        platformWaitMs(kReconnectWaitMs);
+    }
+    return 0;
+}
+
+void dbGetDiag(SQLSMALLINT handleType, SQLHANDLE handle, DiagRecord& record) {
+    std::memset(&record, 0, sizeof record);
+    SQLINTEGER native = 0;
+    SQLSMALLINT textLength = 0;
+    SQLGetDiagRec(handleType, handle, 1, reinterpret_cast<SQLCHAR*>(record.SqlState), &native,
+                  reinterpret_cast<SQLCHAR*>(record.MessageText), sizeof record.MessageText,
+                  &textLength);
+    record.NativeError = native;
+    // Drivers terminate within the buffer, but a defensive terminator keeps a
+    // misbehaving driver from leaving an unterminated text behind.
+    record.SqlState[sizeof record.SqlState - 1] = '\0';
+    record.MessageText[sizeof record.MessageText - 1] = '\0';
+}

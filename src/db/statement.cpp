@@ -1,0 +1,290 @@
+#include "db/statement.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "db/session.h"
+#include "settings/settings.h"
+
+char StatementBuffer[kStatementBufferSize];
+
+namespace {
+
+// Length/indicator shared by every binding; the program never reads it.
+SQLLEN sharedIndicator = 0;
+
+SQLHSTMT cursorSlots[static_cast<int>(CursorSlot::Count)] = {};
+
+SQLHSTMT& slotHandle(CursorSlot slot) {
+    return cursorSlots[static_cast<int>(slot)];
+}
+
+bool isMySql() {
+    return std::strcmp(Settings.dbSystem, "MYSQL") == 0;
+}
+
+bool appendChar(char* out, std::size_t outSize, std::size_t* length, char c) {
+    if (*length + 1 >= outSize)
+        return false;
+    out[(*length)++] = c;
+    out[*length] = '\0';
+    return true;
+}
+
+bool appendInteger(char* out, std::size_t outSize, std::size_t* length, long value) {
+    char digits[32];
+    std::snprintf(digits, sizeof digits, "%ld", value);
+    for (const char* p = digits; *p != '\0'; ++p) {
+        if (!appendChar(out, outSize, length, *p))
+            return false;
+    }
+    return true;
+}
+
+// Owns a statement handle for the length of one statement function, so that
+// every path frees it. A cursor hands its handle over to its slot instead.
+class StatementHandle {
+  public:
+    StatementHandle() {
+        if (SQLAllocHandle(SQL_HANDLE_STMT, dbConnection, &handle_) == SQL_ERROR) {
+            handle_ = SQL_NULL_HSTMT;
+        }
+    }
+    ~StatementHandle() {
+        if (handle_ != SQL_NULL_HSTMT)
+            SQLFreeHandle(SQL_HANDLE_STMT, handle_);
+    }
+    StatementHandle(const StatementHandle&) = delete;
+    StatementHandle& operator=(const StatementHandle&) = delete;
+
+    bool allocated() const { return handle_ != SQL_NULL_HSTMT; }
+    SQLHSTMT get() const { return handle_; }
+    SQLHSTMT release() {
+        SQLHSTMT handle = handle_;
+        handle_ = SQL_NULL_HSTMT;
+        return handle;
+    }
+
+  private:
+    SQLHSTMT handle_ = SQL_NULL_HSTMT;
+};
+
+// Formats the statement into the shared buffer and executes it. A text that
+// cannot be formatted (too long, values not matching) is never sent; it is
+// reported like an execution failure without a diagnostic.
+SQLRETURN formatAndExecute(SQLHSTMT stmt, const char* pattern, SqlValues values) {
+    if (!formatStatement(StatementBuffer, sizeof StatementBuffer, pattern, values)) {
+        std::memset(&LastDiag, 0, sizeof LastDiag);
+        return SQL_ERROR;
+    }
+    return SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(StatementBuffer), SQL_NTS);
+}
+
+int mapFailure(FailureMapping mapping) {
+    switch (mapping) {
+        case FailureMapping::Native:
+            return LastDiag.NativeError;
+        case FailureMapping::NativeOrMinusOne:
+            return LastDiag.NativeError != 0 ? LastDiag.NativeError : kResultFailed;
+        case FailureMapping::MinusOne:
+            break;
+    }
+    return kResultFailed;
+}
+
+void bindColumns(SQLHSTMT stmt, ColumnBindings columns) {
+    SQLUSMALLINT number = 1;
+    for (const ColumnBinding& column : columns) {
+        SQLBindCol(stmt, number++, column.cType, column.target, column.width, &sharedIndicator);
+    }
+}
+
+// Some drivers fill a text buffer that is too short without a terminator;
+// every bound text field is therefore terminated at its last position.
+void terminateTextColumns(ColumnBindings columns) {
+    for (const ColumnBinding& column : columns) {
+        if (column.cType == SQL_C_CHAR && column.width > 0) {
+            static_cast<char*>(column.target)[column.width - 1] = '\0';
+        }
+    }
+}
+
+bool fetchDeliveredRow(SQLRETURN rc) {
+    return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO;
+}
+
+}  // namespace
+
+bool appendSqlLiteral(char* out, std::size_t outSize, std::size_t* length, const char* value) {
+    const std::size_t start = *length;
+    const bool doubleBackslash = isMySql();
+    bool fits = appendChar(out, outSize, length, '\'');
+    for (const char* p = value; fits && *p != '\0'; ++p) {
+        if (*p == '\'' || (doubleBackslash && *p == '\\'))
+            fits = appendChar(out, outSize, length, *p);
+        if (fits)
+            fits = appendChar(out, outSize, length, *p);
+    }
+    if (fits)
+        fits = appendChar(out, outSize, length, '\'');
+    if (!fits) {
+        *length = start;
+        out[start] = '\0';
+    }
+    return fits;
+}
+
+bool formatStatement(char* out, std::size_t outSize, const char* pattern, SqlValues values) {
+    if (outSize == 0)
+        return false;
+    std::size_t length = 0;
+    out[0] = '\0';
+    const SqlValue* next = values.begin();
+    bool ok = true;
+    for (const char* p = pattern; ok && *p != '\0';) {
+        if (std::strncmp(p, "'%s'", 4) == 0) {
+            ok = next != values.end() && next->kind == SqlValue::Kind::Text &&
+                 appendSqlLiteral(out, outSize, &length, next->text);
+            ++next;
+            p += 4;
+        } else if (std::strncmp(p, "%ld", 3) == 0) {
+            ok = next != values.end() && next->kind == SqlValue::Kind::Integer &&
+                 appendInteger(out, outSize, &length, next->integer);
+            ++next;
+            p += 3;
+        } else if (*p == '%') {
+            ok = false;  // an unquoted text placeholder would bypass the literal rule
+        } else {
+            ok = appendChar(out, outSize, &length, *p++);
+        }
+    }
+    if (!ok || next != values.end()) {
+        out[0] = '\0';
+        return false;
+    }
+    return true;
+}
+
+const char* dialectText(const char* oracleText, const char* mssqlText) {
+    if (std::strcmp(Settings.dbSystem, "ORACLE") == 0)
+        return oracleText;
+    if (std::strcmp(Settings.dbSystem, "MSSQL") == 0)
+        return mssqlText;
+    return nullptr;
+}
+
+ExecOutcome execStatement(const char* pattern, SqlValues values) {
+    ExecOutcome outcome = {false, false, 0};
+    StatementHandle stmt;
+    if (!stmt.allocated())
+        return outcome;
+    outcome.allocated = true;
+    if (formatAndExecute(stmt.get(), pattern, values) == SQL_ERROR) {
+        dbGetDiag(SQL_HANDLE_STMT, stmt.get(), LastDiag);
+        outcome.failed = true;
+        outcome.native = LastDiag.NativeError;
+    }
+    return outcome;
+}
+
+int execNonQuery(const char* pattern, SqlValues values, FailureMapping mapping,
+                 NoRowsResult noRows) {
+    if (pattern == nullptr)
+        return kResultFailed;
+    StatementHandle stmt;
+    if (!stmt.allocated())
+        return kResultFailed;
+    SQLRETURN rc = formatAndExecute(stmt.get(), pattern, values);
+    if (rc == SQL_ERROR) {
+        dbGetDiag(SQL_HANDLE_STMT, stmt.get(), LastDiag);
+        return mapFailure(mapping);
+    }
+    if (noRows != NoRowsResult::NoData)
+        return kResultOk;
+    if (rc == SQL_NO_DATA)
+        return kResultNoData;
+    // A driver that reports success for a searched UPDATE that changed no
+    // row still knows the row count; zero rows is the same as no data.
+    SQLLEN rows = -1;
+    if (SQLRowCount(stmt.get(), &rows) != SQL_ERROR && rows == 0)
+        return kResultNoData;
+    return kResultOk;
+}
+
+int queryRow(const char* pattern, SqlValues values, FailureMapping mapping,
+             ColumnBindings columns) {
+    if (pattern == nullptr)
+        return kResultFailed;
+    StatementHandle stmt;
+    if (!stmt.allocated())
+        return kResultFailed;
+    if (formatAndExecute(stmt.get(), pattern, values) == SQL_ERROR) {
+        dbGetDiag(SQL_HANDLE_STMT, stmt.get(), LastDiag);
+        return mapFailure(mapping);
+    }
+    bindColumns(stmt.get(), columns);
+    SQLRETURN rc = SQLFetch(stmt.get());
+    if (fetchDeliveredRow(rc)) {
+        terminateTextColumns(columns);
+        return kResultOk;
+    }
+    if (rc == SQL_NO_DATA)
+        return kResultNoData;
+    dbGetDiag(SQL_HANDLE_STMT, stmt.get(), LastDiag);
+    return LastDiag.NativeError;
+}
+
+int cursorOpen(CursorSlot slot, const char* pattern, SqlValues values, FailureMapping mapping) {
+    slotHandle(slot) = SQL_NULL_HSTMT;
+    StatementHandle stmt;
+    if (!stmt.allocated())
+        return kResultFailed;
+    SQLSetStmtAttr(stmt.get(), SQL_ATTR_CURSOR_SCROLLABLE,
+                   reinterpret_cast<SQLPOINTER>(SQL_NONSCROLLABLE), SQL_IS_INTEGER);
+    SQLSetStmtAttr(stmt.get(), SQL_ATTR_CONCURRENCY, reinterpret_cast<SQLPOINTER>(SQL_CONCUR_LOCK),
+                   SQL_IS_INTEGER);
+    if (pattern == nullptr)
+        return kResultFailed;
+    if (formatAndExecute(stmt.get(), pattern, values) == SQL_ERROR) {
+        dbGetDiag(SQL_HANDLE_STMT, stmt.get(), LastDiag);
+        return mapFailure(mapping);
+    }
+    slotHandle(slot) = stmt.release();
+    return kResultOk;
+}
+
+int cursorFetch(CursorSlot slot, ColumnBindings columns) {
+    SQLHSTMT stmt = slotHandle(slot);
+    if (stmt == SQL_NULL_HSTMT)
+        return kResultFailed;
+    bindColumns(stmt, columns);
+    SQLRETURN rc = SQLFetch(stmt);
+    if (fetchDeliveredRow(rc)) {
+        terminateTextColumns(columns);
+        return kResultOk;
+    }
+    return rc == SQL_NO_DATA ? kResultNoData : kResultFailed;
+}
+
+SQLHSTMT cursorHandle(CursorSlot slot) {
+    return slotHandle(slot);
+}
+
+int cursorClose(CursorSlot slot) {
+    SQLHSTMT& stmt = slotHandle(slot);
+    if (stmt == SQL_NULL_HSTMT)
+        return 0;
+    SQLRETURN rc = SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+    stmt = SQL_NULL_HSTMT;
+    return rc;
+}
+
+void trimRight(char* text) {
+    std::size_t length = std::strlen(text);
+    while (length > 0) {
+        char last = text[length - 1];
+        if (last != ' ' && last != '\t' && last != '\n')
+            break;
+        text[--length] = '\0';
+    }
+}

@@ -1,0 +1,145 @@
+// What every statement function shares: the statement buffer, SQL literals,
+// the three statement shapes (non-query, single-row query, cursor), the result
+// codes and failure mappings, the cursor slots and trimRight.
+//
+// Result codes: 0 success; 100 no (more) rows; -1 no handle, failed cursor
+// read, closed cursor or no text for the DB system; otherwise the native
+// error number of a failed execution or fetch.
+#pragma once
+
+#include <sql.h>
+#include <sqlext.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <iterator>
+
+constexpr int kResultOk = 0;
+constexpr int kResultNoData = 100;
+constexpr int kResultFailed = -1;
+
+// Large enough for the longest statement (the reader-slot query with a
+// terminal name of 255 characters, every quote doubled) with ample margin.
+constexpr std::size_t kStatementBufferSize = 16384;
+extern char StatementBuffer[kStatementBufferSize];
+
+// What a failed execution (SQL_ERROR) returns.
+enum class FailureMapping {
+    Native,            // NativeError; 0 when there is none (counts as success)
+    NativeOrMinusOne,  // NativeError when nonzero, else -1
+    MinusOne,          // always -1
+};
+
+// A value substituted into a statement text. Text values always become quoted
+// literals with every quote doubled; integers become bare decimal numbers.
+struct SqlValue {
+    enum class Kind { Text, Integer } kind;
+    const char* text;
+    long integer;
+};
+inline SqlValue sqlText(const char* text) {
+    return {SqlValue::Kind::Text, text, 0};
+}
+inline SqlValue sqlInt(long value) {
+    return {SqlValue::Kind::Integer, nullptr, value};
+}
+// The values of one statement, in the order of their placeholders: a braced
+// list at the call, or an array when the values are assembled first.
+class SqlValues {
+  public:
+    SqlValues(std::initializer_list<SqlValue> list)
+        : begin_(std::data(list)), end_(std::data(list) + list.size()) {}
+    SqlValues(const SqlValue* values, std::size_t count) : begin_(values), end_(values + count) {}
+    const SqlValue* begin() const { return begin_; }
+    const SqlValue* end() const { return end_; }
+
+  private:
+    const SqlValue* begin_;
+    const SqlValue* end_;
+};
+
+// Appends `value` as a quoted SQL literal to `out` at `*length`: every single
+// quote doubled, and for "MYSQL" every backslash as well. Returns false when
+// it does not fit (out is then left terminated at its old length).
+bool appendSqlLiteral(char* out, std::size_t outSize, std::size_t* length, const char* value);
+
+// Formats `pattern` into `out`. The pattern uses '%s' (a quoted text
+// placeholder, quotes included) and %ld (an integer); each takes the next
+// value, which must be of the matching kind. Returns false on overflow or a
+// mismatch between pattern and values (out is then empty).
+bool formatStatement(char* out, std::size_t outSize, const char* pattern, SqlValues values);
+
+// One result column bound for a fetch.
+struct ColumnBinding {
+    SQLSMALLINT cType;  // SQL_C_CHAR or SQL_C_LONG
+    void* target;
+    SQLLEN width;  // characters including the terminator; 4 for integers
+};
+inline ColumnBinding textColumn(char* field, std::size_t width) {
+    return {SQL_C_CHAR, field, static_cast<SQLLEN>(width)};
+}
+template <std::size_t N>
+ColumnBinding textColumn(char (&field)[N]) {
+    return textColumn(field, N);
+}
+inline ColumnBinding intColumn(int32_t& field) {
+    return {SQL_C_LONG, &field, 4};
+}
+using ColumnBindings = std::initializer_list<ColumnBinding>;
+
+// Chooses the text of a statement that differs by DB system: the ORACLE or
+// the MSSQL text, nullptr for any other DB system (no text exists).
+const char* dialectText(const char* oracleText, const char* mssqlText);
+
+// How a non-query treats an UPDATE or DELETE that affected no row.
+enum class NoRowsResult {
+    Success,  // 0
+    NoData,   // 100 (SQL_NO_DATA, or a row count of 0 from the driver)
+};
+
+// Non-query: allocate, format, execute, map, free. A pattern of nullptr
+// (no text for the DB system) returns -1 with nothing executed.
+int execNonQuery(const char* pattern, SqlValues values, FailureMapping mapping,
+                 NoRowsResult noRows = NoRowsResult::Success);
+
+// Outcome of one execution for callers that must tell a failure with native
+// number 0 from a success (the insert fallback).
+struct ExecOutcome {
+    bool allocated;  // false: no statement handle could be allocated
+    bool failed;     // SQLExecDirect returned SQL_ERROR
+    int32_t native;  // NativeError of the failure, 0 without one
+};
+ExecOutcome execStatement(const char* pattern, SqlValues values);
+
+// Single-row query: allocate, format, execute; on a row the bound columns are
+// filled (text fields terminated at their last position) and 0 is returned;
+// 100 without a row. Execution failures follow `mapping`; fetch failures
+// return the fetched NativeError. The columns are written only by the
+// driver during the fetch, so callers bind a zeroed local record and copy it
+// on 0.
+int queryRow(const char* pattern, SqlValues values, FailureMapping mapping, ColumnBindings columns);
+
+// The five cursor slots, one per cursor kind.
+enum class CursorSlot { TrmAsw, SalTabAsw, ZutAswBkl, TrmAswDnlZut, QvsAswDnl, Count };
+
+// Cursor open: allocate into the slot, set the two cursor attributes, format
+// and execute. A pattern of nullptr releases the handle and returns -1. On
+// failure the handle is released and the slot emptied.
+int cursorOpen(CursorSlot slot, const char* pattern, SqlValues values, FailureMapping mapping);
+
+// Cursor read: -1 when the slot is empty; binds the columns, fetches; 0 with
+// a row (text fields terminated at their last position), 100 at the end, -1
+// on any other fetch result (no diagnostic; the cursor stays open).
+int cursorFetch(CursorSlot slot, ColumnBindings columns);
+
+// Returns the raw SQLFetch result after binding, or the statement handle, for
+// the request cursor, which maps its own results.
+SQLHSTMT cursorHandle(CursorSlot slot);
+
+// Cursor close: frees the slot's handle if one is held. Returns the result of
+// SQLFreeHandle, 0 when the slot was empty.
+int cursorClose(CursorSlot slot);
+
+// Removes trailing blanks, tabs and line feeds in place.
+void trimRight(char* text);

@@ -1,0 +1,58 @@
+// The terminal authorisation record and its writing into TrmAswDnl: an insert
+// that adapts to the three forms of the table, an update by terminal and
+// badge, and update-else-insert.
+#pragma once
+
+#include <cstdint>
+
+constexpr int kReaderSlotCount = 11;
+
+struct ReaderSlot {
+    char L[3];  // reader number "01" to "11", or empty
+    char B[4];  // access booking class, or empty
+};
+
+// One terminal x badge row of TrmAswDnl, as read and as written.
+struct TrmAswRow {
+    char DnlTrm[256];
+    char DnlAsw[51];
+    char DnlGvo[9];
+    char DnlGbi[9];
+    char DnlStb[4];
+    char DnlSto[9];
+    int32_t DnlAtp;
+    char DnlAan[51];
+    int32_t DnlKze;
+    int32_t DnlKzu;
+    char DnlSal[11];
+    char AswSal[11];  // the badge's own balance table; not written
+    char TrmMod[9];   // the terminal's model code; not written
+    int32_t DnlSpr;
+    char DnlLiz[6];
+    char DnlMnd[6];
+    char DnlSa1[8];
+    char DnlPin[33];
+    char DnlPnr[9];
+    char DnlNam[51];
+    ReaderSlot slots[kReaderSlotCount];
+};
+
+// Which columns the insert tries first. Both start at 1, are lowered by a
+// failing insert and set back to 1 when even the narrowest insert fails.
+extern int TrmAswDnlHasPnrNam;  // 1: try all 40 columns first
+extern int TrmAswDnlHasPin;     // 1: the 38-column insert (with DnlPin) may be tried
+
+// Inserts the row with the widest column set the flags allow, falling back to
+// 38 and 37 columns within the call. 0 when a variant inserted the row; -1
+// when no statement handle could be allocated; otherwise the last nonzero
+// native error number of the variants tried (0 if none had one).
+int SQLInsertTrmAswDnl(const TrmAswRow& row);
+
+// Updates every non-key column of the row of DnlTrm and DnlAsw. 0 updated,
+// 100 no such row, -1 no handle, otherwise the native error number (-1 when
+// the failure has none).
+int SQLUpdateTrmAswDnl(const TrmAswRow& row);
+
+// Update, and insert when no row exists. 0 when written; otherwise the
+// failing result, after logging it.
+int WriteTrmAswDnl(const TrmAswRow& row);

@@ -1,0 +1,58 @@
+#include "log/runlog.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+#include "platform/platform.h"
+#include "settings/settings.h"
+
+char LogMessage[kLogMessageSize];
+
+namespace {
+
+constexpr std::size_t kTimestampSize = 32;  // "%Y-%m-%d %H:%M:%S" takes 19
+// Room for the timestamp, the blank and a full LogMessage; a longer message
+// handed to logWrite directly is cut here.
+constexpr std::size_t kLineSize = kTimestampSize + 1 + kLogMessageSize;
+
+// Moves the log to the backup (replacing an older one) and leaves an empty
+// log behind. Failures are ignored: the next line then goes to whatever
+// file stands at the log path.
+void rotateLog(const char* path) {
+    platformRemoveFile(Settings.logBackupPath);
+    platformRenameFile(Settings.logPath, Settings.logBackupPath);
+    std::FILE* fresh = platformOpenFile(path, "a");
+    if (fresh != nullptr)
+        std::fclose(fresh);
+}
+
+}  // namespace
+
+// Opened and closed per line so that every line is on disk when this
+// returns and no handle is held between calls. A log that cannot be opened
+// (missing folder, no permission) loses the line without any report.
+void logWrite(const char* path, const char* message) {
+    std::FILE* file = platformOpenFile(path, "a");
+    if (file == nullptr)
+        return;
+    char timestamp[kTimestampSize];
+    platformLocalTime("%Y-%m-%d %H:%M:%S", timestamp, sizeof timestamp);
+    char line[kLineSize];
+    std::snprintf(line, sizeof line, "%s %s", timestamp, message);
+    std::fprintf(file, "%s\n", line);
+    long position = std::ftell(file);
+    if (position > kLogRotateSize) {
+        std::fclose(file);
+        rotateLog(path);
+        return;
+    }
+    std::fclose(file);
+}
+
+void logLine(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(LogMessage, sizeof LogMessage, format, args);
+    va_end(args);
+    logWrite(Settings.logPath, LogMessage);
+}

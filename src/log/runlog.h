@@ -1,0 +1,20 @@
+// The run log: one timestamped line per call, opened and closed per line,
+// rotated to a single backup once it passes 10 MiB.
+#pragma once
+
+#include <cstddef>
+
+constexpr std::size_t kLogMessageSize = 256;
+constexpr long kLogRotateSize = 0xA00000;  // 10 485 760 bytes
+
+// The one message buffer every log line is formatted into.
+extern char LogMessage[kLogMessageSize];
+
+// Appends "<local time> <message>" to the log at `path`; rotates to
+// Settings.logBackupPath when the file has grown past kLogRotateSize. A log
+// that cannot be opened loses the line silently.
+void logWrite(const char* path, const char* message);
+
+// Formats into LogMessage (cut to its size, never overrun) and writes it to
+// Settings.logPath.
+void logLine(const char* format, ...) __attribute__((format(printf, 1, 2)));

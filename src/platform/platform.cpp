@@ -1,0 +1,72 @@
+#include "platform/platform.h"
+
+#include <limits.h>
+
+#include <cerrno>
+#include <ctime>
+
+namespace {
+
+constexpr std::size_t kHostPathSize = PATH_MAX;
+
+}  // namespace
+
+bool platformMapPath(const char* path, char* out, std::size_t outSize) {
+    if (outSize == 0)
+        return false;
+    std::size_t i = 0;
+    for (; path[i] != '\0'; ++i) {
+        if (i + 1 >= outSize) {
+            out[0] = '\0';
+            return false;
+        }
+        out[i] = path[i] == '\\' ? '/' : path[i];
+    }
+    out[i] = '\0';
+    return true;
+}
+
+std::FILE* platformOpenFile(const char* path, const char* mode) {
+    char hostPath[kHostPathSize];
+    if (!platformMapPath(path, hostPath, sizeof hostPath))
+        return nullptr;
+    return std::fopen(hostPath, mode);
+}
+
+int platformRemoveFile(const char* path) {
+    char hostPath[kHostPathSize];
+    if (!platformMapPath(path, hostPath, sizeof hostPath))
+        return -1;
+    return std::remove(hostPath);
+}
+
+int platformRenameFile(const char* from, const char* to) {
+    char hostFrom[kHostPathSize];
+    char hostTo[kHostPathSize];
+    if (!platformMapPath(from, hostFrom, sizeof hostFrom))
+        return -1;
+    if (!platformMapPath(to, hostTo, sizeof hostTo))
+        return -1;
+    return std::rename(hostFrom, hostTo);
+}
+
+void platformWaitMs(long milliseconds) {
+    struct timespec remaining;
+    remaining.tv_sec = milliseconds / 1000;
+    remaining.tv_nsec = (milliseconds % 1000) * 1000000L;
+    // A signal may cut the wait short; the rest is waited so that the pause
+    // between attempts keeps its length.
+    while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
+    }
+}
+
+std::size_t platformLocalTime(const char* format, char* out, std::size_t outSize) {
+    if (outSize == 0)
+        return 0;
+    out[0] = '\0';
+    std::time_t now = std::time(nullptr);
+    struct tm local;
+    if (localtime_r(&now, &local) == nullptr)
+        return 0;
+    return std::strftime(out, outSize, format, &local);
+}

@@ -1,0 +1,30 @@
+// The small layer over the operating system: waits, local time, files and the
+// mapping of the program's fixed relative paths.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+
+// The fixed paths are kept in the program in their original Windows form
+// ("..\..\files\quorvance.ini"). Every file operation below maps them to the
+// host's form through platformMapPath, so this is the only place that knows
+// about path separators.
+// Writes the host form of `path` into `out` (at most `outSize` - 1 characters,
+// always terminated). Returns false when the path did not fit.
+bool platformMapPath(const char* path, char* out, std::size_t outSize);
+
+// Opens a file by its program path; `mode` as for fopen. Returns nullptr on
+// failure or when the mapped path does not fit.
+std::FILE* platformOpenFile(const char* path, const char* mode);
+
+// Removes / renames files by their program paths. Return 0 on success.
+int platformRemoveFile(const char* path);
+int platformRenameFile(const char* from, const char* to);
+
+// Blocks the whole program for `milliseconds`. Implemented with nanosleep so
+// that the test interposer can stand in for it and record the wait.
+void platformWaitMs(long milliseconds);
+
+// Formats the current local time with `format` (strftime) into `out`.
+// Returns the number of characters written, 0 on failure (out is then empty).
+std::size_t platformLocalTime(const char* format, char* out, std::size_t outSize);

@@ -1,0 +1,117 @@
+#include "run/prepare.h"
+
+#include <cstring>
+
+#include "db/session.h"
+#include "download/access_authorisations.h"
+#include "download/balance_values.h"
+#include "download/terminal_authorisations.h"
+#include "log/runlog.h"
+#include "platform/platform.h"
+#include "platform/text.h"
+#include "run/prepare_by_key.h"
+#include "settings/settings.h"
+
+namespace {
+
+const Phase kFullRebuildPhases[] = {
+    {BuildTrmAswDnl, "Erstelle Terminalberechtigungen Versuch-Nr:%ld!",
+     "Terminalberechtigungen erstellt!",
+     "Die Terminalberechtigungen konnten nicht erstellt werden!",
+     "Die Terminalberechtigungen konnten auf Grund von DB-Verbindungproblemen nicht erstellt "
+     "werden!"},
+    {BuildSalAswDnl, "Erstelle Saldenwerte Versuch-Nr:%ld!", "Saldenwerte erstellt!",
+     "Die Saldenwerte konnten nicht erstellt werden!",
+     "Die Saldenwerte konnten auf Grund von DB-Verbindungproblemen nicht erstellt werden!"},
+    {BuildAswBklDnl, "Erstelle Zutrittsberechtigungen Versuch-Nr:%ld!",
+     "Zutrittsberechtigungen erstellt!",
+     "Die Zutrittsberechtigungen konnten nicht erstellt werden!",
+     "Die Zutrittsberechtigungen konnten auf Grund von DB-Verbindungproblemen nicht erstellt "
+     "werden!"},
+};
+
+// Writes a fixed message; it still goes through the formatting step, like
+// every other log line.
+void logText(const char* text) {
+    logLine("%s", text);
+}
+
+// Up to five attempts of one phase. 1 when the builder succeeded.
+int runPhase(const Phase& phase) {
+    for (long attempt = 1; attempt <= kPhaseAttempts; ++attempt) {
+        logLine(phase.attemptMessage, attempt);
+        if (phase.build() != 0) {
+            logText(phase.successMessage);
+            return 1;
+        }
+        if (attempt == kPhaseAttempts) {
+            logText(phase.failedMessage);
+            return 0;
+        }
+        // Reconnect after every failure, whatever its cause: a builder that
+        // failed half-way may have left the session in any state.
+        if (dbReconnect() == 0) {
+            logText(phase.connectionFailedMessage);
+            return 0;
+        }
+        platformWaitMs(kAttemptWaitMs);
+    }
+    return 0;
+}
+
+// The download key: exactly one argument supplies it. A longer key is cut to
+// the 14 characters that the request table's key column holds.
+void takeDownloadKey(int argc, char** argv, char (&key)[kDownloadKeyWidth]) {
+    std::memset(key, 0, sizeof key);
+    if (argc == 2)
+        copyField(key, argv[1]);
+}
+
+}  // namespace
+
+int runPhases(const Phase* phases, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        if (runPhase(phases[i]) == 0)
+            return 0;
+    }
+    return 1;
+}
+
+int PrepareFull() {
+    return runPhases(kFullRebuildPhases, sizeof kFullRebuildPhases / sizeof kFullRebuildPhases[0]);
+}
+
+int runProgram(int argc, char** argv) {
+    loadSettings(kSettingsFilePath);
+    logText("**********");
+    logText(">>> QV Downloadaufbereitung (Vendrak) - Beginn <<<");
+
+    if (dbConnect(Settings.login, Settings.password, Settings.database, Settings.dbSystem) != 0) {
+        int reconnected = dbReconnect();
+        if (reconnected == 0) {
+            logLine(
+                "Datenbankverbindung fehlgeschlagen, Fehler: %d. User: %s  Pwd: ***  DB: %s  "
+                "DbSystem: %s ",
+                reconnected, Settings.login, Settings.database, Settings.dbSystem);
+            return kExitFailure;
+        }
+    }
+
+    char key[kDownloadKeyWidth];
+    takeDownloadKey(argc, argv, key);
+    long keyResult = 0;
+    bool failed = false;
+    if (!isEmptyText(key)) {
+        logLine("Download-Key: %s.", key);
+        keyResult = PrepareByKey(key);
+        if (keyResult == -1)
+            failed = true;
+    }
+    if (keyResult == 0 && PrepareFull() == 0)
+        failed = true;
+
+    if (failed)
+        logText("Bei der Downloadaufbereitung trat ein Fehler auf.");
+    logText(">>> QV Downloadaufbereitung (Vendrak) - Ende <<<");
+    return failed ? kExitFailure : kExitSuccess;
+}
