@@ -120,9 +120,15 @@ void dbGetDiag(SQLSMALLINT handleType, SQLHANDLE handle, DiagRecord& record) {
     std::memset(&record, 0, sizeof record);
     SQLINTEGER native = 0;
     SQLSMALLINT textLength = 0;
-    SQLGetDiagRec(handleType, handle, 1, reinterpret_cast<SQLCHAR*>(record.SqlState), &native,
-                  reinterpret_cast<SQLCHAR*>(record.MessageText), sizeof record.MessageText,
-                  &textLength);
+    SQLRETURN rc = SQLGetDiagRec(handleType, handle, 1, reinterpret_cast<SQLCHAR*>(record.SqlState),
+                                 &native, reinterpret_cast<SQLCHAR*>(record.MessageText),
+                                 sizeof record.MessageText, &textLength);
+    if (!SQL_SUCCEEDED(rc)) {
+        // Without a record the driver manager may still fill in "00000";
+        // the record stays empty so that no stale state is reported.
+        std::memset(&record, 0, sizeof record);
+        return;
+    }
     record.NativeError = native;
     // Drivers terminate within the buffer, but a defensive terminator keeps a
     // misbehaving driver from leaving an unterminated text behind.

@@ -1,0 +1,96 @@
+// The full-rebuild driver with phases of the tests' own: attempts,
+// reconnections, waits and messages.
+#include "run/prepare.h"
+
+#include <string>
+#include <vector>
+
+#include "db_fixture.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+// Phase builders that fail a scripted number of times before succeeding.
+int failuresLeft[3];
+int calls[3];
+template <int N>
+int scriptedBuilder() {
+    ++calls[N];
+    if (failuresLeft[N] > 0) {
+        --failuresLeft[N];
+        return 0;
+    }
+    return 1;
+}
+
+const Phase kPhases[] = {
+    {scriptedBuilder<0>, "A Versuch-Nr:%ld!", "A ok", "A failed", "A no connection"},
+    {scriptedBuilder<1>, "B Versuch-Nr:%ld!", "B ok", "B failed", "B no connection"},
+    {scriptedBuilder<2>, "C Versuch-Nr:%ld!", "C ok", "C failed", "C no connection"},
+};
+
+class PrepareTest : public DbTest {
+  protected:
+    void SetUp() override {
+        DbTest::SetUp();
+        for (int i = 0; i < 3; ++i)
+            failuresLeft[i] = calls[i] = 0;
+    }
+    int run() { return runPhases(kPhases, 3); }
+};
+
+const char* const kReconnected[] = {
+    "Versuch Nr. 1 zur Wiederherstellung der Datenbankverbindung!",
+    "Die Verbindung zur Datenbank wurde wiederhergestellt!",
+};
+
+TEST_F(PrepareTest, AllPhasesSucceedAtTheFirstAttempt) {
+    EXPECT_EQ(run(), 1);
+    EXPECT_EQ(logLines(), (Lines{"A Versuch-Nr:1!", "A ok", "B Versuch-Nr:1!", "B ok",
+                                 "C Versuch-Nr:1!", "C ok"}));
+    EXPECT_TRUE(waits().empty());
+}
+
+TEST_F(PrepareTest, SecondPhaseFailingOnceIsRepeatedAfterAReconnection) {
+    failuresLeft[1] = 1;
+    EXPECT_EQ(run(), 1);
+    EXPECT_EQ(logLines(),
+              (Lines{"A Versuch-Nr:1!", "A ok", "B Versuch-Nr:1!", kReconnected[0], kReconnected[1],
+                     "B Versuch-Nr:2!", "B ok", "C Versuch-Nr:1!", "C ok"}));
+    EXPECT_EQ(waits(), (std::vector<long>{10000}));
+    EXPECT_EQ(calls[1], 2);
+}
+
+TEST_F(PrepareTest, FirstPhaseFailingFiveTimesEndsTheRebuild) {
+    failuresLeft[0] = 5;
+    EXPECT_EQ(run(), 0);
+    Lines expected;
+    for (int attempt = 1; attempt <= 5; ++attempt) {
+        expected.push_back("A Versuch-Nr:" + std::to_string(attempt) + "!");
+        if (attempt < 5)
+            expected.insert(expected.end(), kReconnected, kReconnected + 2);
+    }
+    expected.push_back("A failed");
+    EXPECT_EQ(logLines(), expected);
+    EXPECT_EQ(waits(), (std::vector<long>(4, 10000)));
+    EXPECT_EQ(calls[1], 0);
+    EXPECT_EQ(calls[2], 0);
+}
+
+TEST_F(PrepareTest, FailedReconnectionEndsTheRebuildAtOnce) {
+    failuresLeft[2] = 1;
+    ASSERT_EQ(ipConfigure("connect 1 5 08001 12541"), 0);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(run(), 0);
+    testing::internal::GetCapturedStdout();
+    Lines lines = logLines();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[lines.size() - 2], "Fehler dbConnect(dbReconnect)! Errcode: -1 Versuch-Nr.: 5");
+    EXPECT_EQ(lines.back(), "C no connection");
+    EXPECT_EQ(waits(), (std::vector<long>(5, 60000)))
+        << "no attempt wait after a failed reconnection";
+    EXPECT_EQ(calls[2], 1);
+}
+
+}  // namespace

@@ -1,0 +1,87 @@
+// Test data for the terminal authorisation tests: terminals, their entries,
+// badges and their booking classes, written straight into the test database.
+#pragma once
+
+#include <string>
+
+#include "testdb.h"
+
+struct TestBadge {
+    std::string number;
+    std::string validFrom = "CURRENT_DATE - 10";  // SQL date expressions
+    std::string validTo = "NULL";
+    std::string name = "Muster, Max";
+    std::string code = "NULL";
+    std::string site = "S1";
+    std::string balanceTable = "";
+    std::string pin = "1234";
+    std::string personnel = "P1";
+};
+
+inline std::string quoted(const std::string& text) {
+    std::string out = "'";
+    for (char c : text) {
+        if (c == '\'')
+            out += '\'';
+        out += c;
+    }
+    return out + "'";
+}
+
+inline void addSite(const std::string& number, const std::string& shortText) {
+    testDbExec("INSERT INTO qvsystem.qvs113sto (stonum, stoktx) VALUES (" + quoted(number) + ", " +
+               quoted(shortText) + ")");
+}
+
+inline void addTerminal(const std::string& name, const std::string& balanceTable = "SAL1",
+                        const std::string& model = "5830-010") {
+    testDbExec(
+        "INSERT INTO qvsystem.qvs1140trm (trmnam, trmsal, trmspr, trmliz, trmmnd, trmmod) VALUES "
+        "(" +
+        quoted(name) + ", " + quoted(balanceTable) + ", 7, 'LZ1', 'MD1', " + quoted(model) + ")");
+}
+
+// An entry of a terminal: booking class, kind (1 time recording, 0 access)
+// and reader number.
+inline void addEntry(const std::string& terminal, const std::string& bookingClass, int kind,
+                     const std::string& reader = "01") {
+    testDbExec("INSERT INTO qvsystem.mgsst35p (m35trm, m35bkl, m35bch, m35les, m35fir) VALUES (" +
+               quoted(terminal) + ", " + quoted(bookingClass) + ", " + std::to_string(kind) + ", " +
+               quoted(reader) + ", '001')");
+}
+
+inline void addBadge(const TestBadge& b) {
+    testDbExec(
+        "INSERT INTO qvsystem.qvs301asw (aswnum, aswgvo, aswgbi, aswatp, aswaan, aswsal, aswpin, "
+        "aswpnr, aswnam, aswcod, aswsto) VALUES (" +
+        quoted(b.number) + ", " + b.validFrom + ", " + b.validTo + ", 3, 'AAN', " +
+        quoted(b.balanceTable) + ", " + quoted(b.pin) + ", " + quoted(b.personnel) + ", " +
+        quoted(b.name) + ", " + b.code + ", " + quoted(b.site) + ")");
+}
+
+inline void addBadgeClass(const std::string& badge, const std::string& bookingClass) {
+    testDbExec("INSERT INTO qvsystem.qvs301awb (awbasw, awbbkl) VALUES (" + quoted(badge) + ", " +
+               quoted(bookingClass) + ")");
+}
+
+inline void addBalance(const std::string& badge, const std::string& value) {
+    testDbExec("INSERT INTO qvsystem.o2002tsw (tswidn, tsww02) VALUES (" + quoted(badge) + ", " +
+               quoted(value) + ")");
+}
+
+inline void addBalanceTable(const std::string& name, const std::string& model) {
+    testDbExec("INSERT INTO qvsystem.qvs119mst (mstnam, mstliz, mstmnd, mstttp) VALUES (" +
+               quoted(name) + ", 'LZ1', 'MD1', " + quoted(model) + ")");
+}
+
+// One column of the TrmAswDnl row of a terminal and badge ("<none>" without a row).
+inline std::string dnlValue(const std::string& terminal, const std::string& badge,
+                            const std::string& column) {
+    auto rows = testDbQuery("SELECT " + column + " FROM qvsystem.trmaswdnl WHERE dnltrm = " +
+                            quoted(terminal) + " AND dnlasw = " + quoted(badge));
+    return rows.empty() ? "<none>" : rows[0][0];
+}
+
+inline int dnlRowCount() {
+    return std::stoi(testDbQuery("SELECT count(*) FROM qvsystem.trmaswdnl")[0][0]);
+}

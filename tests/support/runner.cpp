@@ -1,0 +1,135 @@
+#include "runner.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+
+#include "test_config.h"
+
+extern char** environ;
+
+namespace {
+
+std::vector<std::string> readLines(const std::string& path) {
+    std::vector<std::string> lines;
+    std::ifstream in(path);
+    std::string line;
+    while (std::getline(in, line))
+        lines.push_back(line);
+    return lines;
+}
+
+// Runs `argv` in `directory` with `extraEnv` added, feeding `input` to its
+// standard input; returns the exit code and fills `output`.
+int runProcess(const std::vector<std::string>& argv, const std::string& directory,
+               const std::vector<std::string>& extraEnv, const std::string& input,
+               std::string* output) {
+    int toChild[2];
+    int fromChild[2];
+    if (pipe(toChild) != 0 || pipe(fromChild) != 0)
+        return -1;
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(toChild[0], 0);
+        dup2(fromChild[1], 1);
+        close(toChild[1]);
+        close(fromChild[0]);
+        if (chdir(directory.c_str()) != 0)
+            _exit(126);
+        for (const std::string& assignment : extraEnv)
+            putenv(const_cast<char*>(assignment.c_str()));
+        std::vector<char*> args;
+        for (const std::string& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        execve(args[0], args.data(), environ);
+        _exit(127);
+    }
+    close(toChild[0]);
+    close(fromChild[1]);
+    if (!input.empty() && write(toChild[1], input.data(), input.size()) < 0) {
+        ADD_FAILURE() << "could not write to " << argv[0];
+    }
+    close(toChild[1]);
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(fromChild[0], buffer, sizeof buffer)) > 0) {
+        if (output != nullptr)
+            output->append(buffer, static_cast<std::size_t>(n));
+    }
+    close(fromChild[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+ProgramRun::ProgramRun() {
+    char dirTemplate[] = "/tmp/vendrak-run-XXXXXX";
+    if (mkdtemp(dirTemplate) == nullptr) {
+        ADD_FAILURE() << "mkdtemp failed";
+        return;
+    }
+    root_ = dirTemplate;
+    for (const char* sub : {"/files", "/Quorvance_php/log", "/app/bin"}) {
+        std::filesystem::create_directories(root_ + sub);
+    }
+}
+
+ProgramRun::~ProgramRun() {
+    if (!root_.empty())
+        std::filesystem::remove_all(root_);
+}
+
+void ProgramRun::writeSettings(const std::string& login, const std::string& password,
+                               const std::string& dbSystem, const std::string& database) {
+    std::vector<std::string> argv = {VENDRAK_SETTINGS_TOOL,
+                                     "write",
+                                     root_ + "/files/quorvance.ini",
+                                     "--login",
+                                     login,
+                                     "--password-stdin",
+                                     "--db-system",
+                                     dbSystem,
+                                     "--database",
+                                     database};
+    ASSERT_EQ(runProcess(argv, root_, {}, password + "\n", nullptr), 0);
+}
+
+void ProgramRun::setRules(const std::string& rules) {
+    std::ofstream(root_ + "/rules.txt") << rules << '\n';
+}
+
+ProgramResult ProgramRun::run(const std::vector<std::string>& arguments) {
+    std::vector<std::string> argv = {VENDRAK_BINARY};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    std::vector<std::string> env = {
+        std::string("LD_PRELOAD=") + VENDRAK_INTERPOSER,
+        "VENDRAK_IP_SCRIPT=" + root_ + "/rules.txt",
+        "VENDRAK_IP_TRACE=" + root_ + "/trace.txt",
+        "VENDRAK_IP_WAITS=" + root_ + "/waits.txt",
+    };
+    std::filesystem::remove(root_ + "/trace.txt");
+    std::filesystem::remove(root_ + "/waits.txt");
+    ProgramResult result;
+    result.exitCode = runProcess(argv, root_ + "/app/bin", env, "", &result.output);
+
+    static const std::regex timestamp(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d .*)");
+    for (const std::string& line : readLines(root_ + "/Quorvance_php/log/vendraklog.txt")) {
+        if (!std::regex_match(line, timestamp))
+            result.timestampsWellFormed = false;
+        result.log.push_back(line.size() >= 20 ? line.substr(20) : line);
+    }
+    result.trace = readLines(root_ + "/trace.txt");
+    for (const std::string& wait : readLines(root_ + "/waits.txt")) {
+        result.waits.push_back(std::stol(wait));
+    }
+    return result;
+}

@@ -1,0 +1,37 @@
+// Runs the real vendrak binary the way it is deployed: from a working
+// directory two levels below a root that holds the settings file and the log
+// folder, with the test interposer preloaded.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct ProgramResult {
+    int exitCode = -1;
+    std::string output;            // standard output
+    std::vector<std::string> log;  // run log lines without their timestamps
+    bool timestampsWellFormed = true;
+    std::vector<std::string> trace;  // statement texts sent
+    std::vector<long> waits;         // waits in milliseconds
+};
+
+class ProgramRun {
+  public:
+    ProgramRun();  // a fresh root with files/, Quorvance_php/log/ and app/bin/
+    ~ProgramRun();
+    ProgramRun(const ProgramRun&) = delete;
+    ProgramRun& operator=(const ProgramRun&) = delete;
+
+    // Writes the settings file with the settings tool.
+    void writeSettings(const std::string& login, const std::string& password,
+                       const std::string& dbSystem, const std::string& database);
+    // Interposer rules for the next run (see odbc_interposer.h).
+    void setRules(const std::string& rules);
+
+    ProgramResult run(const std::vector<std::string>& arguments);
+
+    const std::string& root() const { return root_; }
+
+  private:
+    std::string root_;
+};

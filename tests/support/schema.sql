@@ -1,0 +1,82 @@
+-- Tables of the test database, schema qvsystem. Text columns are VARCHAR and
+-- wider than the program's fields, so that tests can store values the
+-- program must cut. TrmAswDnl starts in its full 40-column form.
+
+CREATE TABLE qvsystem.qvs1140trm (
+    trmnam varchar(300), trmsal varchar(30), trmspr integer, trmliz varchar(30),
+    trmmnd varchar(30), trmmod varchar(30), trmapp varchar(30));
+
+CREATE TABLE qvsystem.mgsst35p (
+    m35trm varchar(300), m35bkl varchar(30), m35bch integer, m35les varchar(30),
+    m35fir varchar(30));
+
+CREATE TABLE qvsystem.qvs301asw (
+    aswnum varchar(100), aswgvo date, aswgbi date, aswatp integer, aswaan varchar(100),
+    aswsal varchar(30), aswpin varchar(60), aswpnr varchar(30), aswnam varchar(100),
+    aswcod integer, aswsto varchar(30));
+
+CREATE TABLE qvsystem.qvs301awb (awbasw varchar(100), awbbkl varchar(30));
+
+-- Sites. A bare sysdate can only be a column here, so the cursor's site
+-- table is a view that adds one; the view stays insertable for its columns.
+CREATE TABLE qvsystem.qvs113sto_base (stonum varchar(30), stoktx varchar(30));
+CREATE VIEW qvsystem.qvs113sto AS
+    SELECT stonum, stoktx, LOCALTIMESTAMP(0) AS sysdate FROM qvsystem.qvs113sto_base;
+
+CREATE TABLE qvsystem.o2002tsw (
+    tswidn varchar(100),
+    tsww01 varchar(30), tsww02 varchar(30), tsww03 varchar(30), tsww04 varchar(30),
+    tsww05 varchar(30), tsww06 varchar(30), tsww07 varchar(30), tsww08 varchar(30),
+    tsww09 varchar(30), tsww10 varchar(30), tsww11 varchar(30), tsww12 varchar(30),
+    tsww13 varchar(30), tsww14 varchar(30), tsww15 varchar(30), tsww16 varchar(30),
+    tswf01 varchar(30), tswf02 varchar(30), tswf03 varchar(30), tswf04 varchar(30),
+    tswf05 varchar(30), tswf06 varchar(30), tswf07 varchar(30), tswf08 varchar(30),
+    tswf09 varchar(30), tswf10 varchar(30));
+
+CREATE TABLE qvsystem.qvs119mst (
+    mstnam varchar(30), mstliz varchar(30), mstmnd varchar(30), mstttp varchar(30));
+
+CREATE TABLE qvsystem.qvs119msd (
+    msdsal varchar(30), msdliz varchar(30), msdmnd varchar(30), msdlfd integer,
+    msdtxt varchar(100), msdanz integer, msdwrt integer, msderf varchar(30));
+
+CREATE TABLE qvsystem.qvs102whl (
+    ftxnumspr integer, ftxwhl integer, ftxspr integer, ftxt30 varchar(60), ftxt50 varchar(100));
+
+CREATE TABLE qvsystem.trmaswdnl (
+    dnltrm varchar(300) NOT NULL, dnlsal varchar(30), dnlasw varchar(100) NOT NULL,
+    dnlgvo varchar(30), dnlgbi varchar(30), dnlstb varchar(30),
+    dnlkze integer, dnlkzu integer, dnlspr integer,
+    dnlliz varchar(30), dnlmnd varchar(30), dnlsa1 varchar(30),
+    dnll01 varchar(30), dnlb01 varchar(30), dnll02 varchar(30), dnlb02 varchar(30),
+    dnll03 varchar(30), dnlb03 varchar(30), dnll04 varchar(30), dnlb04 varchar(30),
+    dnll05 varchar(30), dnlb05 varchar(30), dnll06 varchar(30), dnlb06 varchar(30),
+    dnll07 varchar(30), dnlb07 varchar(30), dnll08 varchar(30), dnlb08 varchar(30),
+    dnll09 varchar(30), dnlb09 varchar(30), dnll10 varchar(30), dnlb10 varchar(30),
+    dnll11 varchar(30), dnlb11 varchar(30),
+    dnlsto varchar(30), dnlatp integer, dnlaan varchar(100),
+    dnlpin varchar(60), dnlpnr varchar(30), dnlnam varchar(100),
+    CONSTRAINT trmaswdnl_key UNIQUE (dnltrm, dnlasw));
+
+CREATE TABLE qvsystem.aswbkldnl (
+    dnltrm varchar(300), dnlasw varchar(100), dnlbkl varchar(30),
+    CONSTRAINT aswbkldnl_key UNIQUE (dnltrm, dnlasw, dnlbkl));
+
+CREATE TABLE qvsystem.salaswdnl (
+    dnlsal varchar(30), dnlliz varchar(30), dnlmnd varchar(30), dnlspr integer,
+    dnlasw varchar(100),
+    dnlsa1 varchar(100), dnlsa2 varchar(100), dnlsa3 varchar(100), dnlsa4 varchar(100),
+    dnlsa5 varchar(100), dnlsa6 varchar(100), dnlsa7 varchar(100), dnlsa8 varchar(100),
+    dnlwr1 varchar(100), dnlwr2 varchar(100), dnlwr3 varchar(100), dnlwr4 varchar(100),
+    dnlwr5 varchar(100), dnlwr6 varchar(100), dnlwr7 varchar(100), dnlwr8 varchar(100),
+    CONSTRAINT salaswdnl_key UNIQUE (dnlsal, dnlliz, dnlmnd, dnlspr, dnlasw));
+
+CREATE TABLE qvsystem.salaswdnl2 (
+    dnlsal varchar(30), dnlliz varchar(30), dnlmnd varchar(30), dnlspr integer,
+    dnlasw varchar(100), dnlwrt varchar(30), dnlval varchar(100),
+    CONSTRAINT salaswdnl2_key UNIQUE (dnlsal, dnlliz, dnlmnd, dnlspr, dnlasw, dnlwrt));
+
+CREATE TABLE qvsystem.qvsaswdnl (
+    dnlkey varchar(30), dnllfd integer, dnlmnd varchar(30), dnlliz varchar(30),
+    dnlasw varchar(100), dnlkze integer, dnlkzu integer, dnlkmp integer, dnlsta integer,
+    dnlerf varchar(100));

@@ -1,0 +1,33 @@
+// Direct access to the test database for setting up and checking data. It
+// goes through libpq, not ODBC, so nothing done here appears in the
+// interposer's statement trace.
+#pragma once
+
+#include <string>
+#include <vector>
+
+constexpr const char* kTestDbDsn = "vendrak_test";
+constexpr const char* kTestDbUser = "vendrak";
+constexpr const char* kTestDbPassword = "vendrak-secret";
+
+// Marks a NULL value in the results of testDbQuery.
+constexpr const char* kTestDbNull = "<NULL>";
+
+// Runs `sql`; a failure is reported as a test failure with the server's
+// message. Returns true on success.
+bool testDbExec(const std::string& sql);
+
+// Rows of `sql`, each a list of column texts (NULL as kTestDbNull). A
+// failure is reported as a test failure and gives no rows.
+std::vector<std::vector<std::string>> testDbQuery(const std::string& sql);
+
+// Empties every qvsystem table and gives TrmAswDnl its 40-column form.
+void testDbClearTables();
+
+// Gives TrmAswDnl 40, 38 (without DnlPnr, DnlNam) or 37 columns (also
+// without DnlPin).
+void testDbSetTrmAswDnlColumns(int columns);
+
+// Stops and starts the test server (same port, same data).
+void testDbServerStop();
+void testDbServerStart();
