@@ -8,6 +8,8 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 demo="${top}/demo"
 server="${top}/tests/support/pgserver.sh"
 
+"${top}/scripts/install-deps.sh"
+
 cmake --preset default >/dev/null
 cmake --build --preset default -j2 --target vendrak vendrak-settings >/dev/null
 

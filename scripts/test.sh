@@ -4,6 +4,7 @@
 # start their own PostgreSQL server on 127.0.0.1 and stop it again.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/install-deps.sh
 
 for preset in default sanitize; do
     echo "== ${preset} build =="

@@ -1,7 +1,9 @@
 // The terminal authorisation builders on the real test database: the full
 // build of TrmAswDnl and the update of one badge's rows.
 #include <algorithm>
+#include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "db_fixture.h"
@@ -38,6 +40,16 @@ TestBadge badge(const char* number) {
     TestBadge b;
     b.number = number;
     return b;
+}
+
+// Badges holding Z1 that differ from the default in one text field.
+void badgesWith(std::string TestBadge::*field,
+                std::initializer_list<std::pair<const char*, const char*>> numbersAndValues) {
+    for (const auto& [number, value] : numbersAndValues) {
+        TestBadge b = badge(number);
+        b.*field = value;
+        badgeWithClass(b);
+    }
 }
 
 using TerminalBuildTest = DbTest;
@@ -148,13 +160,8 @@ TEST_F(TerminalBuildTest, BalanceTableRuleOfTheBalanceTerminal) {
     addEntry("T3", "Z1", 1);
     addBalanceTable("BS60", "5830-060");
     addBalanceTable("BS10", "5830-010");
-    const char* tables[][2] = {
-        {"OWN60", "BS60"}, {"OWN10", "BS10"}, {"UNKNOWN", "BSXX"}, {"NOTABLE", ""}};
-    for (const auto& t : tables) {
-        TestBadge b = badge(t[0]);
-        b.balanceTable = t[1];
-        badgeWithClass(b);
-    }
+    badgesWith(&TestBadge::balanceTable,
+               {{"OWN60", "BS60"}, {"OWN10", "BS10"}, {"UNKNOWN", "BSXX"}, {"NOTABLE", ""}});
     EXPECT_EQ(BuildTrmAswDnl(), 1);
     EXPECT_EQ(dnlValue("T2", "OWN60", "dnlsal"), "BS60");
     EXPECT_EQ(dnlValue("T2", "OWN10", "dnlsal"), "TSAL");
@@ -170,22 +177,20 @@ TEST_F(TerminalBuildTest, BalanceTableRuleOfTheBalanceTerminal) {
 
 TEST_F(TerminalBuildTest, NamesAreReorderedAndStoredWithTheirQuotes) {
     smallSite();
-    const char* names[][2] = {
-        {"COMMA", "Muster,   Max"}, {"PLAIN", "Cher"},
-        {"ONEQ", "O'Neil, Shaq"},   {"TWOQ", "D'Art'agnan, Charles"},
-        {"THREE", "O'N"},           {"LONG", "Abcdefghijklmnopqrstuvwxyz'abcdefghij, Klmnopqrstu"}};
-    for (const auto& n : names) {
-        TestBadge b = badge(n[0]);
-        b.name = n[1];
-        badgeWithClass(b);
-    }
+    badgesWith(&TestBadge::name, {{"COMMA", "Muster,   Max"},
+                                  {"PLAIN", "Cher"},
+                                  {"ONEQ", "O'Neil, Shaq"},
+                                  {"TWOQ", "D'Art'agnan, Charles"},
+                                  {"THREE", "O'N"},
+                                  {"LONG", "Abcdefghijklmnopqrstuvwxyz'abcdefghijk, Klmnopqrstu"}});
     EXPECT_EQ(BuildTrmAswDnl(), 1);
     EXPECT_EQ(dnlValue("T1", "COMMA", "dnlnam"), "Max Muster");
     EXPECT_EQ(dnlValue("T1", "PLAIN", "dnlnam"), "Cher ");
     EXPECT_EQ(dnlValue("T1", "ONEQ", "dnlnam"), "Shaq O'Neil");
     EXPECT_EQ(dnlValue("T1", "TWOQ", "dnlnam"), "Charles D'Art'agnan");
     EXPECT_EQ(dnlValue("T1", "THREE", "dnlnam"), "O'N ");
-    EXPECT_EQ(dnlValue("T1", "LONG", "dnlnam"), "Klmnopqrstu Abcdefghijklmnopqrstuvwxyz'abcdefghij")
+    EXPECT_EQ(dnlValue("T1", "LONG", "dnlnam"),
+              "Klmnopqrstu Abcdefghijklmnopqrstuvwxyz'abcdefghijk")
         << "a name of 50 characters with a quote is kept whole";
     EXPECT_TRUE(logLines().empty());
 }
@@ -342,7 +347,7 @@ TEST_F(TerminalBuildTest, CursorTextsAsSentForEachDbSystem) {
         const char* dbSystem;
         const char* badge;
         const char* text;
-    } cases[] = {
+    } const cases[] = {
         {"ORACLE", "B'1", kOracleBadgeText},
         {"ORACLE", "", kOracleAllText},
         {"MSSQL", "B'1", kMssqlBadgeText},

@@ -132,6 +132,14 @@ TEST_F(TerminalWritingTest, WriteInsertsAMissingRowAndUpdatesAnExistingOne) {
     EXPECT_TRUE(logLines().empty());
 }
 
+TEST_F(TerminalWritingTest, DriverReportingSuccessForAnUpdateWithoutRowStillLeadsToTheInsert) {
+    ASSERT_EQ(ipConfigure("nodata-as-success 1 1 UPDATE Qvsystem.TrmAswDnl"), 0);
+    EXPECT_EQ(SQLUpdateTrmAswDnl(makeRow("T1", "A1")), 100) << "told by the row count";
+    ASSERT_EQ(ipConfigure("nodata-as-success 1 1 UPDATE Qvsystem.TrmAswDnl"), 0);
+    EXPECT_EQ(WriteTrmAswDnl(makeRow("T1", "A1")), 0);
+    EXPECT_EQ(dnlRowCount(), 1);
+}
+
 TEST_F(TerminalWritingTest, UpdateFailingOnTheNarrowTableIsLogged) {
     testDbSetTrmAswDnlColumns(38);
     int rc = WriteTrmAswDnl(makeRow("T1", "A'1"));

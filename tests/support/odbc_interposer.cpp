@@ -17,7 +17,7 @@
 
 namespace {
 
-enum class RuleKind { Exec, Fetch, Connect, Alloc };
+enum class RuleKind { Exec, Fetch, Connect, Alloc, NoDataAsSuccess };
 
 struct Rule {
     RuleKind kind;
@@ -31,9 +31,10 @@ struct Rule {
     std::string text;
 };
 
+// cppcheck does not follow the uses through the map's iterators.
 struct FakeDiagnostic {
-    std::string sqlState;
-    bool present;
+    std::string sqlState;  // cppcheck-suppress unusedStructMember
+    bool present;          // cppcheck-suppress unusedStructMember
     SQLINTEGER native;
 };
 
@@ -82,6 +83,14 @@ bool parseRule(const std::string& line) {
         state().rules.push_back(rule);
         return true;
     }
+    if (word == "nodata-as-success") {
+        rule.kind = RuleKind::NoDataAsSuccess;
+        if (!(in >> rule.from >> rule.count))
+            return false;
+        std::getline(in >> std::ws, rule.text);
+        state().rules.push_back(rule);
+        return !rule.text.empty();
+    }
     if (word == "exec") {
         rule.kind = RuleKind::Exec;
     } else if (word == "fetch") {
@@ -117,7 +126,7 @@ const Rule* firingRule(RuleKind kind, const std::string& text, int handleType) {
             continue;
         if (kind == RuleKind::Alloc && rule.handleType != handleType)
             continue;
-        if ((kind == RuleKind::Exec || kind == RuleKind::Fetch) &&
+        if (kind != RuleKind::Alloc && kind != RuleKind::Connect &&
             text.find(rule.text) == std::string::npos) {
             continue;
         }
@@ -278,7 +287,11 @@ SQLRETURN SQL_API SQLExecDirect(SQLHSTMT stmt, SQLCHAR* text, SQLINTEGER length)
     if (const Rule* rule = firingRule(RuleKind::Exec, sql, 0))
         return injectFailure(stmt, *rule);
     static auto forward = real<SQLRETURN (*)(SQLHSTMT, SQLCHAR*, SQLINTEGER)>("SQLExecDirect");
-    return forward(stmt, text, length);
+    SQLRETURN rc = forward(stmt, text, length);
+    if (rc == SQL_NO_DATA && firingRule(RuleKind::NoDataAsSuccess, sql, 0) != nullptr) {
+        return SQL_SUCCESS;
+    }
+    return rc;
 }
 
 SQLRETURN SQL_API SQLFetch(SQLHSTMT stmt) {

@@ -13,6 +13,8 @@
 //   fetch FROM COUNT SQLSTATE NATIVE TEXT  SQLFetch on a statement whose text contains TEXT
 //   connect FROM COUNT SQLSTATE NATIVE     SQLConnect
 //   alloc TYPE FROM COUNT                  SQLAllocHandle of TYPE (1 env, 2 dbc, 3 stmt)
+//   nodata-as-success FROM COUNT TEXT      an UPDATE/DELETE containing TEXT that changed no
+//                                          row returns SQL_SUCCESS, as some drivers do
 // NATIVE is a number or "none" (the failure then has no diagnostic record).
 // An injected failure returns SQL_ERROR without reaching the driver; its
 // diagnostic carries SQLSTATE and NATIVE exactly as scripted.

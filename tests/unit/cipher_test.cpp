@@ -202,7 +202,7 @@ bool stateIsZero() {
         if (word != 0)
             return false;
     }
-    for (const auto& box : bfState.S) {
+    for (const uint32_t(&box)[256] : bfState.S) {
         for (uint32_t word : box) {
             if (word != 0)
                 return false;

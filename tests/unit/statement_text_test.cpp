@@ -74,7 +74,7 @@ TEST(TrimRight, RemovesTrailingBlanksTabsAndLineFeedsOnly) {
     struct Case {
         const char* in;
         const char* out;
-    } cases[] = {
+    } const cases[] = {
         {"ab  ", "ab"},      {"   ", ""},        {"ab", "ab"},       {"", ""},
         {"a b\t\n ", "a b"}, {"ab \r", "ab \r"}, {"ab\r  ", "ab\r"}, {" a", " a"},
     };

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, testing and the demo need,
+# when one of them is missing. Needs root for that (CI and fresh machines
+# run as root); otherwise it only says what is missing.
+set -euo pipefail
+
+packages=(cmake make g++ python3 libgtest-dev libgmock-dev googletest
+          unixodbc unixodbc-dev odbc-postgresql postgresql postgresql-contrib libpq-dev)
+
+missing=()
+for package in "${packages[@]}"; do
+    dpkg -s "${package}" >/dev/null 2>&1 || missing+=("${package}")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" != 0 ]; then
+    echo "missing packages (install them as root): ${missing[*]}" >&2
+    exit 1
+fi
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
