@@ -69,14 +69,15 @@ class StatementHandle {
     SQLHSTMT handle_ = SQL_NULL_HSTMT;
 };
 
-// Formats the statement into the shared buffer and executes it. A text that
-// cannot be formatted (too long, values not matching) is never sent; it is
-// reported like an execution failure without a diagnostic.
-SQLRETURN formatAndExecute(SQLHSTMT stmt, const char* pattern, SqlValues values) {
-    if (!formatStatement(StatementBuffer, sizeof StatementBuffer, pattern, values)) {
-        std::memset(&LastDiag, 0, sizeof LastDiag);
-        return SQL_ERROR;
-    }
+// Formats the statement into the shared buffer. A text that cannot be
+// formatted (longer than the buffer, values not matching the pattern) is
+// never sent; its statement fails with -1 whatever its failure mapping, so
+// that it can never count as executed.
+bool formatText(const char* pattern, SqlValues values) {
+    return formatStatement(StatementBuffer, sizeof StatementBuffer, pattern, values);
+}
+
+SQLRETURN executeText(SQLHSTMT stmt) {
     return SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(StatementBuffer), SQL_NTS);
 }
 
@@ -176,10 +177,10 @@ const char* dialectText(const char* oracleText, const char* mssqlText) {
 ExecOutcome execStatement(const char* pattern, SqlValues values) {
     ExecOutcome outcome = {false, false, 0};
     StatementHandle stmt;
-    if (!stmt.allocated())
+    if (!stmt.allocated() || !formatText(pattern, values))
         return outcome;
-    outcome.allocated = true;
-    if (formatAndExecute(stmt.get(), pattern, values) == SQL_ERROR) {
+    outcome.sent = true;
+    if (executeText(stmt.get()) == SQL_ERROR) {
         dbGetDiag(SQL_HANDLE_STMT, stmt.get(), LastDiag);
         outcome.failed = true;
         outcome.native = LastDiag.NativeError;
@@ -192,9 +193,9 @@ int execNonQuery(const char* pattern, SqlValues values, FailureMapping mapping,
     if (pattern == nullptr)
         return kResultFailed;
     StatementHandle stmt;
-    if (!stmt.allocated())
+    if (!stmt.allocated() || !formatText(pattern, values))
         return kResultFailed;
-    SQLRETURN rc = formatAndExecute(stmt.get(), pattern, values);
+    SQLRETURN rc = executeText(stmt.get());
     if (rc == SQL_ERROR) {
         dbGetDiag(SQL_HANDLE_STMT, stmt.get(), LastDiag);
         return mapFailure(mapping);
@@ -216,9 +217,9 @@ int queryRow(const char* pattern, SqlValues values, FailureMapping mapping,
     if (pattern == nullptr)
         return kResultFailed;
     StatementHandle stmt;
-    if (!stmt.allocated())
+    if (!stmt.allocated() || !formatText(pattern, values))
         return kResultFailed;
-    if (formatAndExecute(stmt.get(), pattern, values) == SQL_ERROR) {
+    if (executeText(stmt.get()) == SQL_ERROR) {
         dbGetDiag(SQL_HANDLE_STMT, stmt.get(), LastDiag);
         return mapFailure(mapping);
     }
@@ -243,9 +244,9 @@ int cursorOpen(CursorSlot slot, const char* pattern, SqlValues values, FailureMa
                    reinterpret_cast<SQLPOINTER>(SQL_NONSCROLLABLE), SQL_IS_INTEGER);
     SQLSetStmtAttr(stmt.get(), SQL_ATTR_CONCURRENCY, reinterpret_cast<SQLPOINTER>(SQL_CONCUR_LOCK),
                    SQL_IS_INTEGER);
-    if (pattern == nullptr)
+    if (pattern == nullptr || !formatText(pattern, values))
         return kResultFailed;
-    if (formatAndExecute(stmt.get(), pattern, values) == SQL_ERROR) {
+    if (executeText(stmt.get()) == SQL_ERROR) {
         dbGetDiag(SQL_HANDLE_STMT, stmt.get(), LastDiag);
         return mapFailure(mapping);
     }

@@ -99,14 +99,15 @@ enum class NoRowsResult {
 };
 
 // Non-query: allocate, format, execute, map, free. A pattern of nullptr
-// (no text for the DB system) returns -1 with nothing executed.
+// (no text for the DB system) or a text that cannot be formatted returns -1
+// with nothing executed; so do the other shapes.
 int execNonQuery(const char* pattern, SqlValues values, FailureMapping mapping,
                  NoRowsResult noRows = NoRowsResult::Success);
 
 // Outcome of one execution for callers that must tell a failure with native
 // number 0 from a success (the insert fallback).
 struct ExecOutcome {
-    bool allocated;  // false: no statement handle could be allocated
+    bool sent;       // false: no handle could be allocated, or the text not formatted
     bool failed;     // SQLExecDirect returned SQL_ERROR
     int32_t native;  // NativeError of the failure, 0 without one
 };

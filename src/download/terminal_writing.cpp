@@ -78,7 +78,7 @@ int SQLInsertTrmAswDnl(const TrmAswRow& row) {
     int noted = 0;
     if (TrmAswDnlHasPnrNam == 1) {
         ExecOutcome outcome = execStatement(kInsertTrmAswDnl40, SqlValues(values, 40));
-        if (!outcome.allocated)
+        if (!outcome.sent)
             return kResultFailed;
         if (!outcome.failed)
             return kResultOk;
@@ -88,7 +88,7 @@ int SQLInsertTrmAswDnl(const TrmAswRow& row) {
     }
     if (TrmAswDnlHasPnrNam == 0 && TrmAswDnlHasPin == 1) {
         ExecOutcome outcome = execStatement(kInsertTrmAswDnl38, SqlValues(values, 38));
-        if (!outcome.allocated)
+        if (!outcome.sent)
             return kResultFailed;
         if (!outcome.failed)
             return kResultOk;
@@ -98,7 +98,7 @@ int SQLInsertTrmAswDnl(const TrmAswRow& row) {
         noted = outcome.native;
     }
     ExecOutcome outcome = execStatement(kInsertTrmAswDnl37, SqlValues(values, 37));
-    if (!outcome.allocated)
+    if (!outcome.sent)
         return kResultFailed;
     if (!outcome.failed)
         return kResultOk;

@@ -204,6 +204,17 @@ TEST_F(StatementTest, TwoCursorsStayOpenWhileOtherStatementsRun) {
     EXPECT_EQ(testDbQuery("SELECT count(*) FROM qvsystem.aswbkldnl")[0][0], "6");
 }
 
+TEST_F(StatementTest, TextLongerThanTheBufferIsNeverSentAndNeverSucceeds) {
+    std::string huge(kStatementBufferSize, 'x');
+    EXPECT_EQ(execNonQuery(kInsert, {sqlText("T"), sqlText(huge.c_str()), sqlText("B")},
+                           FailureMapping::Native),
+              -1);
+    EXPECT_EQ(queryRow(kSelectOne, {sqlText(huge.c_str())}, FailureMapping::Native, {}), -1);
+    EXPECT_FALSE(execStatement(kInsert, {sqlText(huge.c_str()), sqlText("A"), sqlText("B")}).sent);
+    EXPECT_TRUE(trace().empty());
+    EXPECT_EQ(ipOpenStatementHandles(), 0);
+}
+
 TEST_F(StatementTest, NoTextForTheDbSystemSendsNothing) {
     EXPECT_EQ(execNonQuery(nullptr, {}, FailureMapping::Native), -1);
     EXPECT_EQ(cursorOpen(CursorSlot::TrmAsw, nullptr, {}, FailureMapping::MinusOne), -1);

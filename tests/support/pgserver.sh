@@ -6,14 +6,15 @@
 #                           DIR/odbc.ini (DSN vendrak_test) and DIR/env
 #   pgserver.sh stop DIR    stop that server by the PID in its PID file
 #
-# A start on an existing DIR starts the same cluster on the same port again.
-# As root the server runs as the postgres user.
+# A start on an existing DIR starts the same cluster on the same port again; a
+# start while it runs only rewrites the three files. As root the server runs
+# as the postgres user, otherwise as the calling user.
 set -euo pipefail
 
 action=${1:?usage: pgserver.sh start|stop DIR}
 dir=${2:?usage: pgserver.sh start|stop DIR}
 here=$(cd "$(dirname "$0")" && pwd)
-bin=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n 1)
+bin=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n 1 || true)
 [ -n "${bin}" ] || { echo "pgserver.sh: no PostgreSQL server found" >&2; exit 1; }
 
 user=vendrak
@@ -33,18 +34,41 @@ free_port() {
 }
 
 running() {
-    [ -f "${dir}/data/postmaster.pid" ] && as_server_user "${bin}/pg_ctl" -D "${dir}/data" status >/dev/null 2>&1
+    [ -f "${dir}/data/postmaster.pid" ] &&
+        as_server_user "${bin}/pg_ctl" -D "${dir}/data" status >/dev/null 2>&1
+}
+
+start_server() {
+    if ! as_server_user "${bin}/pg_ctl" -D "${dir}/data" -l "${dir}/server.log" -w -t 30 \
+        start >/dev/null; then
+        echo "pgserver.sh: the server did not start; end of ${dir}/server.log:" >&2
+        tail -n 20 "${dir}/server.log" >&2 || true
+        return 1
+    fi
 }
 
 psql_admin() {
-    as_server_user "${bin}/../bin/psql" -X -q -v ON_ERROR_STOP=1 -h "${socket_dir}" \
+    as_server_user "${bin}/psql" -X -q -v ON_ERROR_STOP=1 -h "${socket_dir}" \
         -p "$(cat "${dir}/port")" "$@"
 }
 
+# The ANSI driver of psqlODBC: the usual multiarch place, else wherever the
+# package put it.
+driver_path() {
+    local found
+    found=$(ls /usr/lib/*/odbc/psqlodbca.so /usr/lib/odbc/psqlodbca.so 2>/dev/null | head -n 1 || true)
+    if [ -z "${found}" ] && command -v dpkg >/dev/null; then
+        found=$(dpkg -L odbc-postgresql 2>/dev/null | grep '/psqlodbca\.so$' | head -n 1 || true)
+    fi
+    printf '%s' "${found}"
+}
+
 write_odbc_config() {
-    local driver
-    driver=$(ls /usr/lib/*/odbc/psqlodbca.so /usr/lib/odbc/psqlodbca.so 2>/dev/null | head -n 1 || true)
+    local driver port
+    driver=$(driver_path)
     [ -n "${driver}" ] || { echo "pgserver.sh: psqlODBC (odbc-postgresql) not installed" >&2; exit 1; }
+    port=$(cat "${dir}/port")
+    # No CommLog: the driver would leave a log file per connection in /tmp.
     cat >"${dir}/odbcinst.ini" <<INI
 [PostgreSQL ANSI]
 Description=psqlODBC ANSI driver
@@ -54,12 +78,12 @@ INI
 [vendrak_test]
 Driver=PostgreSQL ANSI
 Servername=127.0.0.1
-Port=$(cat "${dir}/port")
+Port=${port}
 Database=${database}
 INI
     cat >"${dir}/env" <<ENV
 export PGHOST=127.0.0.1
-export PGPORT=$(cat "${dir}/port")
+export PGPORT=${port}
 export PGUSER=${user}
 export PGPASSWORD=${password}
 export PGDATABASE=${database}
@@ -80,31 +104,62 @@ fsync = off
 synchronous_commit = off
 full_page_writes = off
 CONF
-    # Password authentication for TCP, so that a wrong password is refused.
+    # Password authentication over TCP, so that a wrong password is refused;
+    # the administrator comes in through the socket only.
     cat >"${dir}/data/pg_hba.conf" <<HBA
 local all postgres trust
 host all all 127.0.0.1/32 scram-sha-256
 HBA
 }
 
-load_schema() {
+create_database() {
     psql_admin -U postgres -d postgres <<SQL
 CREATE ROLE ${user} LOGIN PASSWORD '${password}';
 CREATE DATABASE ${database} OWNER ${user};
+ALTER ROLE ${user} SET search_path = oracompat, pg_catalog, public;
 SQL
+}
+
+schema_sum() {
+    cat "${here}/compat.sql" "${here}/schema.sql" | md5sum | cut -d' ' -f1
+}
+
+# (Re)creates the schemas qvsystem and oracompat from schema.sql and
+# compat.sql. A running cluster whose files changed since its last load gets
+# them anew at the next start (its data is lost, the tests empty the tables
+# anyway).
+load_schema() {
     psql_admin -U postgres -d "${database}" <<SQL
+DROP SCHEMA IF EXISTS qvsystem CASCADE;
+DROP SCHEMA IF EXISTS oracompat CASCADE;
 CREATE SCHEMA qvsystem AUTHORIZATION ${user};
 \\i ${here}/compat.sql
 GRANT USAGE ON SCHEMA oracompat TO ${user};
-ALTER ROLE ${user} SET search_path = oracompat, pg_catalog, public;
 SET ROLE ${user};
 \\i ${here}/schema.sql
 SQL
+    schema_sum >"${dir}/schema.sum"
+}
+
+# A cluster whose creation failed half-way is removed, so that the next start
+# begins afresh instead of running a server without the schema.
+creating=0
+discard_unfinished_cluster() {
+    local status=$?
+    if [ "${creating}" = 1 ]; then
+        if running; then
+            as_server_user "${bin}/pg_ctl" -D "${dir}/data" -m immediate -w stop >/dev/null 2>&1 || true
+        fi
+        rm -rf "${dir}/data"
+        echo "pgserver.sh: creating the cluster in ${dir} failed" >&2
+    fi
+    exit "${status}"
 }
 
 mkdir -p "${dir}"
 dir=$(cd "${dir}" && pwd)
-# Socket paths are short on Linux; a long DIR gets its socket under /tmp.
+# Socket paths are limited to about 107 bytes; a long DIR gets its socket
+# folder under /tmp instead.
 socket_dir="${dir}/socket"
 if [ ${#socket_dir} -gt 80 ]; then
     socket_dir="/tmp/vendrak-pg-$(printf '%s' "${dir}" | md5sum | cut -c1-12)"
@@ -113,16 +168,28 @@ fi
 case "${action}" in
 start)
     mkdir -p "${socket_dir}"
-    if [ "$(id -u)" = 0 ]; then chown postgres "${dir}" "${socket_dir}"; fi
-    fresh=0
+    if [ "$(id -u)" = 0 ]; then
+        chown postgres "${dir}" "${socket_dir}"
+        if ! runuser -u postgres -- test -w "${dir}"; then
+            echo "pgserver.sh: the postgres user cannot reach ${dir} (check its parents)" >&2
+            exit 1
+        fi
+    fi
     if [ ! -d "${dir}/data" ]; then
+        creating=1
+        trap discard_unfinished_cluster EXIT
         create_cluster
-        fresh=1
+        start_server
+        create_database
+        load_schema
+        creating=0
+        trap - EXIT
+    elif ! running; then
+        start_server
     fi
-    if ! running; then
-        as_server_user "${bin}/pg_ctl" -D "${dir}/data" -l "${dir}/server.log" -w -t 30 start >/dev/null
+    if [ "$(cat "${dir}/schema.sum" 2>/dev/null || true)" != "$(schema_sum)" ]; then
+        load_schema
     fi
-    if [ "${fresh}" = 1 ]; then load_schema; fi
     write_odbc_config
     ;;
 stop)

@@ -25,13 +25,13 @@ CREATE VIEW qvsystem.qvs113sto AS
 
 CREATE TABLE qvsystem.o2002tsw (
     tswidn varchar(100),
-    tsww01 varchar(30), tsww02 varchar(30), tsww03 varchar(30), tsww04 varchar(30),
-    tsww05 varchar(30), tsww06 varchar(30), tsww07 varchar(30), tsww08 varchar(30),
-    tsww09 varchar(30), tsww10 varchar(30), tsww11 varchar(30), tsww12 varchar(30),
-    tsww13 varchar(30), tsww14 varchar(30), tsww15 varchar(30), tsww16 varchar(30),
-    tswf01 varchar(30), tswf02 varchar(30), tswf03 varchar(30), tswf04 varchar(30),
-    tswf05 varchar(30), tswf06 varchar(30), tswf07 varchar(30), tswf08 varchar(30),
-    tswf09 varchar(30), tswf10 varchar(30));
+    tsww01 varchar(100), tsww02 varchar(100), tsww03 varchar(100), tsww04 varchar(100),
+    tsww05 varchar(100), tsww06 varchar(100), tsww07 varchar(100), tsww08 varchar(100),
+    tsww09 varchar(100), tsww10 varchar(100), tsww11 varchar(100), tsww12 varchar(100),
+    tsww13 varchar(100), tsww14 varchar(100), tsww15 varchar(100), tsww16 varchar(100),
+    tswf01 varchar(100), tswf02 varchar(100), tswf03 varchar(100), tswf04 varchar(100),
+    tswf05 varchar(100), tswf06 varchar(100), tswf07 varchar(100), tswf08 varchar(100),
+    tswf09 varchar(100), tswf10 varchar(100));
 
 CREATE TABLE qvsystem.qvs119mst (
     mstnam varchar(30), mstliz varchar(30), mstmnd varchar(30), mstttp varchar(30));
