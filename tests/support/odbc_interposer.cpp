@@ -1,3 +1,8 @@
+// The interposer's definitions of the ODBC calls the program makes and of
+// nanosleep. Each forwards to the next definition in the lookup order (the
+// driver manager, libc) found with dlsym(RTLD_NEXT). The driver manager looks
+// the driver's entry points up in the driver's own library, so it never sees
+// these definitions, whether they come preloaded or linked into a test.
 #include "odbc_interposer.h"
 
 #include <dlfcn.h>
@@ -5,6 +10,8 @@
 #include <sqlext.h>
 #include <time.h>
 
+#include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,7 +30,7 @@ struct Rule {
     RuleKind kind;
     int from = 1;
     int count = 1;
-    int seen = 0;
+    int seen = 0;  // matching calls so far
     int handleType = 0;
     std::string sqlState;
     bool hasDiagnostic = true;
@@ -31,7 +38,8 @@ struct Rule {
     std::string text;
 };
 
-// cppcheck does not follow the uses through the map's iterators.
+// The diagnostic of an injected failure. cppcheck does not follow the uses
+// through the map's iterators.
 struct FakeDiagnostic {
     std::string sqlState;  // cppcheck-suppress unusedStructMember
     bool present;          // cppcheck-suppress unusedStructMember
@@ -46,7 +54,7 @@ struct State {
     bool recordWaits = false;
     std::string traceFile;
     std::string waitsFile;
-    std::map<SQLHANDLE, std::string> statementTexts;
+    std::map<SQLHANDLE, std::string> statementTexts;  // last text per statement
     std::map<SQLHANDLE, FakeDiagnostic> fakes;
     std::set<SQLHANDLE> openStatements;
 };
@@ -56,9 +64,19 @@ State& state() {
     return *s;
 }
 
+// The next definition of `name` after this one; aborts when there is none,
+// since a test without the real call could only mislead. Linked into a test
+// program that calls ODBC only through the definitions below, the linker
+// (--as-needed) may leave the driver manager out of the program's libraries;
+// it is then loaded here, privately, so that it keeps its own entry points.
 template <typename F>
 F real(const char* name) {
     void* symbol = dlsym(RTLD_NEXT, name);
+    if (symbol == nullptr) {
+        static void* manager = dlopen("libodbc.so.2", RTLD_NOW | RTLD_LOCAL);
+        if (manager != nullptr)
+            symbol = dlsym(manager, name);
+    }
     if (symbol == nullptr) {
         std::fprintf(stderr, "odbc interposer: %s not found\n", name);
         std::abort();
@@ -66,59 +84,99 @@ F real(const char* name) {
     return reinterpret_cast<F>(symbol);
 }
 
-bool parseRule(const std::string& line) {
+bool parseInt(const std::string& word, long min, long* value) {
+    if (word.empty())
+        return false;
+    char* end = nullptr;
+    errno = 0;
+    long parsed = std::strtol(word.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || parsed < min || parsed > INT_MAX)
+        return false;
+    *value = parsed;
+    return true;
+}
+
+// Reads "FROM COUNT" (FROM at least 1, COUNT at least 0) into `rule`.
+bool parseRange(std::istringstream& in, Rule& rule) {
+    std::string from, count;
+    long f = 0, c = 0;
+    if (!(in >> from >> count) || !parseInt(from, 1, &f) || !parseInt(count, 0, &c))
+        return false;
+    rule.from = static_cast<int>(f);
+    rule.count = static_cast<int>(c);
+    return true;
+}
+
+// The rest of the line after the blanks that follow the last word.
+std::string restOfLine(std::istringstream& in) {
+    std::string rest;
+    std::getline(in >> std::ws, rest);
+    return rest;
+}
+
+bool parseRule(std::string line) {
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
     std::istringstream in(line);
     std::string word;
-    if (!(in >> word))
-        return true;  // blank line
-    if (word[0] == '#')
+    if (!(in >> word) || word[0] == '#')
+        return true;  // blank line or comment
+    if (word == "dbsystem") {
+        std::string system;
+        if (!(in >> system) || !restOfLine(in).empty())
+            return false;
+        if (system != "ORACLE" && system != "MSSQL" && system != "MYSQL")
+            return false;
+        state().dbSystem = system;
         return true;
-    if (word == "dbsystem")
-        return static_cast<bool>(in >> state().dbSystem);
+    }
     Rule rule;
     if (word == "alloc") {
         rule.kind = RuleKind::Alloc;
-        if (!(in >> rule.handleType >> rule.from >> rule.count))
+        std::string type;
+        long t = 0;
+        if (!(in >> type) || !parseInt(type, 1, &t) || t > 3 || !parseRange(in, rule) ||
+            !restOfLine(in).empty()) {
             return false;
-        state().rules.push_back(rule);
-        return true;
-    }
-    if (word == "nodata-as-success") {
+        }
+        rule.handleType = static_cast<int>(t);
+    } else if (word == "nodata-as-success") {
         rule.kind = RuleKind::NoDataAsSuccess;
-        if (!(in >> rule.from >> rule.count))
+        if (!parseRange(in, rule))
             return false;
-        std::getline(in >> std::ws, rule.text);
-        state().rules.push_back(rule);
-        return !rule.text.empty();
-    }
-    if (word == "exec") {
-        rule.kind = RuleKind::Exec;
-    } else if (word == "fetch") {
-        rule.kind = RuleKind::Fetch;
-    } else if (word == "connect") {
-        rule.kind = RuleKind::Connect;
-    } else {
-        return false;
-    }
-    std::string native;
-    if (!(in >> rule.from >> rule.count >> rule.sqlState >> native))
-        return false;
-    if (native == "none") {
-        rule.hasDiagnostic = false;
-    } else {
-        rule.native = static_cast<SQLINTEGER>(std::strtol(native.c_str(), nullptr, 10));
-    }
-    if (rule.kind != RuleKind::Connect) {
-        std::getline(in >> std::ws, rule.text);
+        rule.text = restOfLine(in);
         if (rule.text.empty())
             return false;
+    } else if (word == "exec" || word == "fetch" || word == "connect") {
+        rule.kind = word == "exec"    ? RuleKind::Exec
+                    : word == "fetch" ? RuleKind::Fetch
+                                      : RuleKind::Connect;
+        std::string native;
+        if (!parseRange(in, rule) || !(in >> rule.sqlState >> native) ||
+            rule.sqlState.size() != 5) {
+            return false;
+        }
+        long number = 0;
+        if (native == "none") {
+            rule.hasDiagnostic = false;
+        } else if (parseInt(native, INT_MIN, &number)) {
+            rule.native = static_cast<SQLINTEGER>(number);
+        } else {
+            return false;
+        }
+        rule.text = restOfLine(in);
+        // exec and fetch need a text to match; connect takes none.
+        if (rule.text.empty() != (rule.kind == RuleKind::Connect))
+            return false;
+    } else {
+        return false;
     }
     state().rules.push_back(rule);
     return true;
 }
 
-// The first rule of `kind` that matches and whose turn it is; each matching
-// call counts for every matching rule.
+// Counts the call for every rule of `kind` that it matches and returns the
+// first of those whose turn it is, or nullptr.
 const Rule* firingRule(RuleKind kind, const std::string& text, int handleType) {
     const Rule* firing = nullptr;
     for (Rule& rule : state().rules) {
@@ -126,16 +184,18 @@ const Rule* firingRule(RuleKind kind, const std::string& text, int handleType) {
             continue;
         if (kind == RuleKind::Alloc && rule.handleType != handleType)
             continue;
-        if (kind != RuleKind::Alloc && kind != RuleKind::Connect &&
-            text.find(rule.text) == std::string::npos) {
+        if (!rule.text.empty() && text.find(rule.text) == std::string::npos)
             continue;
-        }
         ++rule.seen;
-        if (firing == nullptr && rule.seen >= rule.from && rule.seen < rule.from + rule.count) {
+        if (firing == nullptr && rule.seen >= rule.from && rule.seen - rule.from < rule.count)
             firing = &rule;
-        }
     }
     return firing;
+}
+
+// Every call on a handle replaces its diagnostics, injected ones included.
+void clearFake(SQLHANDLE handle) {
+    state().fakes.erase(handle);
 }
 
 SQLRETURN injectFailure(SQLHANDLE handle, const Rule& rule) {
@@ -150,7 +210,7 @@ void appendLine(const std::string& file, const std::string& line) {
     out << line << '\n';
 }
 
-// Native numbers of the configured DB system for the server's SQLSTATEs.
+// Native number of the configured DB system for a SQLSTATE of the server.
 SQLINTEGER nativeFor(const char* sqlState, SQLINTEGER original) {
     struct Mapping {
         const char* sqlState;
@@ -173,9 +233,11 @@ SQLINTEGER nativeFor(const char* sqlState, SQLINTEGER original) {
     return oracle ? 20000 : 50000;
 }
 
-std::string statementText(SQLCHAR* text, SQLINTEGER length) {
+std::string statementText(const SQLCHAR* text, SQLINTEGER length) {
+    if (text == nullptr)
+        return std::string();
     const char* chars = reinterpret_cast<const char*>(text);
-    if (length == SQL_NTS)
+    if (length < 0)  // SQL_NTS
         return chars;
     return std::string(chars, static_cast<std::size_t>(length));
 }
@@ -213,7 +275,7 @@ void ipReset(void) {
 }
 
 int ipConfigure(const char* rules) {
-    std::istringstream in(rules);
+    std::istringstream in(rules != nullptr ? rules : "");
     std::string line;
     int result = 0;
     while (std::getline(in, line)) {
@@ -239,13 +301,19 @@ long ipWaitAt(int index) {
     return state().waits.at(static_cast<std::size_t>(index));
 }
 
+void ipRecordWaits(int on) {
+    state().recordWaits = on != 0;
+}
+
 int ipOpenStatementHandles(void) {
     return static_cast<int>(state().openStatements.size());
 }
 
 SQLRETURN SQL_API SQLAllocHandle(SQLSMALLINT type, SQLHANDLE input, SQLHANDLE* output) {
+    clearFake(input);
     if (firingRule(RuleKind::Alloc, "", type) != nullptr) {
-        *output = SQL_NULL_HANDLE;
+        if (output != nullptr)
+            *output = SQL_NULL_HANDLE;
         return SQL_ERROR;
     }
     static auto forward = real<SQLRETURN (*)(SQLSMALLINT, SQLHANDLE, SQLHANDLE*)>("SQLAllocHandle");
@@ -256,20 +324,33 @@ SQLRETURN SQL_API SQLAllocHandle(SQLSMALLINT type, SQLHANDLE input, SQLHANDLE* o
 }
 
 SQLRETURN SQL_API SQLFreeHandle(SQLSMALLINT type, SQLHANDLE handle) {
-    State& s = state();
-    s.fakes.erase(handle);
-    if (type == SQL_HANDLE_STMT) {
-        s.openStatements.erase(handle);
-        s.statementTexts.erase(handle);
-    }
     static auto forward = real<SQLRETURN (*)(SQLSMALLINT, SQLHANDLE)>("SQLFreeHandle");
-    return forward(type, handle);
+    SQLRETURN rc = forward(type, handle);
+    // A handle that could not be freed keeps its state; a freed one may come
+    // back from the next allocation and must start clean.
+    if (rc == SQL_SUCCESS) {
+        State& s = state();
+        clearFake(handle);
+        if (type == SQL_HANDLE_STMT) {
+            s.openStatements.erase(handle);
+            s.statementTexts.erase(handle);
+        }
+    }
+    return rc;
+}
+
+SQLRETURN SQL_API SQLSetEnvAttr(SQLHENV env, SQLINTEGER attribute, SQLPOINTER value,
+                                SQLINTEGER length) {
+    clearFake(env);
+    static auto forward =
+        real<SQLRETURN (*)(SQLHENV, SQLINTEGER, SQLPOINTER, SQLINTEGER)>("SQLSetEnvAttr");
+    return forward(env, attribute, value, length);
 }
 
 SQLRETURN SQL_API SQLConnect(SQLHDBC dbc, SQLCHAR* dsn, SQLSMALLINT dsnLength, SQLCHAR* user,
                              SQLSMALLINT userLength, SQLCHAR* password,
                              SQLSMALLINT passwordLength) {
-    state().fakes.erase(dbc);
+    clearFake(dbc);
     if (const Rule* rule = firingRule(RuleKind::Connect, "", 0))
         return injectFailure(dbc, *rule);
     static auto forward = real<SQLRETURN (*)(SQLHDBC, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT,
@@ -277,9 +358,23 @@ SQLRETURN SQL_API SQLConnect(SQLHDBC dbc, SQLCHAR* dsn, SQLSMALLINT dsnLength, S
     return forward(dbc, dsn, dsnLength, user, userLength, password, passwordLength);
 }
 
+SQLRETURN SQL_API SQLDisconnect(SQLHDBC dbc) {
+    clearFake(dbc);
+    static auto forward = real<SQLRETURN (*)(SQLHDBC)>("SQLDisconnect");
+    return forward(dbc);
+}
+
+SQLRETURN SQL_API SQLSetStmtAttr(SQLHSTMT stmt, SQLINTEGER attribute, SQLPOINTER value,
+                                 SQLINTEGER length) {
+    clearFake(stmt);
+    static auto forward =
+        real<SQLRETURN (*)(SQLHSTMT, SQLINTEGER, SQLPOINTER, SQLINTEGER)>("SQLSetStmtAttr");
+    return forward(stmt, attribute, value, length);
+}
+
 SQLRETURN SQL_API SQLExecDirect(SQLHSTMT stmt, SQLCHAR* text, SQLINTEGER length) {
     State& s = state();
-    s.fakes.erase(stmt);
+    clearFake(stmt);
     std::string sql = statementText(text, length);
     s.trace.push_back(sql);
     appendLine(s.traceFile, sql);
@@ -288,25 +383,39 @@ SQLRETURN SQL_API SQLExecDirect(SQLHSTMT stmt, SQLCHAR* text, SQLINTEGER length)
         return injectFailure(stmt, *rule);
     static auto forward = real<SQLRETURN (*)(SQLHSTMT, SQLCHAR*, SQLINTEGER)>("SQLExecDirect");
     SQLRETURN rc = forward(stmt, text, length);
-    if (rc == SQL_NO_DATA && firingRule(RuleKind::NoDataAsSuccess, sql, 0) != nullptr) {
+    if (rc == SQL_NO_DATA && firingRule(RuleKind::NoDataAsSuccess, sql, 0) != nullptr)
         return SQL_SUCCESS;
-    }
     return rc;
+}
+
+SQLRETURN SQL_API SQLBindCol(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT cType,
+                             SQLPOINTER target, SQLLEN targetLength, SQLLEN* indicator) {
+    clearFake(stmt);
+    static auto forward =
+        real<SQLRETURN (*)(SQLHSTMT, SQLUSMALLINT, SQLSMALLINT, SQLPOINTER, SQLLEN, SQLLEN*)>(
+            "SQLBindCol");
+    return forward(stmt, column, cType, target, targetLength, indicator);
 }
 
 SQLRETURN SQL_API SQLFetch(SQLHSTMT stmt) {
     State& s = state();
-    s.fakes.erase(stmt);
+    clearFake(stmt);
     auto text = s.statementTexts.find(stmt);
     if (text != s.statementTexts.end()) {
-        if (const Rule* rule = firingRule(RuleKind::Fetch, text->second, 0)) {
+        if (const Rule* rule = firingRule(RuleKind::Fetch, text->second, 0))
             return injectFailure(stmt, *rule);
-        }
     }
     static auto forward = real<SQLRETURN (*)(SQLHSTMT)>("SQLFetch");
     return forward(stmt);
 }
 
+SQLRETURN SQL_API SQLRowCount(SQLHSTMT stmt, SQLLEN* rows) {
+    clearFake(stmt);
+    static auto forward = real<SQLRETURN (*)(SQLHSTMT, SQLLEN*)>("SQLRowCount");
+    return forward(stmt, rows);
+}
+
+// Reading diagnostics leaves them in place, also the injected ones.
 SQLRETURN SQL_API SQLGetDiagRec(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT record,
                                 SQLCHAR* sqlState, SQLINTEGER* native, SQLCHAR* message,
                                 SQLSMALLINT messageSize, SQLSMALLINT* messageLength) {
@@ -314,14 +423,16 @@ SQLRETURN SQL_API SQLGetDiagRec(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT 
     if (fake != state().fakes.end()) {
         if (record != 1 || !fake->second.present)
             return SQL_NO_DATA;
-        std::snprintf(reinterpret_cast<char*>(sqlState), 6, "%s", fake->second.sqlState.c_str());
+        if (sqlState != nullptr)
+            std::snprintf(reinterpret_cast<char*>(sqlState), 6, "%s",
+                          fake->second.sqlState.c_str());
         if (native != nullptr)
             *native = fake->second.native;
-        int written =
-            std::snprintf(reinterpret_cast<char*>(message), messageSize > 0 ? messageSize : 0,
-                          "[interposer] injected fault");
+        const char* text = "[interposer] injected fault";
+        if (message != nullptr && messageSize > 0)
+            std::snprintf(reinterpret_cast<char*>(message), messageSize, "%s", text);
         if (messageLength != nullptr)
-            *messageLength = static_cast<SQLSMALLINT>(written);
+            *messageLength = static_cast<SQLSMALLINT>(std::strlen(text));
         return SQL_SUCCESS;
     }
     static auto forward =
@@ -329,15 +440,16 @@ SQLRETURN SQL_API SQLGetDiagRec(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT 
                            SQLSMALLINT, SQLSMALLINT*)>("SQLGetDiagRec");
     SQLRETURN rc =
         forward(type, handle, record, sqlState, native, message, messageSize, messageLength);
-    if (SQL_SUCCEEDED(rc) && native != nullptr && sqlState != nullptr) {
+    if (SQL_SUCCEEDED(rc) && native != nullptr && sqlState != nullptr)
         *native = nativeFor(reinterpret_cast<const char*>(sqlState), *native);
-    }
     return rc;
 }
 
+// The program waits only through nanosleep. While recording, a wait is noted
+// in milliseconds and returns at once, as if it had run its full length.
 int nanosleep(const struct timespec* request, struct timespec* remaining) {
     State& s = state();
-    if (s.recordWaits) {
+    if (s.recordWaits && request != nullptr) {
         long ms = static_cast<long>(request->tv_sec) * 1000 + request->tv_nsec / 1000000;
         s.waits.push_back(ms);
         appendLine(s.waitsFile, std::to_string(ms));

@@ -6,8 +6,9 @@
 //   - records every statement text sent;
 //   - records the program's waits (nanosleep) instead of sleeping.
 //
-// Rules, one per line ('#' starts a comment); FROM is 1-based and counts only
-// the calls that match the rule; COUNT consecutive matching calls fail:
+// Rules, one per line ('#' at the start of a line makes it a comment); FROM
+// is 1-based and counts only the calls that match the rule; COUNT
+// consecutive matching calls fail:
 //   dbsystem ORACLE|MSSQL|MYSQL
 //   exec FROM COUNT SQLSTATE NATIVE TEXT   SQLExecDirect of a text containing TEXT
 //   fetch FROM COUNT SQLSTATE NATIVE TEXT  SQLFetch on a statement whose text contains TEXT
@@ -15,9 +16,16 @@
 //   alloc TYPE FROM COUNT                  SQLAllocHandle of TYPE (1 env, 2 dbc, 3 stmt)
 //   nodata-as-success FROM COUNT TEXT      an UPDATE/DELETE containing TEXT that changed no
 //                                          row returns SQL_SUCCESS, as some drivers do
+// TEXT is the rest of the line, blanks included, matched case-sensitively.
 // NATIVE is a number or "none" (the failure then has no diagnostic record).
-// An injected failure returns SQL_ERROR without reaching the driver; its
-// diagnostic carries SQLSTATE and NATIVE exactly as scripted.
+// An injected failure returns SQL_ERROR without reaching the driver (an exec
+// is still traced); SQLGetDiagRec on that handle gives, as record 1, the
+// SQLSTATE and NATIVE exactly as scripted, until the next call on the handle.
+//
+// Native numbers by SQLSTATE under "dbsystem" (ORACLE / MSSQL): 23505 1 /
+// 2627, 42703 904 / 207, 42P01 942 / 208, 42601 900 / 102, 08001 12541 / 17,
+// 57P01, 08S01 and 08006 3113 / 10054, any other 20000 / 50000. MYSQL or no
+// dbsystem: the driver's numbers unchanged.
 //
 // Preloaded (LD_PRELOAD) into the real binary it is configured by
 // VENDRAK_IP_SCRIPT (rules file), VENDRAK_IP_TRACE (statement texts are
@@ -30,21 +38,46 @@
 extern "C" {
 #endif
 
-// Clears rules, counters, trace, waits and injected diagnostics, and turns
-// the recording of waits on.
+// Clears rules, counters, dbsystem, trace, waits and injected diagnostics,
+// and turns the recording of waits on.
 void ipReset(void);
 
-// Adds rules (several lines allowed). 0, or -1 when a line is not a rule.
+// Adds rules (several lines allowed). 0, or -1 when a line is not a rule (the
+// valid lines are still taken).
 int ipConfigure(const char* rules);
 
+// Statement texts in the order they were passed to SQLExecDirect.
 int ipTraceCount(void);
 const char* ipTraceAt(int index);
+
+// Recorded waits in milliseconds.
 int ipWaitCount(void);
 long ipWaitAt(int index);
+
+// Turns the recording of waits on (1) or off (0: nanosleep really sleeps).
+void ipRecordWaits(int on);
 
 // Statement handles allocated and not yet freed.
 int ipOpenStatementHandles(void);
 
 #ifdef __cplusplus
+}
+
+#include <string>
+#include <vector>
+
+// The trace and the waits as containers, for comparisons in tests.
+inline std::vector<std::string> ipTrace() {
+    std::vector<std::string> texts;
+    for (int i = 0; i < ipTraceCount(); ++i)
+        texts.emplace_back(ipTraceAt(i));
+    return texts;
+}
+
+inline std::vector<long> ipWaits() {
+    std::vector<long> waits;
+    for (int i = 0; i < ipWaitCount(); ++i)
+        waits.push_back(ipWaitAt(i));
+    return waits;
 }
 #endif

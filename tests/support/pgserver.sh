@@ -14,7 +14,7 @@ set -euo pipefail
 action=${1:?usage: pgserver.sh start|stop DIR}
 dir=${2:?usage: pgserver.sh start|stop DIR}
 here=$(cd "$(dirname "$0")" && pwd)
-bin=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n 1 || true)
+bin=$(printf '%s\n' /usr/lib/postgresql/*/bin | grep -v '\*' | sort -V | tail -n 1 || true)
 [ -n "${bin}" ] || { echo "pgserver.sh: no PostgreSQL server found" >&2; exit 1; }
 
 user=vendrak
@@ -55,8 +55,10 @@ psql_admin() {
 # The ANSI driver of psqlODBC: the usual multiarch place, else wherever the
 # package put it.
 driver_path() {
-    local found
-    found=$(ls /usr/lib/*/odbc/psqlodbca.so /usr/lib/odbc/psqlodbca.so 2>/dev/null | head -n 1 || true)
+    local found="" candidate
+    for candidate in /usr/lib/*/odbc/psqlodbca.so /usr/lib/odbc/psqlodbca.so; do
+        if [ -z "${found}" ] && [ -f "${candidate}" ]; then found=${candidate}; fi
+    done
     if [ -z "${found}" ] && command -v dpkg >/dev/null; then
         found=$(dpkg -L odbc-postgresql 2>/dev/null | grep '/psqlodbca\.so$' | head -n 1 || true)
     fi
@@ -130,6 +132,7 @@ schema_sum() {
 # anyway).
 load_schema() {
     psql_admin -U postgres -d "${database}" <<SQL
+SET client_min_messages = warning;
 DROP SCHEMA IF EXISTS qvsystem CASCADE;
 DROP SCHEMA IF EXISTS oracompat CASCADE;
 CREATE SCHEMA qvsystem AUTHORIZATION ${user};

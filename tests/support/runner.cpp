@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -25,8 +26,9 @@ std::vector<std::string> readLines(const std::string& path) {
     return lines;
 }
 
-// Runs `argv` in `directory` with `extraEnv` added, feeding `input` to its
-// standard input; returns the exit code and fills `output`.
+// Runs `argv` in `directory` with `extraEnv` added to the inherited
+// environment, feeding `input` to its standard input; returns the exit code
+// and fills `output` with its standard output (standard error is passed on).
 int runProcess(const std::vector<std::string>& argv, const std::string& directory,
                const std::vector<std::string>& extraEnv, const std::string& input,
                std::string* output) {
@@ -65,8 +67,11 @@ int runProcess(const std::vector<std::string>& argv, const std::string& director
     }
     close(fromChild[0]);
     int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    // A child ended by a signal (a sanitizer abort, a crash) reports 128 + the
+    // signal number, as a shell would, so that it never passes for an exit code.
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 #include <vector>
 
 struct ProgramResult {
-    int exitCode = -1;
+    int exitCode = -1;             // 128 + signal when ended by a signal
     std::string output;            // standard output
     std::vector<std::string> log;  // run log lines without their timestamps
     bool timestampsWellFormed = true;

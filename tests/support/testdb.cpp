@@ -10,32 +10,51 @@
 
 namespace {
 
+// The server's folder: VENDRAK_TEST_DB_DIR as set for the tests, else the
+// folder this build configured.
+std::string dbDir() {
+    const char* dir = std::getenv("VENDRAK_TEST_DB_DIR");
+    return dir != nullptr && *dir != '\0' ? dir : VENDRAK_TEST_DB_DIR;
+}
+
 std::string serverPort() {
-    std::ifstream in(std::string(VENDRAK_TEST_DB_DIR) + "/port");
+    std::ifstream in(dbDir() + "/port");
     std::string port;
     in >> port;
     return port;
 }
 
-// One connection for the whole test process, opened on first use and opened
-// again after the server was restarted.
-PGconn* connection() {
-    static PGconn* conn = nullptr;
-    if (conn != nullptr && PQstatus(conn) == CONNECTION_OK)
-        return conn;
+// One connection for the whole test process, opened on first use and again
+// after the server was restarted.
+PGconn* conn = nullptr;
+
+void closeConnection() {
     if (conn != nullptr)
         PQfinish(conn);
+    conn = nullptr;
+}
+
+PGconn* connection() {
+    if (conn != nullptr && PQstatus(conn) == CONNECTION_OK)
+        return conn;
+    closeConnection();
     std::string info = "host=127.0.0.1 port=" + serverPort() +
-                       " dbname=vendrak user=" + kTestDbUser + " password=" + kTestDbPassword;
+                       " dbname=vendrak user=" + kTestDbUser + " password=" + kTestDbPassword +
+                       " options='-c client_min_messages=warning'";
     conn = PQconnectdb(info.c_str());
-    if (PQstatus(conn) != CONNECTION_OK) {
+    if (PQstatus(conn) != CONNECTION_OK)
         ADD_FAILURE() << "test database: " << PQerrorMessage(conn);
-    }
     return conn;
 }
 
+// Runs `sql`; on failure reports it and returns nullptr. A connection lost
+// since the last call (the server was restarted) is opened again once.
 PGresult* run(const std::string& sql) {
     PGresult* result = PQexec(connection(), sql.c_str());
+    if (PQstatus(conn) == CONNECTION_BAD) {
+        PQclear(result);
+        result = PQexec(connection(), sql.c_str());
+    }
     ExecStatusType status = PQresultStatus(result);
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
         ADD_FAILURE() << "test database: " << PQresultErrorMessage(result) << "in: " << sql;
@@ -47,7 +66,7 @@ PGresult* run(const std::string& sql) {
 
 void runScript(const char* action) {
     std::string command = std::string(VENDRAK_TEST_SOURCE_DIR) + "/support/pgserver.sh " + action +
-                          " " + VENDRAK_TEST_DB_DIR + " >/dev/null";
+                          " '" + dbDir() + "' >/dev/null";
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
 }
 
@@ -77,6 +96,15 @@ std::vector<std::vector<std::string>> testDbQuery(const std::string& sql) {
     return rows;
 }
 
+std::string testDbValue(const std::string& sql) {
+    std::vector<std::vector<std::string>> rows = testDbQuery(sql);
+    if (rows.empty() || rows[0].empty()) {
+        ADD_FAILURE() << "test database: no value from: " << sql;
+        return std::string();
+    }
+    return rows[0][0];
+}
+
 void testDbClearTables() {
     testDbSetTrmAswDnlColumns(40);
     testDbExec(
@@ -103,6 +131,7 @@ void testDbSetTrmAswDnlColumns(int columns) {
 }
 
 void testDbServerStop() {
+    closeConnection();
     runScript("stop");
 }
 

@@ -1,6 +1,8 @@
 // Direct access to the test database for setting up and checking data. It
 // goes through libpq, not ODBC, so nothing done here appears in the
-// interposer's statement trace.
+// interposer's statement trace. The server is the one that pgserver.sh runs
+// in VENDRAK_TEST_DB_DIR (its port is in DIR/port); the program under test
+// reaches it through the DSN below with the same role.
 #pragma once
 
 #include <string>
@@ -21,6 +23,10 @@ bool testDbExec(const std::string& sql);
 // failure is reported as a test failure and gives no rows.
 std::vector<std::vector<std::string>> testDbQuery(const std::string& sql);
 
+// The first column of the first row of `sql`; a failure or no row is
+// reported as a test failure and gives "".
+std::string testDbValue(const std::string& sql);
+
 // Empties every qvsystem table and gives TrmAswDnl its 40-column form.
 void testDbClearTables();
 
@@ -28,6 +34,7 @@ void testDbClearTables();
 // without DnlPin).
 void testDbSetTrmAswDnlColumns(int columns);
 
-// Stops and starts the test server (same port, same data).
+// Stops and starts the test server (same port, same data) with
+// pgserver.sh; a failure of the script fails the test.
 void testDbServerStop();
 void testDbServerStart();
