@@ -82,15 +82,9 @@ SQLRETURN executeText(SQLHSTMT stmt) {
 }
 
 int mapFailure(FailureMapping mapping) {
-    switch (mapping) {
-        case FailureMapping::Native:
-            return LastDiag.NativeError;
-        case FailureMapping::NativeOrMinusOne:
-            return LastDiag.NativeError != 0 ? LastDiag.NativeError : kResultFailed;
-        case FailureMapping::MinusOne:
-            break;
-    }
-    return kResultFailed;
+    if (mapping == FailureMapping::MinusOne)
+        return kResultFailed;
+    return failureResult(LastDiag.NativeError);
 }
 
 void bindColumns(SQLHSTMT stmt, ColumnBindings columns) {
@@ -115,6 +109,10 @@ bool fetchDeliveredRow(SQLRETURN rc) {
 }
 
 }  // namespace
+
+int failureResult(int32_t native) {
+    return native != 0 ? native : kResultFailed;
+}
 
 bool appendSqlLiteral(char* out, std::size_t outSize, std::size_t* length, const char* value) {
     const std::size_t start = *length;
@@ -232,7 +230,7 @@ int queryRow(const char* pattern, SqlValues values, FailureMapping mapping,
     if (rc == SQL_NO_DATA)
         return kResultNoData;
     dbGetDiag(SQL_HANDLE_STMT, stmt.get(), LastDiag);
-    return LastDiag.NativeError;
+    return failureResult(LastDiag.NativeError);
 }
 
 int cursorOpen(CursorSlot slot, const char* pattern, SqlValues values, FailureMapping mapping) {

@@ -24,12 +24,19 @@ constexpr int kResultFailed = -1;
 constexpr std::size_t kStatementBufferSize = 16384;
 extern char StatementBuffer[kStatementBufferSize];
 
-// What a failed execution (SQL_ERROR) returns.
+// What a failed execution (SQL_ERROR) returns. A failure is never 0: when
+// the driver reports it without a native number (no diagnostic record, or
+// NativeError 0, as some drivers do for time-outs and lost links) the result
+// is -1 under every mapping, so no caller can take it for success.
 enum class FailureMapping {
-    Native,            // NativeError; 0 when there is none (counts as success)
-    NativeOrMinusOne,  // NativeError when nonzero, else -1
+    Native,            // NativeError, -1 without one
+    NativeOrMinusOne,  // NativeError, -1 without one (the same since failures are never 0)
     MinusOne,          // always -1
 };
+
+// The result of a failure that came with `native`: the number itself, or -1
+// when the driver gave none.
+int failureResult(int32_t native);
 
 // A value substituted into a statement text. Text values always become quoted
 // literals with every quote doubled; integers become bare decimal numbers.
@@ -116,7 +123,7 @@ ExecOutcome execStatement(const char* pattern, SqlValues values);
 // Single-row query: allocate, format, execute; on a row the bound columns are
 // filled (text fields terminated at their last position) and 0 is returned;
 // 100 without a row. Execution failures follow `mapping`; fetch failures
-// return the fetched NativeError. The columns are written only by the
+// return the fetched NativeError (-1 without one). The columns are written only by the
 // driver during the fetch, so callers bind a zeroed local record and copy it
 // on 0.
 int queryRow(const char* pattern, SqlValues values, FailureMapping mapping, ColumnBindings columns);

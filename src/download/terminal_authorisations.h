@@ -34,7 +34,8 @@ int SQLCloseTrmAsw();
 
 // Fills the reader numbers (L) of the slots of row.DnlTrm's terminal; the
 // rest of the row is kept. 0, 100 when the terminal is unknown, -1 without a
-// handle, otherwise the native error number (0 counts as success).
+// handle or a failure without native number, otherwise the native error
+// number.
 int SQLReadTrmLeser(TrmAswRow& row);
 
 // Reads the model code of the badge's balance table (row.AswSal with the

@@ -72,41 +72,54 @@ void insertValues(const TrmAswRow& row, SqlValue (&values)[kInsertValueCount]) {
 
 }  // namespace
 
+namespace {
+
+// Only the DB system's "unknown column" number tells that the table lacks
+// columns of a wider variant. Any other failure (a duplicate key, a lost
+// link, a time-out, a lock) says nothing about the table's form: it must
+// neither move the flags nor send the row with fewer columns, which would
+// silently drop the personnel number and name of a wide table.
+bool lacksColumns(const ExecOutcome& outcome) {
+    return outcome.native == DbErrorCodes.InvalidColumn;
+}
+
+// The result of a variant that did not insert the row; see the contract of
+// SQLInsertTrmAswDnl.
+int insertFailure(const ExecOutcome& outcome) {
+    return outcome.sent ? failureResult(outcome.native) : kResultFailed;
+}
+
+}  // namespace
+
 int SQLInsertTrmAswDnl(const TrmAswRow& row) {
     SqlValue values[kInsertValueCount];
     insertValues(row, values);
-    int noted = 0;
     if (TrmAswDnlHasPnrNam == 1) {
         ExecOutcome outcome = execStatement(kInsertTrmAswDnl40, SqlValues(values, 40));
-        if (!outcome.sent)
-            return kResultFailed;
-        if (!outcome.failed)
+        if (outcome.sent && !outcome.failed)
             return kResultOk;
+        if (!outcome.sent || !lacksColumns(outcome))
+            return insertFailure(outcome);
         TrmAswDnlHasPnrNam = 0;
-        if (outcome.native != 0)
-            noted = outcome.native;
     }
-    if (TrmAswDnlHasPnrNam == 0 && TrmAswDnlHasPin == 1) {
+    if (TrmAswDnlHasPin == 1) {
         ExecOutcome outcome = execStatement(kInsertTrmAswDnl38, SqlValues(values, 38));
-        if (!outcome.sent)
-            return kResultFailed;
-        if (!outcome.failed)
+        if (outcome.sent && !outcome.failed)
             return kResultOk;
+        if (!outcome.sent || !lacksColumns(outcome))
+            return insertFailure(outcome);
         TrmAswDnlHasPin = 0;
-        // Noted even when it is 0: a 38-column failure without a number
-        // leaves nothing of the wider attempt to report.
-        noted = outcome.native;
     }
     ExecOutcome outcome = execStatement(kInsertTrmAswDnl37, SqlValues(values, 37));
-    if (!outcome.sent)
-        return kResultFailed;
-    if (!outcome.failed)
+    if (outcome.sent && !outcome.failed)
         return kResultOk;
-    TrmAswDnlHasPin = 1;
-    TrmAswDnlHasPnrNam = 1;
-    if (outcome.native != 0)
-        noted = outcome.native;
-    return noted;
+    if (outcome.sent && lacksColumns(outcome)) {
+        // The table has none of the three forms; the next row starts again
+        // with the widest variant.
+        TrmAswDnlHasPin = 1;
+        TrmAswDnlHasPnrNam = 1;
+    }
+    return insertFailure(outcome);
 }
 
 int SQLUpdateTrmAswDnl(const TrmAswRow& row) {

@@ -37,15 +37,18 @@ struct TrmAswRow {
     ReaderSlot slots[kReaderSlotCount];
 };
 
-// Which columns the insert tries first. Both start at 1, are lowered by a
-// failing insert and set back to 1 when even the narrowest insert fails.
+// Which columns the insert tries first. Both start at 1, are lowered when an
+// insert fails with the DB system's "unknown column" number, and are set back
+// to 1 when even the narrowest insert fails with it.
 extern int TrmAswDnlHasPnrNam;  // 1: try all 40 columns first
 extern int TrmAswDnlHasPin;     // 1: the 38-column insert (with DnlPin) may be tried
 
-// Inserts the row with the widest column set the flags allow, falling back to
-// 38 and 37 columns within the call. 0 when a variant inserted the row; -1
-// when no statement handle could be allocated; otherwise the last nonzero
-// native error number of the variants tried (0 if none had one).
+// Inserts the row with the widest column set the flags allow. A variant that
+// fails with the "unknown column" number moves on to the next narrower one
+// within the call (40, 38, 37); any other failure ends the call with the flags
+// unchanged. 0 when a variant inserted the row; -1 when no statement handle
+// could be allocated or the failure came without a native number; otherwise
+// the native error number of the last variant tried.
 int SQLInsertTrmAswDnl(const TrmAswRow& row);
 
 // Updates every non-key column of the row of DnlTrm and DnlAsw. 0 updated,

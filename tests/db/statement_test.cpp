@@ -86,8 +86,8 @@ struct MappingCase {
 TEST_F(StatementTest, FailedExecutionsFollowTheirMapping) {
     const MappingCase cases[] = {
         {"4711", FailureMapping::Native, 4711},
-        {"0", FailureMapping::Native, 0},
-        {"none", FailureMapping::Native, 0},
+        {"0", FailureMapping::Native, -1},
+        {"none", FailureMapping::Native, -1},
         {"4711", FailureMapping::NativeOrMinusOne, 4711},
         {"0", FailureMapping::NativeOrMinusOne, -1},
         {"none", FailureMapping::NativeOrMinusOne, -1},
@@ -123,6 +123,13 @@ TEST_F(StatementTest, FetchFailures) {
     EXPECT_EQ(cursorFetch(CursorSlot::ZutAswBkl, {textColumn(terminal)}), 0)
         << "the cursor stays open after a failed read";
     EXPECT_STREQ(terminal, "T1");
+}
+
+TEST_F(StatementTest, FetchFailureWithoutNativeNumberIsNeverSuccess) {
+    ASSERT_EQ(insertRow("T1", "A1", "B1"), 0);
+    ASSERT_EQ(ipConfigure("fetch 1 1 HY000 none ASWBKLDNL"), 0);
+    Pair pair = {};
+    EXPECT_EQ(readOne("T1", pair), -1);
 }
 
 TEST_F(StatementTest, ReadingACursorThatIsNotOpen) {
