@@ -24,7 +24,7 @@
 
 namespace {
 
-enum class RuleKind { Exec, Fetch, Connect, Alloc, NoDataAsSuccess };
+enum class RuleKind { Exec, Fetch, Connect, Alloc, NoDataAsSuccess, HookExec, HookWait };
 
 struct Rule {
     RuleKind kind;
@@ -54,6 +54,7 @@ struct State {
     bool recordWaits = false;
     std::string traceFile;
     std::string waitsFile;
+    std::string hookCommand;
     std::map<SQLHANDLE, std::string> statementTexts;  // last text per statement
     std::map<SQLHANDLE, FakeDiagnostic> fakes;
     std::set<SQLHANDLE> openStatements;
@@ -140,6 +141,19 @@ bool parseRule(std::string line) {
             return false;
         }
         rule.handleType = static_cast<int>(t);
+    } else if (word == "hook") {
+        std::string event;
+        if (!(in >> event) || (event != "exec" && event != "wait"))
+            return false;
+        rule.kind = event == "exec" ? RuleKind::HookExec : RuleKind::HookWait;
+        std::string from;
+        long f = 0;
+        if (!(in >> from) || !parseInt(from, 1, &f))
+            return false;
+        rule.from = static_cast<int>(f);
+        rule.text = restOfLine(in);
+        if (rule.text.empty() != (rule.kind == RuleKind::HookWait))
+            return false;
     } else if (word == "nodata-as-success") {
         rule.kind = RuleKind::NoDataAsSuccess;
         if (!parseRange(in, rule))
@@ -198,6 +212,18 @@ void clearFake(SQLHANDLE handle) {
     state().fakes.erase(handle);
 }
 
+// Runs the hook command for a firing hook rule. The command's processes must
+// not load this interposer (their waits would be recorded instead of slept),
+// so the preload goes from the environment first; nothing else this process
+// starts needs it.
+void runHook(RuleKind kind, const std::string& text) {
+    if (firingRule(kind, text, 0) == nullptr || state().hookCommand.empty())
+        return;
+    unsetenv("LD_PRELOAD");
+    if (std::system(state().hookCommand.c_str()) != 0)
+        std::fprintf(stderr, "odbc interposer: hook failed: %s\n", state().hookCommand.c_str());
+}
+
 SQLRETURN injectFailure(SQLHANDLE handle, const Rule& rule) {
     state().fakes[handle] = {rule.sqlState, rule.hasDiagnostic, rule.native};
     return SQL_ERROR;
@@ -254,6 +280,8 @@ __attribute__((constructor)) void configureFromEnvironment() {
     }
     if (const char* trace = std::getenv("VENDRAK_IP_TRACE"))
         state().traceFile = trace;
+    if (const char* hook = std::getenv("VENDRAK_IP_HOOK"))
+        state().hookCommand = hook;
     if (const char* waits = std::getenv("VENDRAK_IP_WAITS")) {
         state().waitsFile = waits;
         state().recordWaits = true;
@@ -271,6 +299,7 @@ void ipReset(void) {
     s.trace.clear();
     s.waits.clear();
     s.fakes.clear();
+    s.hookCommand.clear();
     s.recordWaits = true;
 }
 
@@ -299,6 +328,10 @@ int ipWaitCount(void) {
 
 long ipWaitAt(int index) {
     return state().waits.at(static_cast<std::size_t>(index));
+}
+
+void ipSetHook(const char* command) {
+    state().hookCommand = command != nullptr ? command : "";
 }
 
 void ipRecordWaits(int on) {
@@ -379,6 +412,7 @@ SQLRETURN SQL_API SQLExecDirect(SQLHSTMT stmt, SQLCHAR* text, SQLINTEGER length)
     s.trace.push_back(sql);
     appendLine(s.traceFile, sql);
     s.statementTexts[stmt] = sql;
+    runHook(RuleKind::HookExec, sql);
     if (const Rule* rule = firingRule(RuleKind::Exec, sql, 0))
         return injectFailure(stmt, *rule);
     static auto forward = real<SQLRETURN (*)(SQLHSTMT, SQLCHAR*, SQLINTEGER)>("SQLExecDirect");
@@ -450,6 +484,7 @@ SQLRETURN SQL_API SQLGetDiagRec(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT 
 int nanosleep(const struct timespec* request, struct timespec* remaining) {
     State& s = state();
     if (s.recordWaits && request != nullptr) {
+        runHook(RuleKind::HookWait, "");
         long ms = static_cast<long>(request->tv_sec) * 1000 + request->tv_nsec / 1000000;
         s.waits.push_back(ms);
         appendLine(s.waitsFile, std::to_string(ms));

@@ -16,6 +16,11 @@
 //   alloc TYPE FROM COUNT                  SQLAllocHandle of TYPE (1 env, 2 dbc, 3 stmt)
 //   nodata-as-success FROM COUNT TEXT      an UPDATE/DELETE containing TEXT that changed no
 //                                          row returns SQL_SUCCESS, as some drivers do
+//   hook exec FROM TEXT                    runs the hook command once, before the
+//                                          FROMth SQLExecDirect of a text containing
+//                                          TEXT reaches the driver
+//   hook wait FROM                         runs the hook command once, at the FROMth
+//                                          recorded wait
 // TEXT is the rest of the line, blanks included, matched case-sensitively.
 // NATIVE is a number or "none" (the failure then has no diagnostic record).
 // An injected failure returns SQL_ERROR without reaching the driver (an exec
@@ -29,9 +34,10 @@
 //
 // Preloaded (LD_PRELOAD) into the real binary it is configured by
 // VENDRAK_IP_SCRIPT (rules file), VENDRAK_IP_TRACE (statement texts are
-// appended, one per line) and VENDRAK_IP_WAITS (waits in milliseconds are
-// appended, one per line, and not slept). Linked into a test, it is driven
-// by the functions below.
+// appended, one per line), VENDRAK_IP_WAITS (waits in milliseconds are
+// appended, one per line, and not slept) and VENDRAK_IP_HOOK (the command
+// line that hook rules run, without the preload). Linked into a test, it is
+// driven by the functions below.
 #pragma once
 
 #ifdef __cplusplus
@@ -53,6 +59,9 @@ const char* ipTraceAt(int index);
 // Recorded waits in milliseconds.
 int ipWaitCount(void);
 long ipWaitAt(int index);
+
+// The shell command line that hook rules run (empty: hooks do nothing).
+void ipSetHook(const char* command);
 
 // Turns the recording of waits on (1) or off (0: nanosleep really sleeps).
 void ipRecordWaits(int on);

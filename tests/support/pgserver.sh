@@ -5,14 +5,16 @@
 #                           free port of 127.0.0.1; writes DIR/odbcinst.ini,
 #                           DIR/odbc.ini (DSN vendrak_test) and DIR/env
 #   pgserver.sh stop DIR    stop that server by the PID in its PID file
+#   pgserver.sh crash DIR   stop that server hard (its sessions end at once, as
+#                           in a crash) and start it again on the same port
 #
 # A start on an existing DIR starts the same cluster on the same port again; a
 # start while it runs only rewrites the three files. As root the server runs
 # as the postgres user, otherwise as the calling user.
 set -euo pipefail
 
-action=${1:?usage: pgserver.sh start|stop DIR}
-dir=${2:?usage: pgserver.sh start|stop DIR}
+action=${1:?usage: pgserver.sh start|stop|crash DIR}
+dir=${2:?usage: pgserver.sh start|stop|crash DIR}
 here=$(cd "$(dirname "$0")" && pwd)
 bin=$(printf '%s\n' /usr/lib/postgresql/*/bin | grep -v '\*' | sort -V | tail -n 1 || true)
 [ -n "${bin}" ] || { echo "pgserver.sh: no PostgreSQL server found" >&2; exit 1; }
@@ -98,12 +100,14 @@ create_cluster() {
     free_port >"${dir}/port"
     as_server_user "${bin}/initdb" -D "${dir}/data" -U postgres -A trust --no-sync -E UTF8 \
         --locale=C >"${dir}/initdb.log"
+    # No flushes to disk, but commits stay synchronous: a commit is written
+    # before the client sees it, so a crash of the server (the crash action)
+    # loses nothing that a client saw committed.
     cat >>"${dir}/data/postgresql.conf" <<CONF
 listen_addresses = '127.0.0.1'
 port = $(cat "${dir}/port")
 unix_socket_directories = '${socket_dir}'
 fsync = off
-synchronous_commit = off
 full_page_writes = off
 CONF
     # Password authentication over TCP, so that a wrong password is refused;
@@ -161,6 +165,8 @@ discard_unfinished_cluster() {
 
 mkdir -p "${dir}"
 dir=$(cd "${dir}" && pwd)
+# The server user may not be allowed into the caller's working directory.
+cd /
 # Socket paths are limited to about 107 bytes; a long DIR gets its socket
 # folder under /tmp instead.
 socket_dir="${dir}/socket"
@@ -200,8 +206,12 @@ stop)
         as_server_user "${bin}/pg_ctl" -D "${dir}/data" -m fast -w -t 30 stop >/dev/null
     fi
     ;;
+crash)
+    as_server_user "${bin}/pg_ctl" -D "${dir}/data" -m immediate -w -t 30 stop >/dev/null
+    start_server
+    ;;
 *)
-    echo "usage: pgserver.sh start|stop DIR" >&2
+    echo "usage: pgserver.sh start|stop|crash DIR" >&2
     exit 2
     ;;
 esac

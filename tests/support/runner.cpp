@@ -1,5 +1,6 @@
 #include "runner.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -34,7 +35,10 @@ int runProcess(const std::vector<std::string>& argv, const std::string& director
                std::string* output) {
     int toChild[2];
     int fromChild[2];
-    if (pipe(toChild) != 0 || pipe(fromChild) != 0)
+    // Close-on-exec, so that only the duplicates on 0 and 1 reach the
+    // program: a server that a hook starts from it must not hold the output
+    // pipe open after the program has ended.
+    if (pipe2(toChild, O_CLOEXEC) != 0 || pipe2(fromChild, O_CLOEXEC) != 0)
         return -1;
     pid_t pid = fork();
     if (pid == 0) {
@@ -120,6 +124,7 @@ ProgramResult ProgramRun::run(const std::vector<std::string>& arguments) {
         "VENDRAK_IP_SCRIPT=" + root_ + "/rules.txt",
         "VENDRAK_IP_TRACE=" + root_ + "/trace.txt",
         "VENDRAK_IP_WAITS=" + root_ + "/waits.txt",
+        "VENDRAK_IP_HOOK=" + hook_,
     };
     std::filesystem::remove(root_ + "/trace.txt");
     std::filesystem::remove(root_ + "/waits.txt");

@@ -27,6 +27,8 @@ class ProgramRun {
                        const std::string& dbSystem, const std::string& database);
     // Interposer rules for the next run (see odbc_interposer.h).
     void setRules(const std::string& rules);
+    // The command line that the rules' hooks run (empty: none).
+    void setHook(const std::string& command) { hook_ = command; }
 
     ProgramResult run(const std::vector<std::string>& arguments);
 
@@ -34,4 +36,5 @@ class ProgramRun {
 
   private:
     std::string root_;
+    std::string hook_;
 };

@@ -65,12 +65,16 @@ PGresult* run(const std::string& sql) {
 }
 
 void runScript(const char* action) {
-    std::string command = std::string(VENDRAK_TEST_SOURCE_DIR) + "/support/pgserver.sh " + action +
-                          " '" + dbDir() + "' >/dev/null";
+    std::string command = testDbServerCommand(action);
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
 }
 
 }  // namespace
+
+std::string testDbServerCommand(const char* action) {
+    return std::string(VENDRAK_TEST_SOURCE_DIR) + "/support/pgserver.sh " + action + " '" +
+           dbDir() + "' >/dev/null";
+}
 
 bool testDbExec(const std::string& sql) {
     PGresult* result = run(sql);

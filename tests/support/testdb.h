@@ -38,3 +38,7 @@ void testDbSetTrmAswDnlColumns(int columns);
 // pgserver.sh; a failure of the script fails the test.
 void testDbServerStop();
 void testDbServerStart();
+
+// The shell command line that runs pgserver.sh ACTION ("start", "stop",
+// "crash") on the test server, for interposer hooks.
+std::string testDbServerCommand(const char* action);
