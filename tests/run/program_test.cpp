@@ -48,23 +48,29 @@ void append(Lines& lines, const Lines& more) {
     lines.insert(lines.end(), more.begin(), more.end());
 }
 
-// The balance phase is not built yet: every attempt fails and the rebuild
+// The access phase is not built yet: every attempt fails and the rebuild
 // ends after its fifth attempt.
-Lines balancePhaseFailing() {
+Lines accessPhaseFailing() {
     Lines lines;
     for (int attempt = 1; attempt <= 5; ++attempt) {
-        lines.push_back("Erstelle Saldenwerte Versuch-Nr:" + std::to_string(attempt) + "!");
+        lines.push_back("Erstelle Zutrittsberechtigungen Versuch-Nr:" + std::to_string(attempt) +
+                        "!");
         if (attempt < 5)
             append(lines, reconnected(1));
     }
-    lines.push_back("Die Saldenwerte konnten nicht erstellt werden!");
+    lines.push_back("Die Zutrittsberechtigungen konnten nicht erstellt werden!");
     return lines;
 }
 
+// Phases 1 and 2 as a full rebuild logs them when both succeed at once.
+const Lines kFirstTwoPhases = {"Erstelle Terminalberechtigungen Versuch-Nr:1!",
+                               "Terminalberechtigungen erstellt!",
+                               "Erstelle Saldenwerte Versuch-Nr:1!", "Saldenwerte erstellt!"};
+
 Lines fullRebuildLog() {
-    Lines lines = {kStars, kStart, "Erstelle Terminalberechtigungen Versuch-Nr:1!",
-                   "Terminalberechtigungen erstellt!"};
-    append(lines, balancePhaseFailing());
+    Lines lines = {kStars, kStart};
+    append(lines, kFirstTwoPhases);
+    append(lines, accessPhaseFailing());
     append(lines, {kFailed, kEnd});
     return lines;
 }
@@ -92,7 +98,7 @@ TEST_F(ProgramTest, WithoutArgumentRebuildsTheTerminalAuthorisations) {
         "('OLD', 'OLD', 0, 0, 0, 0)");
 
     ProgramResult result = run_.run({});
-    EXPECT_EQ(result.exitCode, 99) << "the balance phase is not built yet";
+    EXPECT_EQ(result.exitCode, 99) << "the access phase is not built yet";
     EXPECT_EQ(result.log, fullRebuildLog());
     EXPECT_TRUE(result.timestampsWellFormed);
     EXPECT_EQ(result.waits, std::vector<long>(4, 10000));
