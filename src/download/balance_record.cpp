@@ -223,6 +223,7 @@ void FormatSalAswLines(const SaldoTexte& texts, const SaldoWerte& values, SalAsw
                 return;
             continue;
         }
+        // The line may hold the TSWW08 result of a type-17 line before it.
         row.lines[n] = {};
         formatLine(definition, values, layout, row.lines[n]);
     }

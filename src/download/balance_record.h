@@ -82,13 +82,15 @@ struct SaldoWerte {
     char TSWF10[kTswf10Width];
 };
 
-// Value types with a meaning of their own.
-constexpr int32_t kDateValueType = 1;             // TSWW01 as dd.mm.yy
-constexpr int32_t kFirstSignedValueType = 2;      // 2..16: TSWW column of the same number
-constexpr int32_t kLastSignedValueType = 16;      //
-constexpr int32_t kPairValueType = 17;            // TSWW07 and TSWW08 without their last 3 digits
-constexpr int32_t kFirstFormattedValueType = 21;  // 21..30: TSWF column type - 20
-constexpr int32_t kLastFormattedValueType = 30;   //
+// Value types with a meaning of their own: 1 TSWW01 as a date (dd.mm.yy);
+// 2 to 16 the TSWW column of the same number; 17 TSWW07 and TSWW08 without
+// their last three digits; 21 to 30 the TSWF column of the type minus 20.
+constexpr int32_t kDateValueType = 1;
+constexpr int32_t kFirstSignedValueType = 2;
+constexpr int32_t kLastSignedValueType = 16;
+constexpr int32_t kPairValueType = 17;
+constexpr int32_t kFirstFormattedValueType = 21;
+constexpr int32_t kLastFormattedValueType = 30;
 
 // Reads the badge's row of O2002TSW into `values` (written only when a row
 // arrives). 0, 100 without a row, -1 without a handle, otherwise the native
