@@ -29,7 +29,7 @@ printf '%s\n' "${PGPASSWORD}" | "${top}/build/vendrak-settings" write "${setting
 echo "== settings file =="
 "${top}/build/vendrak-settings" show "${settings}"
 
-echo "== run (the balance phase is not built yet: it fails and is retried with 10-second pauses, about 40 s) =="
+echo "== run (the access phase is not built yet: it fails and is retried with 10-second pauses, about 40 s) =="
 set +e
 (cd "${demo}/site/app/bin" && "${top}/build/vendrak")
 rc=$?
@@ -38,4 +38,8 @@ echo "== run log =="
 cat "${demo}/site/Quorvance_php/log/vendraklog.txt"
 echo "== TrmAswDnl =="
 psql -c "SELECT dnltrm, dnlasw, dnlgvo, dnlgbi, dnlkze, dnlkzu, dnlsal, dnlsa1, dnll01, dnll02, dnll03, dnlnam FROM qvsystem.trmaswdnl ORDER BY 1, 2"
+echo "== SalAswDnl (display lines 1 to 3 and their values) =="
+psql -c "SELECT dnlsal, dnlasw, dnlspr, '[' || dnlsa1 || ']' AS sa1, '[' || dnlsa2 || ']' AS sa2, '[' || dnlsa3 || ']' AS sa3, dnlwr1, dnlwr2, dnlwr3 FROM qvsystem.salaswdnl ORDER BY 1, 2"
+echo "== SalAswDnl2 =="
+psql -c "SELECT dnlsal, dnlasw, dnlwrt, '[' || dnlval || ']' AS dnlval FROM qvsystem.salaswdnl2 ORDER BY 1, 2, dnlwrt::integer"
 echo "exit code: ${rc}"

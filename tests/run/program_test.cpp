@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "../db/balance_data.h"
 #include "../db/trm_asw_data.h"
 #include "runner.h"
 #include "testdb.h"
@@ -48,23 +49,29 @@ void append(Lines& lines, const Lines& more) {
     lines.insert(lines.end(), more.begin(), more.end());
 }
 
-// The balance phase is not built yet: every attempt fails and the rebuild
+// The access phase is not built yet: every attempt fails and the rebuild
 // ends after its fifth attempt.
-Lines balancePhaseFailing() {
+Lines accessPhaseFailing() {
     Lines lines;
     for (int attempt = 1; attempt <= 5; ++attempt) {
-        lines.push_back("Erstelle Saldenwerte Versuch-Nr:" + std::to_string(attempt) + "!");
+        lines.push_back("Erstelle Zutrittsberechtigungen Versuch-Nr:" + std::to_string(attempt) +
+                        "!");
         if (attempt < 5)
             append(lines, reconnected(1));
     }
-    lines.push_back("Die Saldenwerte konnten nicht erstellt werden!");
+    lines.push_back("Die Zutrittsberechtigungen konnten nicht erstellt werden!");
     return lines;
 }
 
+// Phases 1 and 2 as a full rebuild logs them when both succeed at once.
+const Lines kFirstTwoPhases = {"Erstelle Terminalberechtigungen Versuch-Nr:1!",
+                               "Terminalberechtigungen erstellt!",
+                               "Erstelle Saldenwerte Versuch-Nr:1!", "Saldenwerte erstellt!"};
+
 Lines fullRebuildLog() {
-    Lines lines = {kStars, kStart, "Erstelle Terminalberechtigungen Versuch-Nr:1!",
-                   "Terminalberechtigungen erstellt!"};
-    append(lines, balancePhaseFailing());
+    Lines lines = {kStars, kStart};
+    append(lines, kFirstTwoPhases);
+    append(lines, accessPhaseFailing());
     append(lines, {kFailed, kEnd});
     return lines;
 }
@@ -92,7 +99,7 @@ TEST_F(ProgramTest, WithoutArgumentRebuildsTheTerminalAuthorisations) {
         "('OLD', 'OLD', 0, 0, 0, 0)");
 
     ProgramResult result = run_.run({});
-    EXPECT_EQ(result.exitCode, 99) << "the balance phase is not built yet";
+    EXPECT_EQ(result.exitCode, 99) << "the access phase is not built yet";
     EXPECT_EQ(result.log, fullRebuildLog());
     EXPECT_TRUE(result.timestampsWellFormed);
     EXPECT_EQ(result.waits, std::vector<long>(4, 10000));
@@ -100,6 +107,34 @@ TEST_F(ProgramTest, WithoutArgumentRebuildsTheTerminalAuthorisations) {
     EXPECT_EQ(dnlValue("T1", "4711", "dnlnam || '/' || dnll02 || '/' || dnlkzu"),
               "Max Muster/02/1");
     EXPECT_EQ(result.output, "");
+}
+
+TEST_F(ProgramTest, FullRunBuildsTheTerminalAuthorisationsAndTheBalanceValues) {
+    addSite("S1", "ST1");
+    addTerminal("T1", "SAL1");
+    testDbExec("UPDATE qvsystem.qvs1140trm SET trmapp = '5820-301'");
+    addEntry("T1", "K1", 1, "01");
+    TestBadge badge;
+    badge.number = "4711";
+    addBadge(badge);
+    addBadgeClass("4711", "K1");
+    addBalanceValues("4711", {{"tsww05", "-    12,50"}});
+    addListText(kStandardLabels, 1, 7, "Standard");
+    addBalanceLine({1, "Saldo", 1, 5});
+    testDbExec("INSERT INTO qvsystem.salaswdnl (dnlsal, dnlasw) VALUES ('OLD', 'OLD')");
+
+    ProgramResult result = run_.run({});
+    // Until the access phase exists the run still ends with 99 after it;
+    // phases 1 and 2 must have succeeded at their first attempt.
+    ASSERT_GE(result.log.size(), 6u);
+    EXPECT_EQ(Lines(result.log.begin(), result.log.begin() + 6),
+              (Lines{kStars, kStart, kFirstTwoPhases[0], kFirstTwoPhases[1], kFirstTwoPhases[2],
+                     kFirstTwoPhases[3]}));
+    EXPECT_EQ(dnlValue("T1", "4711", "dnlkze || dnlsal"), "1SAL1");
+    EXPECT_EQ(displayLines("4711")[0], "Saldo         12,50-");
+    EXPECT_EQ(displayLines("4711")[8], "12,50-");
+    EXPECT_EQ(listRows("4711"), (Lines{"5=$ 12,50-"}));
+    EXPECT_EQ(tableRows("salaswdnl"), 1);
 }
 
 TEST_F(ProgramTest, OnlyASingleArgumentIsADownloadKey) {

@@ -1,0 +1,237 @@
+#include "download/balance_record.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "db/statement.h"
+#include "platform/text.h"
+
+namespace {
+
+const char* const kReadSaldoWerte =
+    "SELECT TSWW01, TSWW02, TSWW03, TSWW04, TSWW05,        TSWW06, TSWW07, TSWW08, TSWW09, "
+    "TSWW10,        TSWW11, TSWW12, TSWW13, TSWW14, TSWW15, TSWW16,        TSWF01, TSWF02, "
+    "TSWF03, TSWF04, TSWF05,        TSWF06, TSWF07, TSWF08, TSWF09, TSWF10 FROM   "
+    "QVSYSTEM.O2002TSW WHERE  TSWIDN = '%s' ";
+
+// The line whose value type decides the layout, and the columns that value
+// type 17 shows.
+constexpr int kLayoutLine = 2;  // line 3
+constexpr int kPairFirstColumn = 7;
+constexpr int kPairSecondColumn = 8;
+// Value type 17 drops this many trailing digits.
+constexpr std::size_t kPairDroppedDigits = 3;
+
+// A balance table whose line 3 has value type 17 shows some values without
+// their labels (value-only layout).
+enum class Layout { Normal, ValueOnly };
+
+const char* signText(const SignedValue& value, const char* positive) {
+    return value.negative ? "-" : positive;
+}
+
+// `label` left-aligned and padded with blanks to exactly 20 characters.
+void padLabel(const char* label, char (&out)[kLineTextWidth]) {
+    std::memset(out, ' ', kLineChars);
+    out[kLineChars] = '\0';
+    std::memcpy(out, label, std::min(std::strlen(label), kLineChars));
+}
+
+// The padded label with the value written over its last positions, so that
+// the value stays whole and right-aligned and a long label loses its end.
+void overlay(const char* label, const char* value, char (&out)[kLineTextWidth]) {
+    padLabel(label, out);
+    const std::size_t length = std::min(std::strlen(value), kLineChars);
+    std::memcpy(out + kLineChars - length, value, length);
+}
+
+void setLine(SalAswLine& line, const char* value, const char* display) {
+    copyField(line.DnlWr, value);
+    copyField(line.DnlSa, display);
+}
+
+// In value-only layout, value types 2 and 9 to 16 show the bare signed value;
+// 3 to 8 keep their labels.
+bool shownWithoutLabel(int32_t type) {
+    return type == kFirstSignedValueType || type >= 9;
+}
+
+void formatSignedLine(const SaldoTextLine& definition, const SaldoWerte& values, Layout layout,
+                      SalAswLine& line) {
+    const SignedValue value = readSignedValue(signedColumn(values, definition.WrtWhl));
+    if (layout == Layout::ValueOnly && shownWithoutLabel(definition.WrtWhl)) {
+        std::snprintf(line.DnlWr, sizeof line.DnlWr, "%1s%6s", signText(value, "+"), value.digits);
+        copyField(line.DnlSa, line.DnlWr);
+        return;
+    }
+    std::snprintf(line.DnlWr, sizeof line.DnlWr, "%s%s", value.digits, signText(value, " "));
+    overlay(definition.Text, line.DnlWr, line.DnlSa);
+}
+
+// Builds one line of any value type except 17 into a cleared line.
+void formatLine(const SaldoTextLine& definition, const SaldoWerte& values, Layout layout,
+                SalAswLine& line) {
+    const int32_t type = definition.WrtWhl;
+    if (type == kDateValueType) {
+        formatBalanceDate(values.TSWW[0], line.DnlWr);
+        overlay(definition.Text, line.DnlWr, line.DnlSa);
+    } else if (type >= kFirstSignedValueType && type <= kLastSignedValueType) {
+        formatSignedLine(definition, values, layout, line);
+    } else if (type >= kFirstFormattedValueType && type <= kLastFormattedValueType) {
+        formatPreformattedValue(values, type, line.DnlSa);
+    } else {
+        padLabel(definition.Text, line.DnlSa);
+    }
+}
+
+// One half of value type 17: the digits of a signed column without their
+// last three (`kept`, no sign), and the sign followed by them right-aligned
+// in at least 2 characters (`shown`). The digits of a 20-character field
+// have at most 19 characters, so `kept` leaves room for the sign.
+struct PairPart {
+    char kept[kLineTextWidth - 1];
+    char shown[kLineTextWidth];
+};
+
+PairPart pairPart(const char* field) {
+    PairPart part = {};
+    const SignedValue value = readSignedValue(field);
+    const std::size_t length = std::strlen(value.digits);
+    const std::size_t keep = length > kPairDroppedDigits ? length - kPairDroppedDigits : 0;
+    copyField(part.kept, std::min(keep + 1, sizeof part.kept), value.digits);
+    std::snprintf(part.shown, sizeof part.shown, "%1s%2s", signText(value, "+"), part.kept);
+    return part;
+}
+
+// Value type 17 on line `n`: TSWW07 on line n and TSWW08 on line n + 1. In
+// value-only layout that ends the lines (false: the rest stay empty); in
+// normal layout line n shows TSWW08 instead, and line n + 1 is formatted
+// again by its own type.
+bool formatPair(const SaldoWerte& values, Layout layout, int n, SalAswRow& row) {
+    const PairPart first = pairPart(values.TSWW[kPairFirstColumn - 1]);
+    const PairPart second = pairPart(values.TSWW[kPairSecondColumn - 1]);
+    setLine(row.lines[n], first.shown, first.shown);
+    // Line 8 has no following line; its TSWW08 result is dropped.
+    if (n + 1 < kBalanceLineCount)
+        setLine(row.lines[n + 1], second.shown, second.shown);
+    if (layout == Layout::ValueOnly)
+        return false;
+    setLine(row.lines[n], second.kept, second.shown);
+    return true;
+}
+
+const char* formattedColumn(const SaldoWerte& values, int32_t type) {
+    switch (type - kFirstFormattedValueType + 1) {
+        case 1:
+            return values.TSWF01;
+        case 2:
+            return values.TSWF02;
+        case 3:
+            return values.TSWF03;
+        case 4:
+            return values.TSWF04;
+        case 5:
+            return values.TSWF05;
+        case 6:
+            return values.TSWF06;
+        case 7:
+            return values.TSWF07;
+        case 8:
+            return values.TSWF08;
+        case 9:
+            return values.TSWF09;
+        default:
+            return values.TSWF10;
+    }
+}
+
+}  // namespace
+
+int ReadSaldoWerte(const char* badgeNumber, SaldoWerte& values) {
+    SaldoWerte local = {};
+    char(&w)[kTswwCount][kTswwWidth] = local.TSWW;
+    int rc = queryRow(kReadSaldoWerte, {sqlText(badgeNumber)}, FailureMapping::Native,
+                      {textColumn(w[0]),         textColumn(w[1]),         textColumn(w[2]),
+                       textColumn(w[3]),         textColumn(w[4]),         textColumn(w[5]),
+                       textColumn(w[6]),         textColumn(w[7]),         textColumn(w[8]),
+                       textColumn(w[9]),         textColumn(w[10]),        textColumn(w[11]),
+                       textColumn(w[12]),        textColumn(w[13]),        textColumn(w[14]),
+                       textColumn(w[15]),        textColumn(local.TSWF01), textColumn(local.TSWF02),
+                       textColumn(local.TSWF03), textColumn(local.TSWF04), textColumn(local.TSWF05),
+                       textColumn(local.TSWF06), textColumn(local.TSWF07), textColumn(local.TSWF08),
+                       textColumn(local.TSWF09), textColumn(local.TSWF10)});
+    if (rc == 0)
+        values = local;
+    return rc;
+}
+
+const char* SkipBlanks(const char* text) {
+    const char* p = text;
+    while (*p == ' ' || *p == '\t' || *p == '\n')
+        ++p;
+    return *p == '\0' ? text : p;
+}
+
+SignedValue readSignedValue(const char* field) {
+    // An empty field has no second character to start the digits from.
+    if (isEmptyText(field))
+        return {false, field};
+    return {field[0] == '-', SkipBlanks(field + 1)};
+}
+
+const char* signedColumn(const SaldoWerte& values, int32_t type) {
+    return values.TSWW[type - 1];
+}
+
+void formatBalanceDate(const char* date, char (&out)[kLineTextWidth]) {
+    // Positions in yyyymmdd of dd, mm and yy; -1 stands for the dot.
+    const int positions[] = {6, 7, -1, 4, 5, -1, 2, 3};
+    const std::size_t length = std::strlen(date);
+    std::size_t n = 0;
+    for (int position : positions) {
+        if (position < 0) {
+            out[n++] = '.';
+        } else if (static_cast<std::size_t>(position) < length) {
+            out[n++] = date[position];
+        } else {
+            break;
+        }
+    }
+    out[n] = '\0';
+}
+
+void formatPreformattedValue(const SaldoWerte& values, int32_t type, char (&out)[kLineTextWidth]) {
+    // TSWF02 to TSWF05 and TSWF07 to TSWF10 may be longer than the 20
+    // characters of a display text or list value. They keep their first 20
+    // characters: the same cut the driver applies to every over-long text the
+    // program reads, and it gives the display line and the list one text.
+    char kept[kLineTextWidth];
+    copyField(kept, formattedColumn(values, type));
+    std::snprintf(out, sizeof out, "%20s", kept);
+}
+
+void FormatSalAswLines(const SaldoTexte& texts, const SaldoWerte& values, SalAswRow& row) {
+    for (SalAswLine& line : row.lines)
+        line = {};
+    const Layout layout =
+        texts.lines[kLayoutLine].WrtWhl == kPairValueType ? Layout::ValueOnly : Layout::Normal;
+    for (int n = 0; n < kBalanceLineCount; ++n) {
+        const SaldoTextLine& definition = texts.lines[n];
+        if (definition.WrtWhl == kPairValueType) {
+            if (!formatPair(values, layout, n, row))
+                return;
+            continue;
+        }
+        // The line may hold the TSWW08 result of a type-17 line before it.
+        row.lines[n] = {};
+        formatLine(definition, values, layout, row.lines[n]);
+    }
+}
+
+int FormatSalAswDnl(const SaldoTexte& texts, SalAswRow& row) {
+    SaldoWerte values = {};
+    int rc = ReadSaldoWerte(row.DnlAsw, values);
+    FormatSalAswLines(texts, values, row);
+    return rc;
+}

@@ -1,0 +1,81 @@
+#include "download/balance_value_list.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "db/session.h"
+#include "db/statement.h"
+#include "log/runlog.h"
+#include "platform/text.h"
+
+namespace {
+
+const char* const kWriteSalAswDnl2 =
+    "INSERT INTO Qvsystem.SalAswDnl2  (DnlSal, DnlLiz, DnlMnd, DnlSpr, DnlAsw,   DnlWrt, DnlVal "
+    ") VALUES  ('%s', '%s', '%s',  %ld, '%s',   '%ld', '%s') ";
+
+// Signed list values are right-aligned to this many characters behind "$".
+constexpr std::size_t kAlignedLength = 8;
+
+}  // namespace
+
+void AlignDollar(char (&value)[kLineTextWidth]) {
+    const std::size_t length = std::strlen(value);
+    if (length >= kAlignedLength)
+        return;
+    char aligned[kLineTextWidth];
+    std::snprintf(aligned, sizeof aligned, "$%*s", static_cast<int>(kAlignedLength - 1), value);
+    copyField(value, aligned);
+}
+
+bool FormatSalAswDnl2Value(int32_t type, const SaldoWerte& values, char (&value)[kLineTextWidth]) {
+    std::memset(value, 0, sizeof value);
+    if (type == kDateValueType) {
+        formatBalanceDate(values.TSWW[0], value);
+        return true;
+    }
+    if (type >= kFirstSignedValueType && type <= kLastSignedValueType) {
+        const SignedValue signedValue = readSignedValue(signedColumn(values, type));
+        std::snprintf(value, sizeof value, "%s%s", signedValue.digits,
+                      signedValue.negative ? "-" : "$");
+        AlignDollar(value);
+        return true;
+    }
+    if (type >= kFirstFormattedValueType && type <= kLastFormattedValueType) {
+        formatPreformattedValue(values, type, value);
+        return true;
+    }
+    return false;
+}
+
+int SQLWriteSalAswDnl2(const SalAswRow& row, int32_t valueType, const char* value) {
+    return execNonQuery(
+        kWriteSalAswDnl2,
+        {sqlText(row.DnlSal), sqlText(row.DnlLiz), sqlText(row.DnlMnd), sqlInt(row.DnlSpr),
+         sqlText(row.DnlAsw), sqlInt(valueType), sqlText(value)},
+        FailureMapping::Native);
+}
+
+int BuildSalAswDnl2(const SaldoTexte& texts, const SalAswRow& row) {
+    SaldoWerte values = {};
+    int rc = ReadSaldoWerte(row.DnlAsw, values);
+    if (rc != 0) {
+        logLine("Fehler SQLWriteSalAswDnl2() ReadSaldoWerte:%s Ausweis:%s! Errcode: %ld",
+                row.DnlSal, row.DnlAsw, static_cast<long>(rc));
+        if (rc != DbErrorCodes.NotFound)
+            return 0;
+    }
+    for (const SaldoTextLine& line : texts.lines) {
+        char value[kLineTextWidth];
+        if (!FormatSalAswDnl2Value(line.WrtWhl, values, value))
+            continue;
+        rc = SQLWriteSalAswDnl2(row, line.WrtWhl, value);
+        if (rc == 0)
+            continue;
+        logLine("Fehler SQLWriteSalAswDnl2() Saldotabelle:%s Ausweis:%s! Errcode: %ld", row.DnlSal,
+                row.DnlAsw, static_cast<long>(rc));
+        if (rc != DbErrorCodes.DuplicateKey)
+            return 0;
+    }
+    return 1;
+}
