@@ -108,6 +108,40 @@ bool fetchDeliveredRow(SQLRETURN rc) {
     return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO;
 }
 
+// Binds the columns (again at every read) and fetches one row; a delivered
+// row has its text fields terminated. Returns what SQLFetch returned.
+SQLRETURN fetchRow(SQLHSTMT stmt, ColumnBindings columns) {
+    bindColumns(stmt, columns);
+    SQLRETURN rc = SQLFetch(stmt);
+    if (fetchDeliveredRow(rc))
+        terminateTextColumns(columns);
+    return rc;
+}
+
+// Allocates into the slot, sets the two cursor attributes, formats and
+// executes. 0 with the handle in the slot and `*executed` set to what
+// SQLExecDirect returned; otherwise -1 or the mapped failure, slot empty.
+int openCursor(CursorSlot slot, const char* pattern, SqlValues values, FailureMapping mapping,
+               SQLRETURN* executed) {
+    slotHandle(slot) = SQL_NULL_HSTMT;
+    StatementHandle stmt;
+    if (!stmt.allocated())
+        return kResultFailed;
+    SQLSetStmtAttr(stmt.get(), SQL_ATTR_CURSOR_SCROLLABLE,
+                   reinterpret_cast<SQLPOINTER>(SQL_NONSCROLLABLE), SQL_IS_INTEGER);
+    SQLSetStmtAttr(stmt.get(), SQL_ATTR_CONCURRENCY, reinterpret_cast<SQLPOINTER>(SQL_CONCUR_LOCK),
+                   SQL_IS_INTEGER);
+    if (pattern == nullptr || !formatText(pattern, values))
+        return kResultFailed;
+    *executed = executeText(stmt.get());
+    if (*executed == SQL_ERROR) {
+        dbGetDiag(SQL_HANDLE_STMT, stmt.get(), LastDiag);
+        return mapFailure(mapping);
+    }
+    slotHandle(slot) = stmt.release();
+    return kResultOk;
+}
+
 }  // namespace
 
 int failureResult(int32_t native) {
@@ -221,12 +255,9 @@ int queryRow(const char* pattern, SqlValues values, FailureMapping mapping,
         dbGetDiag(SQL_HANDLE_STMT, stmt.get(), LastDiag);
         return mapFailure(mapping);
     }
-    bindColumns(stmt.get(), columns);
-    SQLRETURN rc = SQLFetch(stmt.get());
-    if (fetchDeliveredRow(rc)) {
-        terminateTextColumns(columns);
+    SQLRETURN rc = fetchRow(stmt.get(), columns);
+    if (fetchDeliveredRow(rc))
         return kResultOk;
-    }
     if (rc == SQL_NO_DATA)
         return kResultNoData;
     dbGetDiag(SQL_HANDLE_STMT, stmt.get(), LastDiag);
@@ -234,35 +265,41 @@ int queryRow(const char* pattern, SqlValues values, FailureMapping mapping,
 }
 
 int cursorOpen(CursorSlot slot, const char* pattern, SqlValues values, FailureMapping mapping) {
-    slotHandle(slot) = SQL_NULL_HSTMT;
-    StatementHandle stmt;
-    if (!stmt.allocated())
-        return kResultFailed;
-    SQLSetStmtAttr(stmt.get(), SQL_ATTR_CURSOR_SCROLLABLE,
-                   reinterpret_cast<SQLPOINTER>(SQL_NONSCROLLABLE), SQL_IS_INTEGER);
-    SQLSetStmtAttr(stmt.get(), SQL_ATTR_CONCURRENCY, reinterpret_cast<SQLPOINTER>(SQL_CONCUR_LOCK),
-                   SQL_IS_INTEGER);
-    if (pattern == nullptr || !formatText(pattern, values))
-        return kResultFailed;
-    if (executeText(stmt.get()) == SQL_ERROR) {
-        dbGetDiag(SQL_HANDLE_STMT, stmt.get(), LastDiag);
-        return mapFailure(mapping);
-    }
-    slotHandle(slot) = stmt.release();
-    return kResultOk;
+    SQLRETURN executed = SQL_SUCCESS;
+    return openCursor(slot, pattern, values, mapping, &executed);
+}
+
+int cursorOpenPassingResult(CursorSlot slot, const char* pattern, SqlValues values,
+                            FailureMapping mapping) {
+    SQLRETURN executed = SQL_SUCCESS;
+    int rc = openCursor(slot, pattern, values, mapping, &executed);
+    if (rc != kResultOk || executed == SQL_SUCCESS_WITH_INFO)
+        return rc;
+    return executed;
 }
 
 int cursorFetch(CursorSlot slot, ColumnBindings columns) {
     SQLHSTMT stmt = slotHandle(slot);
     if (stmt == SQL_NULL_HSTMT)
         return kResultFailed;
-    bindColumns(stmt, columns);
-    SQLRETURN rc = SQLFetch(stmt);
-    if (fetchDeliveredRow(rc)) {
-        terminateTextColumns(columns);
+    SQLRETURN rc = fetchRow(stmt, columns);
+    if (fetchDeliveredRow(rc))
         return kResultOk;
-    }
     return rc == SQL_NO_DATA ? kResultNoData : kResultFailed;
+}
+
+int cursorFetchPassingResult(CursorSlot slot, ColumnBindings columns, FailureMapping mapping) {
+    SQLHSTMT stmt = slotHandle(slot);
+    if (stmt == SQL_NULL_HSTMT)
+        return kResultFailed;
+    SQLRETURN rc = fetchRow(stmt, columns);
+    if (fetchDeliveredRow(rc))
+        return kResultOk;
+    if (rc != SQL_ERROR)
+        return rc;
+    dbGetDiag(SQL_HANDLE_STMT, stmt, LastDiag);
+    cursorClose(slot);
+    return mapFailure(mapping);
 }
 
 SQLHSTMT cursorHandle(CursorSlot slot) {

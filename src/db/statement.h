@@ -141,8 +141,20 @@ int cursorOpen(CursorSlot slot, const char* pattern, SqlValues values, FailureMa
 // on any other fetch result (no diagnostic; the cursor stays open).
 int cursorFetch(CursorSlot slot, ColumnBindings columns);
 
-// Returns the raw SQLFetch result after binding, or the statement handle, for
-// the request cursor, which maps its own results.
+// The request cursor reports what the driver returned instead of folding it
+// into 0 and -1. Its open is cursorOpen, except that SQL_SUCCESS_WITH_INFO
+// counts as 0 and any other result than SQL_SUCCESS or SQL_ERROR is returned
+// unchanged with the handle kept in the slot.
+int cursorOpenPassingResult(CursorSlot slot, const char* pattern, SqlValues values,
+                            FailureMapping mapping);
+
+// Its read: -1 when the slot is empty; 0 with a row (SQL_SUCCESS_WITH_INFO
+// included, text fields terminated at their last position); on SQL_ERROR the
+// diagnostic is fetched, the cursor closed and the result follows `mapping`;
+// any other result (100 at the end) is returned unchanged.
+int cursorFetchPassingResult(CursorSlot slot, ColumnBindings columns, FailureMapping mapping);
+
+// The statement handle held in the slot, SQL_NULL_HSTMT while it is closed.
 SQLHSTMT cursorHandle(CursorSlot slot);
 
 // Cursor close: frees the slot's handle if one is held. Returns the result of

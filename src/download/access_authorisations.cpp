@@ -1,7 +1,272 @@
 #include "download/access_authorisations.h"
 
-// The access authorisations are not built by this version yet. The phase
-// fails, so that a full rebuild never reports success while they are stale.
-int BuildAswBklDnl() {
+#include "db/session.h"
+#include "db/statement.h"
+#include "log/runlog.h"
+#include "platform/text.h"
+
+namespace {
+
+const char* const kDeleteAswBklDnl = "DELETE FROM QVSYSTEM.ASWBKLDNL";
+
+// The rows of the first pass: every access booking class that the badge
+// holds and the terminal accepts for access, for each access row of
+// TrmAswDnl. The badge condition sits in the subquery.
+#define ZUT_ASW_BKL_HEAD                                                                       \
+    "SELECT DISTINCT DNLTRM, DNLASW, M35BKL FROM QVSYSTEM.TRMASWDNL, QVSYSTEM.MGSST35P WHERE " \
+    "DNLTRM = M35TRM AND DNLKZU = 1 AND M35BCH = 0 AND M35BKL IN (SELECT AWBBKL FROM "         \
+    "QVSYSTEM.QVS301AWB WHERE "
+#define ZUT_ASW_BKL_TAIL "AWBASW = DNLASW) ORDER BY DNLTRM, DNLASW, M35BKL "
+
+const char* const kOpenZutAswBkl = ZUT_ASW_BKL_HEAD ZUT_ASW_BKL_TAIL;
+const char* const kOpenZutAswBklBadge = ZUT_ASW_BKL_HEAD "AWBASW = '%s' AND " ZUT_ASW_BKL_TAIL;
+
+#undef ZUT_ASW_BKL_HEAD
+#undef ZUT_ASW_BKL_TAIL
+
+const char* const kWriteAswBklDnl =
+    "INSERT INTO Qvsystem.AswBklDnl (DnlTrm, DnlAsw, DnlBkl) VALUES ('%s', '%s', '%s') ";
+
+#define TRM_ASW_DNL_ZUT_HEAD                                                                  \
+    "SELECT DNLTRM, DNLASW, DNLL01, DNLL02, DNLL03, DNLL04, DNLL05, DNLL06, DNLL07, DNLL08, " \
+    "DNLL09, DNLL10, DNLL11 FROM QVSYSTEM.TRMASWDNL WHERE "
+#define TRM_ASW_DNL_ZUT_TAIL "DNLKZU = 1 ORDER BY DNLTRM, DNLASW"
+
+const char* const kOpenTrmAswDnlZut = TRM_ASW_DNL_ZUT_HEAD TRM_ASW_DNL_ZUT_TAIL;
+const char* const kOpenTrmAswDnlZutBadge =
+    TRM_ASW_DNL_ZUT_HEAD "DNLASW = '%s' AND " TRM_ASW_DNL_ZUT_TAIL;
+
+#undef TRM_ASW_DNL_ZUT_HEAD
+#undef TRM_ASW_DNL_ZUT_TAIL
+
+// The smallest access booking class of one reader among the rows that the
+// first pass wrote for the terminal and badge.
+const char* const kReadLeserBkl =
+    "SELECT MIN(M35BKL) FROM QVSYSTEM.MGSST35P WHERE M35TRM = '%s' AND M35FIR = '001' AND M35BKL "
+    "IN (select DNLBKL from qvsystem.aswbkldnl where dnltrm = m35trm and dnlasw = '%s') AND "
+    "M35LES = '%s' AND M35BCH = 0 ";
+
+const char* const kUpdateTrmAswDnlBkl =
+    "UPDATE QVSYSTEM.TRMASWDNL SET DNLB01 = '%s', DNLB02 = '%s', DNLB03 = '%s', DNLB04 = '%s', "
+    "DNLB05 = '%s', DNLB06 = '%s', DNLB07 = '%s', DNLB08 = '%s', DNLB09 = '%s', DNLB10 = '%s', "
+    "DNLB11 = '%s' WHERE DNLTRM = '%s' AND DNLASW = '%s' ";
+
+// What tells the two builders apart once AswBklDnl has been emptied (or
+// not): the badge filter, and the badge in the log lines of the first cursor.
+struct BuildTexts {
+    const char* badge;  // nullptr for the full build
+};
+
+const char* badgeFilter(const BuildTexts& texts) {
+    return texts.badge == nullptr ? "" : texts.badge;
+}
+
+void logZutAswBklOpenFailure(const BuildTexts& texts, int rc) {
+    if (texts.badge == nullptr) {
+        logLine("Fehler SQLOpenZutAswBkl()! Errcode: %ld", static_cast<long>(rc));
+    } else {
+        logLine("Fehler SQLOpenZutAswBkl() Ausweisnr. %s! Errcode: %ld", texts.badge,
+                static_cast<long>(rc));
+    }
+}
+
+void logZutAswBklReadFailure(const BuildTexts& texts, int rc) {
+    if (texts.badge == nullptr) {
+        logLine("Fehler SQLReadZutAswBkl()! Errcode: %ld", static_cast<long>(rc));
+    } else {
+        logLine("Fehler SQLReadZutAswBkl() Ausweisnr. %s! Errcode: %ld", texts.badge,
+                static_cast<long>(rc));
+    }
+}
+
+// First pass: writes every row of the open first cursor to AswBklDnl. A row
+// refused as a duplicate is already there, so it is logged and skipped, in
+// both builds: the per-badge build meets the badge's rows of the last full
+// build at every call. Returns true when the cursor was read to its end.
+bool writeAccessRows(const BuildTexts& texts) {
+    for (;;) {
+        AswBklRow row = {};
+        int rc = SQLReadZutAswBkl(row);
+        if (rc == kResultNoData)
+            return true;
+        if (rc != 0) {
+            logZutAswBklReadFailure(texts, rc);
+            return false;
+        }
+        rc = SQLWriteAswBklDnl(row);
+        if (rc != 0) {
+            logLine("Fehler SQLWriteAswBklDnl() Ausweis:%s BKL:%s! Errcode: %ld", row.DnlAsw,
+                    row.DnlBkl, static_cast<long>(rc));
+            if (rc != DbErrorCodes.DuplicateKey)
+                return false;
+        }
+    }
+}
+
+// Second pass: looks up the booking class of every reader slot of each row of
+// the open second cursor and writes them to the row. A lookup that found no
+// row (100) still lets the update go ahead. Returns true when the cursor was
+// read to its end.
+bool updateBookingClasses() {
+    for (;;) {
+        TrmAswRow row = {};
+        int rc = SQLReadTrmAswDnlZut(row);
+        if (rc == kResultNoData)
+            return true;
+        if (rc != 0) {
+            logLine("Fehler SQLReadTrmAswDnlZut() Terminal:%s Ausweis:%s! Errcode: %ld", row.DnlTrm,
+                    row.DnlAsw, static_cast<long>(rc));
+            return false;
+        }
+        rc = SQLReadLeserBkl(row);
+        if (rc != 0) {
+            // A failed lookup is logged with the same line as a failed read.
+            logLine("Fehler SQLReadTrmAswDnlZut() Terminal:%s Ausweis:%s! Errcode: %ld", row.DnlTrm,
+                    row.DnlAsw, static_cast<long>(rc));
+            if (rc != kResultNoData)
+                return false;
+        }
+        rc = SQLUpdateTrmAswDnlBkl(row);
+        if (rc != 0) {
+            logLine("Fehler SQLUpdateTrmAswDnlBkl() Terminal:%s Ausweis:%s! Errcode: %ld",
+                    row.DnlTrm, row.DnlAsw, static_cast<long>(rc));
+            return false;
+        }
+    }
+}
+
+// Both passes, each cursor closed before the next step. The second pass
+// reads what the first one wrote, so it runs only after a complete first
+// pass. 1 when both completed, 0 otherwise.
+int buildAccessAuthorisations(const BuildTexts& texts) {
+    int rc = SQLOpenZutAswBkl(badgeFilter(texts));
+    if (rc != 0) {
+        logZutAswBklOpenFailure(texts, rc);
+        return 0;
+    }
+    bool complete = writeAccessRows(texts);
+    SQLCloseZutAswBkl();
+    if (!complete)
+        return 0;
+    rc = SQLOpenTrmAswDnlZut(badgeFilter(texts));
+    if (rc != 0) {
+        logLine("Fehler SQLOpenTrmAswDnlZut()! Errcode: %ld", static_cast<long>(rc));
+        return 0;
+    }
+    complete = updateBookingClasses();
+    SQLCloseTrmAswDnlZut();
+    return complete ? 1 : 0;
+}
+
+// Looks up one reader slot's booking class into its B text. The slot keeps
+// its text unless a row arrives (a NULL minimum leaves it empty).
+int readSlotBookingClass(const TrmAswRow& row, ReaderSlot& slot) {
+    char bookingClass[sizeof slot.B] = {};
+    copyField(bookingClass, slot.B);
+    int rc = queryRow(kReadLeserBkl, {sqlText(row.DnlTrm), sqlText(row.DnlAsw), sqlText(slot.L)},
+                      FailureMapping::Native, {textColumn(bookingClass)});
+    if (rc == 0)
+        copyField(slot.B, bookingClass);
+    return rc;
+}
+
+}  // namespace
+
+int SQLDeleteAswBklDnl() {
+    return execNonQuery(kDeleteAswBklDnl, {}, FailureMapping::Native);
+}
+
+int SQLOpenZutAswBkl(const char* badgeNumber) {
+    if (isEmptyText(badgeNumber))
+        return cursorOpen(CursorSlot::ZutAswBkl, kOpenZutAswBkl, {},
+                          FailureMapping::NativeOrMinusOne);
+    return cursorOpen(CursorSlot::ZutAswBkl, kOpenZutAswBklBadge, {sqlText(badgeNumber)},
+                      FailureMapping::NativeOrMinusOne);
+}
+
+int SQLReadZutAswBkl(AswBklRow& row) {
+    AswBklRow local = {};
+    int rc = cursorFetch(CursorSlot::ZutAswBkl, {textColumn(local.DnlTrm), textColumn(local.DnlAsw),
+                                                 textColumn(local.DnlBkl)});
+    if (rc == 0)
+        row = local;
+    return rc;
+}
+
+int SQLCloseZutAswBkl() {
+    cursorClose(CursorSlot::ZutAswBkl);
     return 0;
+}
+
+int SQLWriteAswBklDnl(const AswBklRow& row) {
+    return execNonQuery(kWriteAswBklDnl,
+                        {sqlText(row.DnlTrm), sqlText(row.DnlAsw), sqlText(row.DnlBkl)},
+                        FailureMapping::NativeOrMinusOne);
+}
+
+int SQLOpenTrmAswDnlZut(const char* badgeNumber) {
+    if (isEmptyText(badgeNumber)) {
+        return cursorOpen(CursorSlot::TrmAswDnlZut, kOpenTrmAswDnlZut, {},
+                          FailureMapping::NativeOrMinusOne);
+    }
+    return cursorOpen(CursorSlot::TrmAswDnlZut, kOpenTrmAswDnlZutBadge, {sqlText(badgeNumber)},
+                      FailureMapping::NativeOrMinusOne);
+}
+
+int SQLReadTrmAswDnlZut(TrmAswRow& row) {
+    TrmAswRow local = {};
+    ReaderSlot* s = local.slots;
+    int rc =
+        cursorFetch(CursorSlot::TrmAswDnlZut,
+                    {textColumn(local.DnlTrm), textColumn(local.DnlAsw), textColumn(s[0].L),
+                     textColumn(s[1].L), textColumn(s[2].L), textColumn(s[3].L), textColumn(s[4].L),
+                     textColumn(s[5].L), textColumn(s[6].L), textColumn(s[7].L), textColumn(s[8].L),
+                     textColumn(s[9].L), textColumn(s[10].L)});
+    if (rc == 0)
+        row = local;
+    return rc;
+}
+
+int SQLCloseTrmAswDnlZut() {
+    cursorClose(CursorSlot::TrmAswDnlZut);
+    return 0;
+}
+
+int SQLReadLeserBkl(TrmAswRow& row) {
+    int result = 0;
+    for (ReaderSlot& slot : row.slots) {
+        if (isEmptyText(slot.L))
+            continue;
+        result = readSlotBookingClass(row, slot);
+        // A failed lookup must not be hidden by a later slot's success, so
+        // the first failure ends the lookup.
+        if (result != 0 && result != kResultNoData)
+            return result;
+    }
+    return result;
+}
+
+int SQLUpdateTrmAswDnlBkl(const TrmAswRow& row) {
+    const ReaderSlot* s = row.slots;
+    return execNonQuery(
+        kUpdateTrmAswDnlBkl,
+        {sqlText(s[0].B), sqlText(s[1].B), sqlText(s[2].B), sqlText(s[3].B), sqlText(s[4].B),
+         sqlText(s[5].B), sqlText(s[6].B), sqlText(s[7].B), sqlText(s[8].B), sqlText(s[9].B),
+         sqlText(s[10].B), sqlText(row.DnlTrm), sqlText(row.DnlAsw)},
+        FailureMapping::NativeOrMinusOne);
+}
+
+int BuildAswBklDnl() {
+    int rc = SQLDeleteAswBklDnl();
+    if (rc != 0) {
+        logLine("Fehler SQLDeleteAswBklDnl()! Errcode: %ld", static_cast<long>(rc));
+        return 0;
+    }
+    const BuildTexts texts = {nullptr};
+    return buildAccessAuthorisations(texts);
+}
+
+int BuildAswBklDnlForBadge(const QvsAswDnlRow& request) {
+    const BuildTexts texts = {request.DnlAsw};
+    return buildAccessAuthorisations(texts);
 }

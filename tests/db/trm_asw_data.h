@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "testdb.h"
 
@@ -41,13 +42,13 @@ inline void addTerminal(const std::string& name, const std::string& balanceTable
         quoted(name) + ", " + quoted(balanceTable) + ", 7, 'LZ1', 'MD1', " + quoted(model) + ")");
 }
 
-// An entry of a terminal: booking class, kind (1 time recording, 0 access)
-// and reader number.
+// An entry of a terminal: booking class, kind (1 time recording, 0 access),
+// reader number and firm.
 inline void addEntry(const std::string& terminal, const std::string& bookingClass, int kind,
-                     const std::string& reader = "01") {
+                     const std::string& reader = "01", const std::string& firm = "001") {
     testDbExec("INSERT INTO qvsystem.mgsst35p (m35trm, m35bkl, m35bch, m35les, m35fir) VALUES (" +
                quoted(terminal) + ", " + quoted(bookingClass) + ", " + std::to_string(kind) + ", " +
-               quoted(reader) + ", '001')");
+               quoted(reader) + ", " + quoted(firm) + ")");
 }
 
 inline void addBadge(const TestBadge& b) {
@@ -84,4 +85,29 @@ inline std::string dnlValue(const std::string& terminal, const std::string& badg
 
 inline int dnlRowCount() {
     return std::stoi(testDbQuery("SELECT count(*) FROM qvsystem.trmaswdnl")[0][0]);
+}
+
+// The rows of AswBklDnl as "terminal/badge/class", sorted.
+inline std::vector<std::string> aswBklRows() {
+    std::vector<std::string> rows;
+    for (const auto& row : testDbQuery("SELECT dnltrm || '/' || dnlasw || '/' || dnlbkl FROM "
+                                       "qvsystem.aswbkldnl ORDER BY 1"))
+        rows.push_back(row[0]);
+    return rows;
+}
+
+// The booking classes DnlB01 to DnlB11 of a TrmAswDnl row, joined by '/'.
+inline std::string dnlBookingClasses(const std::string& terminal, const std::string& badge) {
+    return dnlValue(terminal, badge,
+                    "concat_ws('/', dnlb01, dnlb02, dnlb03, dnlb04, dnlb05, dnlb06, dnlb07, "
+                    "dnlb08, dnlb09, dnlb10, dnlb11)");
+}
+
+// A request row of QvsAswDnl; a badge of "NULL" is stored as NULL.
+inline void addRequest(const std::string& key, int sequence, const std::string& badge) {
+    testDbExec(
+        "INSERT INTO qvsystem.qvsaswdnl (dnlkey, dnllfd, dnlmnd, dnlliz, dnlasw, dnlkze, dnlkzu, "
+        "dnlkmp, dnlsta, dnlerf) VALUES (" +
+        quoted(key) + ", " + std::to_string(sequence) + ", 'MD1', 'LZ1', " +
+        (badge == "NULL" ? badge : quoted(badge)) + ", 1, 1, 0, 0, 'test')");
 }

@@ -3,12 +3,20 @@
 // reconnections, exit codes.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
 #include "../db/balance_data.h"
 #include "../db/trm_asw_data.h"
+#include "db/session.h"
+#include "download/access_authorisations.h"
+#include "download/terminal_authorisations.h"
+#include "odbc_interposer.h"
+#include "platform/text.h"
 #include "runner.h"
+#include "settings/settings.h"
 #include "testdb.h"
 
 namespace {
@@ -146,14 +154,119 @@ TEST_F(ProgramTest, OnlyASingleArgumentIsADownloadKey) {
     }
 }
 
-TEST_F(ProgramTest, DownloadKeyIsCutTo14CharactersAndFailsWithoutFullRebuild) {
-    ProgramResult result = run_.run({"KEY-0123456789-TOO-LONG"});
+TEST_F(ProgramTest, DownloadKeyIsCutTo14CharactersAndWithoutRowsRunsTheFullRebuild) {
+    addRequest("KEY-0123456789-TOO-LONG", 1, "4711");
+    ProgramResult keyed = run_.run({"KEY-0123456789-TOO-LONG"});
+    std::remove((run_.root() + "/Quorvance_php/log/vendraklog.txt").c_str());
+    ProgramResult plain = run_.run({});
+
+    Lines expected = {kStars, kStart, "Download-Key: KEY-0123456789.",
+                      "Aktualisiere Berechtigungen zu Key: KEY-0123456789. Versuch-Nr:1!",
+                      "Die Berechtigungen zu Key KEY-0123456789 wurden aktualisiert."};
+    ASSERT_GE(plain.log.size(), 2u);
+    expected.insert(expected.end(), plain.log.begin() + 2, plain.log.end());
+    EXPECT_EQ(keyed.log, expected);
+    EXPECT_EQ(keyed.exitCode, plain.exitCode);
+    ASSERT_GE(keyed.trace.size(), 2u);
+    EXPECT_NE(keyed.trace[0].find("WHERE DnlKey = 'KEY-0123456789' ORDER BY"), std::string::npos);
+    EXPECT_EQ(keyed.trace[1], "DELETE FROM QVSYSTEM.TRMASWDNL");
+}
+
+// Builds TrmAswDnl and AswBklDnl in this process, as a full run's first and
+// third phases leave them.
+void buildAuthorisationTables() {
+    copyField(Settings.login, kTestDbUser);
+    copyField(Settings.password, kTestDbPassword);
+    copyField(Settings.database, kTestDbDsn);
+    copyField(Settings.dbSystem, "ORACLE");
+    Settings.logPath[0] = '\0';
+    ipReset();
+    ASSERT_EQ(ipConfigure("dbsystem ORACLE"), 0);
+    ASSERT_EQ(dbConnect(Settings.login, Settings.password, Settings.database, Settings.dbSystem),
+              0);
+    EXPECT_EQ(BuildTrmAswDnl(), 1);
+    EXPECT_EQ(BuildAswBklDnl(), 1);
+    dbDisconnect();
+}
+
+void badgeHolding(const char* number, std::initializer_list<const char*> classes) {
+    TestBadge b;
+    b.number = number;
+    addBadge(b);
+    for (const char* bookingClass : classes)
+        addBadgeClass(number, bookingClass);
+}
+
+TEST_F(ProgramTest, KeyRunBringsTheListedBadgesUpToDate) {
+    addSite("S1", "ST1");
+    addTerminal("T1");
+    addEntry("T1", "Z1", 0, "01");
+    addEntry("T1", "Z2", 0, "02");
+    addTerminal("T2");
+    addEntry("T2", "Z3", 0, "01");
+    addEntry("T2", "K1", 1, "02");
+    badgeHolding("B1", {"Z1"});
+    badgeHolding("B2", {"Z1", "Z2"});
+    badgeHolding("B3", {"Z3", "K1"});
+    badgeHolding("B4", {"Z1"});
+    buildAuthorisationTables();
+    addBadgeClass("B1", "Z2");
+    testDbExec("DELETE FROM qvsystem.qvs301awb WHERE awbasw = 'B2' AND awbbkl = 'Z1'");
+    testDbExec("UPDATE qvsystem.qvs301asw SET aswnam = 'Neu, Anna' WHERE aswnum = 'B2'");
+    addBadgeClass("B3", "Z1");
+    testDbExec("UPDATE qvsystem.qvs301asw SET aswpin = '9999' WHERE aswnum IN ('B3', 'B4')");
+    addRequest("K1", 1, "B1");
+    addRequest("K1", 2, "B2");
+    addRequest("K1", 3, "B3");
+    addRequest("K2", 1, "B4");
+
+    ProgramResult result = run_.run({"K1"});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.log, (Lines{kStars, kStart, "Download-Key: K1.",
+                                 "Aktualisiere Berechtigungen zu Key: K1. Versuch-Nr:1!",
+                                 "Fehler SQLWriteAswBklDnl() Ausweis:B1 BKL:Z1! Errcode: 1",
+                                 "Fehler SQLWriteAswBklDnl() Ausweis:B2 BKL:Z2! Errcode: 1",
+                                 "Fehler SQLWriteAswBklDnl() Ausweis:B3 BKL:Z3! Errcode: 1",
+                                 "Die Berechtigungen zu Key K1 wurden aktualisiert.", kEnd}));
+    EXPECT_EQ(aswBklRows(), (Lines{"T1/B1/Z1", "T1/B1/Z2", "T1/B2/Z1", "T1/B2/Z2", "T1/B3/Z1",
+                                   "T1/B4/Z1", "T2/B3/Z3"}));
+    Lines rows;
+    for (const auto& row : testDbQuery(
+             "SELECT concat_ws('/', dnltrm, dnlasw, dnlnam, dnlpin, dnlkze, dnlkzu, dnll01, "
+             "dnlb01, dnll02, dnlb02, dnlb03) FROM qvsystem.trmaswdnl ORDER BY dnltrm, dnlasw"))
+        rows.push_back(row[0]);
+    EXPECT_EQ(rows,
+              (Lines{"T1/B1/Max Muster/1234/0/1/01/Z1/02/Z2/",
+                     "T1/B2/Anna Neu/1234/0/1/01/Z1/02/Z2/", "T1/B3/Max Muster/9999/0/1/01/Z1/02//",
+                     "T1/B4/Max Muster/1234/0/1/01/Z1/02//", "T2/B3/Max Muster/9999/1/1/01/Z3///"}))
+        << "B2's removed Z1 still counts; B4 is not listed";
+    EXPECT_TRUE(result.waits.empty());
+}
+
+TEST_F(ProgramTest, BadgeFailingInEveryAttemptFailsTheKeyRunWithoutRebuild) {
+    addSite("S1", "ST1");
+    addTerminal("T1");
+    addEntry("T1", "Z1", 0, "01");
+    badgeHolding("B1", {"Z1"});
+    addRequest("K1", 1, "B1");
+    run_.setRules("dbsystem ORACLE\nexec 1 5 HY000 4242 INSERT INTO Qvsystem.AswBklDnl");
+    ProgramResult result = run_.run({"K1"});
+    Lines expected = {kStars, kStart, "Download-Key: K1."};
+    for (int attempt = 1; attempt <= 5; ++attempt) {
+        expected.push_back(
+            "Aktualisiere Berechtigungen zu Key: K1. Versuch-Nr:" + std::to_string(attempt) + "!");
+        expected.push_back("Fehler SQLWriteAswBklDnl() Ausweis:B1 BKL:Z1! Errcode: 4242");
+        if (attempt < 5)
+            append(expected, reconnected(1));
+    }
+    append(expected,
+           {"Die Berechtigungen zu Key K1 konnten nicht aktualisiert werden!", kFailed, kEnd});
     EXPECT_EQ(result.exitCode, 99);
-    EXPECT_EQ(result.log,
-              (Lines{kStars, kStart, "Download-Key: KEY-0123456789.",
-                     "Die Berechtigungen zu Key KEY-0123456789 konnten nicht aktualisiert werden!",
-                     kFailed, kEnd}));
-    EXPECT_TRUE(result.trace.empty()) << "no rebuild after a failed key run";
+    EXPECT_EQ(result.log, expected);
+    EXPECT_EQ(result.waits, std::vector<long>(4, 10000));
+    for (const std::string& text : result.trace)
+        EXPECT_NE(text, "DELETE FROM QVSYSTEM.TRMASWDNL")
+            << "no full rebuild after a failed key run";
 }
 
 TEST_F(ProgramTest, TerminalPhaseFailingFiveTimesEndsTheRun) {
