@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, testing and the demo need,
+# Installs the Debian packages that building, testing, fuzzing and the demo need,
 # when one of them is missing. Needs root for that (CI and fresh machines
 # run as root); otherwise it only says what is missing.
 set -euo pipefail
 
+# The fuzz targets need clang, libclang-rt-14-dev (libFuzzer and clang's
+# sanitizer runtimes; clang only recommends it) and llvm (llvm-symbolizer, so
+# that sanitizer reports name source lines).
 packages=(cmake make g++ python3 libgtest-dev libgmock-dev googletest
-          unixodbc unixodbc-dev odbc-postgresql postgresql postgresql-contrib libpq-dev)
+          unixodbc unixodbc-dev odbc-postgresql postgresql postgresql-contrib libpq-dev
+          clang libclang-rt-14-dev llvm)
 
 missing=()
 for package in "${packages[@]}"; do

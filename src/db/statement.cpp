@@ -174,16 +174,17 @@ bool formatStatement(char* out, std::size_t outSize, const char* pattern, SqlVal
     out[0] = '\0';
     const SqlValue* next = values.begin();
     bool ok = true;
+    // `next` only moves over a value that was there: a placeholder without
+    // one stops the loop at the end of the values, never past it (an empty
+    // set of values may not even have storage to point into).
     for (const char* p = pattern; ok && *p != '\0';) {
         if (std::strncmp(p, "'%s'", 4) == 0) {
             ok = next != values.end() && next->kind == SqlValue::Kind::Text &&
-                 appendSqlLiteral(out, outSize, &length, next->text);
-            ++next;
+                 appendSqlLiteral(out, outSize, &length, (next++)->text);
             p += 4;
         } else if (std::strncmp(p, "%ld", 3) == 0) {
             ok = next != values.end() && next->kind == SqlValue::Kind::Integer &&
-                 appendInteger(out, outSize, &length, next->integer);
-            ++next;
+                 appendInteger(out, outSize, &length, (next++)->integer);
             p += 3;
         } else if (*p == '%') {
             ok = false;  // an unquoted text placeholder would bypass the literal rule

@@ -52,6 +52,20 @@ TEST_F(StatementTextTest, PatternAndValuesThatDoNotMatchAreRefused) {
     EXPECT_EQ(format("A = %s", {sqlText("1")}), "<refused>");
 }
 
+// Found by fuzzing: the formatter stepped past the end of the values on a
+// placeholder without one, which for values without storage (a null begin)
+// is undefined behaviour that clang's UBSan reports.
+TEST_F(StatementTextTest, PlaceholdersBeyondTheValuesAreRefusedWithoutSteppingPastThem) {
+    char out[64] = "old";
+    EXPECT_FALSE(formatStatement(out, sizeof out, "A = '%s'", SqlValues(nullptr, 0)));
+    EXPECT_STREQ(out, "");
+    EXPECT_FALSE(formatStatement(out, sizeof out, "A = %ld", SqlValues(nullptr, 0)));
+    const SqlValue one[] = {sqlText("x")};
+    EXPECT_FALSE(
+        formatStatement(out, sizeof out, "A = '%s' AND B = %ld AND C = '%s'", SqlValues(one, 1)));
+    EXPECT_STREQ(out, "");
+}
+
 TEST_F(StatementTextTest, ATextThatDoesNotFitIsRefusedNotCut) {
     char out[16];
     EXPECT_FALSE(formatStatement(out, sizeof out, "A = '%s'", {sqlText("0123456789")}));
