@@ -5,14 +5,15 @@
 #                           free port of 127.0.0.1; writes DIR/odbcinst.ini,
 #                           DIR/odbc.ini (DSN vendrak_test) and DIR/env
 #   pgserver.sh stop DIR    stop that server by the PID in its PID file
+#   pgserver.sh status DIR  exit code 0 when that server runs, 1 otherwise
 #
 # A start on an existing DIR starts the same cluster on the same port again; a
 # start while it runs only rewrites the three files. As root the server runs
 # as the postgres user, otherwise as the calling user.
 set -euo pipefail
 
-action=${1:?usage: pgserver.sh start|stop DIR}
-dir=${2:?usage: pgserver.sh start|stop DIR}
+action=${1:?usage: pgserver.sh start|stop|status DIR}
+dir=${2:?usage: pgserver.sh start|stop|status DIR}
 here=$(cd "$(dirname "$0")" && pwd)
 bin=$(printf '%s\n' /usr/lib/postgresql/*/bin | grep -v '\*' | sort -V | tail -n 1 || true)
 [ -n "${bin}" ] || { echo "pgserver.sh: no PostgreSQL server found" >&2; exit 1; }
@@ -159,6 +160,12 @@ discard_unfinished_cluster() {
     exit "${status}"
 }
 
+if [ "${action}" = status ]; then
+    [ -d "${dir}/data" ] || exit 1
+    running
+    exit
+fi
+
 mkdir -p "${dir}"
 dir=$(cd "${dir}" && pwd)
 # Socket paths are limited to about 107 bytes; a long DIR gets its socket
@@ -201,7 +208,7 @@ stop)
     fi
     ;;
 *)
-    echo "usage: pgserver.sh start|stop DIR" >&2
+    echo "usage: pgserver.sh start|stop|status DIR" >&2
     exit 2
     ;;
 esac
