@@ -22,9 +22,11 @@ user=vendrak
 password=vendrak-secret
 database=vendrak
 
+# As root the server's commands run as the postgres user, from / (the
+# caller's folder may be closed to that user); they get absolute paths only.
 as_server_user() {
     if [ "$(id -u)" = 0 ]; then
-        runuser -u postgres -- "$@"
+        (cd / && runuser -u postgres -- "$@")
     else
         "$@"
     fi
@@ -130,18 +132,20 @@ schema_sum() {
 # (Re)creates the schemas qvsystem and oracompat from schema.sql and
 # compat.sql. A running cluster whose files changed since its last load gets
 # them anew at the next start (its data is lost, the tests empty the tables
-# anyway).
+# anyway). The files reach psql on its standard input, read by the caller,
+# since the postgres user may not be able to read them.
 load_schema() {
-    psql_admin -U postgres -d "${database}" <<SQL
+    {
+        cat <<SQL
 SET client_min_messages = warning;
 DROP SCHEMA IF EXISTS qvsystem CASCADE;
 DROP SCHEMA IF EXISTS oracompat CASCADE;
 CREATE SCHEMA qvsystem AUTHORIZATION ${user};
-\\i ${here}/compat.sql
-GRANT USAGE ON SCHEMA oracompat TO ${user};
-SET ROLE ${user};
-\\i ${here}/schema.sql
 SQL
+        cat "${here}/compat.sql"
+        printf 'GRANT USAGE ON SCHEMA oracompat TO %s;\nSET ROLE %s;\n' "${user}" "${user}"
+        cat "${here}/schema.sql"
+    } | psql_admin -U postgres -d "${database}"
     schema_sum >"${dir}/schema.sum"
 }
 
