@@ -72,6 +72,7 @@ python3 "${top}/scripts/gen_site.py" --seed 1 --terminals 36 --badges 300 --key 
     --summary >"${demo}/site.sql"
 sql -f "${demo}/site.sql"
 expected=$(sed -n 's/^-- expected TrmAswDnl rows: //p' "${demo}/site.sql")
+expected_after_key=$(sed -n 's/^-- expected TrmAswDnl rows after the key run: //p' "${demo}/site.sql")
 
 step "installation layout and settings file"
 rm -rf "${site}"
@@ -99,19 +100,34 @@ run_vendrak() {
     return "${rc}"
 }
 
-# The sample badge: the first one listed under the key that holds a time
-# recording booking class, so that it has balance rows as well.
-badge=$(sql -At -c "SELECT rtrim(q.dnlasw) FROM qvsystem.qvsaswdnl q
-                    WHERE q.dnlkey = '${key}' ORDER BY EXISTS (SELECT 1 FROM qvsystem.qvs301awb
-                        WHERE awbasw = rtrim(q.dnlasw) AND awbbkl LIKE 'K%') DESC, q.dnllfd
-                    LIMIT 1")
+# Rows of one badge in TrmAswDnl and AswBklDnl.
 show_badge() {
     sql -c "SELECT dnltrm, dnlasw, dnlgvo, dnlgbi, dnlstb, dnlkze, dnlkzu, dnlsal, dnlsa1,
                    dnll01, dnlb01, dnll02, dnlb02, dnlpin, dnlnam
-            FROM qvsystem.trmaswdnl WHERE dnlasw = '${badge}' ORDER BY dnltrm LIMIT 8" \
+            FROM qvsystem.trmaswdnl WHERE dnlasw = '$1' ORDER BY dnltrm LIMIT 8" \
         -c "SELECT dnltrm, dnlasw, dnlbkl FROM qvsystem.aswbkldnl
-            WHERE dnlasw = '${badge}' ORDER BY 1, 3 LIMIT 8"
+            WHERE dnlasw = '$1' ORDER BY 1, 3 LIMIT 8"
 }
+count_rows() {
+    sql -c "SELECT 'TrmAswDnl' AS download_table, count(*) AS rows FROM qvsystem.trmaswdnl
+            UNION ALL SELECT 'SalAswDnl', count(*) FROM qvsystem.salaswdnl
+            UNION ALL SELECT 'SalAswDnl2', count(*) FROM qvsystem.salaswdnl2
+            UNION ALL SELECT 'AswBklDnl', count(*) FROM qvsystem.aswbkldnl"
+}
+# The sample badges hold a time recording and an access booking class, so
+# that they have rows in every download table: one valid today, and the
+# first new one listed under the key.
+holds_both="EXISTS (SELECT 1 FROM qvsystem.qvs301awb WHERE awbasw = aswnum AND awbbkl LIKE 'K%')
+            AND EXISTS (SELECT 1 FROM qvsystem.qvs301awb WHERE awbasw = aswnum AND awbbkl LIKE 'Z%')"
+badge=$(sql -At -c "SELECT aswnum FROM qvsystem.qvs301asw
+                    WHERE aswgvo <= CURRENT_DATE AND (aswgbi IS NULL OR aswgbi >= CURRENT_DATE)
+                    AND coalesce(aswcod, 0) <> 8 AND ${holds_both}
+                    AND aswsto IN (SELECT stonum FROM qvsystem.qvs113sto)
+                    AND aswnum NOT IN (SELECT rtrim(dnlasw) FROM qvsystem.qvsaswdnl)
+                    ORDER BY aswnum LIMIT 1")
+new_badge=$(sql -At -c "SELECT aswnum FROM qvsystem.qvs301asw JOIN qvsystem.qvsaswdnl
+                        ON rtrim(dnlasw) = aswnum WHERE dnlkey = '${key}' AND ${holds_both}
+                        ORDER BY dnllfd LIMIT 1")
 
 step "full rebuild: vendrak (no argument)"
 echo "(a phase that fails is tried again up to four times, 10 seconds apart)"
@@ -119,14 +135,11 @@ full_rc=0
 run_vendrak || full_rc=$?
 
 step "rows per download table (the site generator expects ${expected} TrmAswDnl rows)"
-sql -c "SELECT 'TrmAswDnl' AS download_table, count(*) AS rows FROM qvsystem.trmaswdnl
-        UNION ALL SELECT 'SalAswDnl', count(*) FROM qvsystem.salaswdnl
-        UNION ALL SELECT 'SalAswDnl2', count(*) FROM qvsystem.salaswdnl2
-        UNION ALL SELECT 'AswBklDnl', count(*) FROM qvsystem.aswbkldnl"
+count_rows
 
 step "sample rows"
 echo "badge ${badge}, terminal and access authorisations:"
-show_badge
+show_badge "${badge}"
 echo "a badge's own balance table of model 5830-060 on 5830-020 terminals:"
 sql -c "SELECT d.dnltrm, d.dnlasw, t.trmsal AS terminal_table, d.dnlsal
         FROM qvsystem.trmaswdnl d JOIN qvsystem.qvs1140trm t ON t.trmnam = d.dnltrm
@@ -146,17 +159,18 @@ sql -c "SELECT dnlsal, dnlspr, line, '[' || text || ']' AS display_text, '[' || 
         ORDER BY dnlwrt::integer"
 
 step "key run: vendrak ${key}"
-echo "Before it lists badges under a key, the system changes them; here each"
-echo "listed badge gets the PIN 0000 and the access booking class Z12:"
-sql -c "SELECT dnlkey, dnllfd, dnlasw FROM qvsystem.qvsaswdnl ORDER BY dnlkey, dnllfd"
-sql -c "UPDATE qvsystem.qvs301asw SET aswpin = '0000'
-        WHERE aswnum IN (SELECT rtrim(dnlasw) FROM qvsystem.qvsaswdnl WHERE dnlkey = '${key}')" \
-    -c "INSERT INTO qvsystem.qvs301awb (awbasw, awbbkl)
-        SELECT DISTINCT rtrim(dnlasw), 'Z12' FROM qvsystem.qvsaswdnl WHERE dnlkey = '${key}'"
+echo "The request rows; the badges under ${key} are new and get valid today,"
+echo "as the system does when it issues them and lists them under a key:"
+sql -c "SELECT dnlkey, dnllfd, '[' || dnlasw || ']' AS dnlasw FROM qvsystem.qvsaswdnl
+        ORDER BY dnlkey, dnllfd"
+sql -c "UPDATE qvsystem.qvs301asw SET aswgvo = CURRENT_DATE
+        WHERE aswnum IN (SELECT rtrim(dnlasw) FROM qvsystem.qvsaswdnl WHERE dnlkey = '${key}')"
 key_rc=0
 run_vendrak "${key}" || key_rc=$?
-echo "badge ${badge} after the key run:"
-show_badge
+echo "rows per download table (the site generator expects ${expected_after_key} TrmAswDnl rows):"
+count_rows
+echo "badge ${new_badge} after the key run:"
+show_badge "${new_badge}"
 
 step "exit codes"
 echo "full rebuild:         ${full_rc}"

@@ -12,16 +12,28 @@ balance tables with display lines of every value type (1 to 17, 21 to 30) and
 the selection-list texts of their labels, balance values, and request rows
 under one download key.
 
+The badges listed under the key are new: they become valid tomorrow, so a
+full rebuild leaves them out and they have no download rows yet. The system
+makes them valid on the day they are issued; to run the key, do the same:
+
+    UPDATE qvsystem.qvs301asw SET aswgvo = CURRENT_DATE WHERE aswnum IN
+        (SELECT rtrim(dnlasw) FROM qvsystem.qvsaswdnl WHERE dnlkey = 'KEY');
+
+A key run for a badge that has access rows already inserts them again, which
+a unique key on AswBklDnl refuses; new badges avoid that.
+
 The same arguments give the same output, byte for byte. Dates are written as
 day offsets from the day the SQL is loaded, so a site looks alike whatever day
 it is loaded on. Bulk rows go in with COPY, so large sites load quickly: the
 rows of TrmAswDnl that a full rebuild writes grow with terminals x badges
-(about half of the pairs qualify); the exact number is printed in the header
-comment ("expected TrmAswDnl rows") and, with --summary, on standard error.
+(about half of the pairs qualify); the exact numbers, before and after the
+key run, are printed in the header comments ("expected TrmAswDnl rows") and,
+with --summary, on standard error.
 Uses the Python standard library only.
 """
 
 import argparse
+import os
 import random
 import sys
 
@@ -188,18 +200,21 @@ def make_values(rng):
     return {"date": -rng.randint(0, 3), "signed": signed, "texts": texts}
 
 
-def valid_today(badge, sites):
-    return (badge["from"] <= 0 and (badge["to"] is None or badge["to"] >= 0)
+def valid_today(badge, sites, activated=False):
+    """Whether a full rebuild gives the badge rows; `activated` counts the
+    badges listed under the key as valid from today."""
+    valid_from = 0 if activated and badge.get("listed") else badge["from"]
+    return (valid_from <= 0 and (badge["to"] is None or badge["to"] >= 0)
             and badge["code"] != 8 and badge["site"] in sites)
 
 
-def expected_terminal_rows(terminals, badges):
+def expected_terminal_rows(terminals, badges, activated=False):
     """The TrmAswDnl rows a full rebuild writes: valid badges x terminals that
     accept at least one of their booking classes."""
     sites = {number for number, _ in SITES}
     by_classes = {}
     for badge in badges:
-        if valid_today(badge, sites):
+        if valid_today(badge, sites, activated):
             key = frozenset(badge["classes"])
             by_classes[key] = by_classes.get(key, 0) + 1
     accepted = [frozenset(entry[0] for entry in t["entries"]) for t in terminals]
@@ -243,7 +258,7 @@ def emit_site(out, args, terminals, badges, request_rows):
     tables = ["qvs1140trm", "mgsst35p", "qvs301asw", "qvs301awb", "o2002tsw", "qvs119mst",
               "qvs119msd", "qvs102whl", "qvsaswdnl", "trmaswdnl", "salaswdnl", "salaswdnl2",
               "aswbkldnl"]
-    out.write("BEGIN;\n")
+    out.write("SET client_min_messages = warning;\nBEGIN;\n")
     for name, table, columns in INDEXES:
         out.write("CREATE INDEX IF NOT EXISTS %s ON qvsystem.%s (%s);\n" % (name, table, columns))
     out.write("TRUNCATE %s;\n" % ", ".join("qvsystem." + t for t in tables))
@@ -319,16 +334,20 @@ def emit_site(out, args, terminals, badges, request_rows):
 def make_request_rows(rng, args, badges):
     """Request rows: --key-badges badges under the key (sequence numbers in
     steps of 10, one badge number with trailing blanks as some writers leave
-    them), and two rows of another key that a run with --key must not touch."""
+    them), and two rows of another key that a run with --key must not touch.
+    The badges under the key are new ones: they become valid tomorrow."""
     sites = {number for number, _ in SITES}
-    candidates = [b["number"] for b in badges if valid_today(b, sites)]
+    candidates = [b for b in badges if valid_today(b, sites)]
     chosen = rng.sample(candidates, min(args.key_badges, len(candidates)))
     rows = []
-    for index, number in enumerate(chosen):
-        listed = number + "   " if index == 1 else number
+    for index, badge in enumerate(chosen):
+        badge["from"] = 1
+        badge["listed"] = True
+        listed = badge["number"] + "   " if index == 1 else badge["number"]
         rows.append((args.key, 10 * (index + 1), MANDATORS[0], LIZ, listed, 1, 1, 0, 0,
                      "gen_site"))
-    for index, number in enumerate(candidates[:2]):
+    others = [b["number"] for b in badges if valid_today(b, sites)][:2]
+    for index, number in enumerate(others):
         rows.append(("OTHER-KEY", index + 1, MANDATORS[0], LIZ, number, 1, 1, 0, 0, "gen_site"))
     return rows
 
@@ -354,20 +373,27 @@ def main():
     badges = make_badges(rng, args.badges)
     request_rows = make_request_rows(rng, args, badges)
     expected = expected_terminal_rows(terminals, badges)
+    expected_after_key = expected_terminal_rows(terminals, badges, activated=True)
 
     out = sys.stdout
     key_rows = sum(1 for row in request_rows if row[0] == args.key)
     out.write("-- Vendrak site: seed %d, %d terminals, %d badges, key %s with %d request rows\n"
               % (args.seed, args.terminals, args.badges, args.key, key_rows))
     out.write("-- expected TrmAswDnl rows: %d\n" % expected)
+    out.write("-- expected TrmAswDnl rows after the key run: %d\n" % expected_after_key)
     emit_site(out, args, terminals, badges, request_rows)
     if args.summary:
         print("terminals %d, entries %d, badges %d, booking classes %d, balance values %d, "
-              "request rows %d, expected TrmAswDnl rows %d" %
+              "request rows %d, expected TrmAswDnl rows %d (%d after the key run)" %
               (len(terminals), sum(len(t["entries"]) for t in terminals), len(badges),
                sum(len(b["classes"]) for b in badges), sum(1 for b in badges if b["values"]),
-               len(request_rows), expected), file=sys.stderr)
+               len(request_rows), expected, expected_after_key), file=sys.stderr)
 
 
 if __name__ == "__main__":
-    main()
+    try:
+        main()
+    except BrokenPipeError:
+        # The reader stopped early (head, a failed psql): end quietly.
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        sys.exit(1)
