@@ -166,6 +166,7 @@ discard_unfinished_cluster() {
 
 if [ "${action}" = status ]; then
     [ -d "${dir}/data" ] || exit 1
+    dir=$(cd "${dir}" && pwd)
     running
     exit
 fi
