@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, testing and the demo need,
+# Installs the Debian packages that building, testing, packaging and the demo need,
 # when one of them is missing. Needs root for that (CI and fresh machines
 # run as root); otherwise it only says what is missing.
 set -euo pipefail
 
-packages=(cmake make g++ python3 libgtest-dev libgmock-dev googletest
+packages=(cmake make g++ python3 libgtest-dev libgmock-dev googletest dpkg-dev file
           unixodbc unixodbc-dev odbc-postgresql postgresql postgresql-contrib libpq-dev)
 
 missing=()
