@@ -88,8 +88,8 @@ log="${site}/Quorvance_php/log/vendraklog.txt"
 # Runs vendrak from the working directory of the installation; prints its
 # exit code, its time and the lines it added to the run log.
 run_vendrak() {
-    local before rc start
-    before=$(cat "${log}" 2>/dev/null | wc -l)
+    local before=0 rc start
+    if [ -f "${log}" ]; then before=$(wc -l <"${log}"); fi
     start=$(date +%s)
     set +e
     (cd "${site}/app/bin" && "${top}/build/vendrak" "$@")

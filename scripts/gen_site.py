@@ -354,9 +354,9 @@ def make_request_rows(rng, args, badges):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--seed", type=int, default=1)
-    parser.add_argument("--terminals", type=int, default=36)
-    parser.add_argument("--badges", type=int, default=300)
+    parser.add_argument("--seed", type=int, default=1, help="the same seed gives the same site")
+    parser.add_argument("--terminals", type=int, default=36, help="number of terminals")
+    parser.add_argument("--badges", type=int, default=300, help="number of badges")
     parser.add_argument("--key", default="DEMO0001", help="download key of the request rows")
     parser.add_argument("--key-badges", type=int, default=12,
                         help="badges listed under the key")
