@@ -1,45 +1,178 @@
 #!/usr/bin/env bash
-# Builds Vendrak, starts a private demo database (PostgreSQL on 127.0.0.1,
-# reached through psqlODBC), writes the settings file with the settings tool,
-# runs the main job from the deployment layout and shows its log and the
-# rebuilt terminal authorisations. Everything lives under ./demo.
+# The demo: builds Vendrak, starts a private PostgreSQL on 127.0.0.1 (or
+# reuses the one that runs already), loads a generated demo site, lays out an
+# installation under demo/site, writes its settings file with
+# vendrak-settings, runs a full rebuild and then a key run with the real
+# vendrak, and shows the exit codes, the run log, the rows per download table
+# and a few sample rows. It stops the server again if it started it.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-demo="${top}/demo"
 server="${top}/tests/support/pgserver.sh"
+demo="${top}/demo"
+site="${demo}/site"
+key=DEMO0001
+dsn=QVDEMO
+
+step() { printf '\n== %s ==\n' "$*"; }
+sql() { psql -X -q -P pager=off -v ON_ERROR_STOP=1 "$@"; }
+
+# As root the server runs as the postgres user, which cannot reach a checkout
+# inside a private folder such as /root; its files then go to a folder of
+# their own under /var/tmp, named after the checkout so that the next demo
+# finds the same server again. Otherwise they stay in the checkout.
+if [ "$(id -u)" = 0 ]; then
+    db_home="/var/tmp/vendrak-demo-$(printf '%s' "${top}" | md5sum | cut -c1-12)"
+else
+    db_home="${demo}"
+fi
+db="${db_home}/db"
 
 "${top}/scripts/install-deps.sh"
+if [ "$(id -u)" = 0 ]; then
+    install -d -m 0700 -o postgres -g postgres "${db_home}"
+fi
 
+step "build"
 cmake --preset default >/dev/null
 cmake --build --preset default -j2 --target vendrak vendrak-settings >/dev/null
+"${top}/build/vendrak" --version
 
-rm -rf "${demo}/site"
-mkdir -p "${demo}/site/files" "${demo}/site/Quorvance_php/log" "${demo}/site/app/bin"
-"${server}" stop "${demo}/db" >/dev/null 2>&1 || true
-rm -rf "${demo}/db"
-"${server}" start "${demo}/db"
-trap '"${server}" stop "${demo}/db" >/dev/null 2>&1 || true' EXIT
+step "database"
+started=0
+if "${server}" status "${db}"; then
+    echo "reusing the demo server that runs in ${db}"
+else
+    started=1
+fi
+"${server}" start "${db}"
+if [ "${started}" = 1 ]; then
+    trap '"${server}" stop "${db}" >/dev/null 2>&1 || true' EXIT
+    echo "started a PostgreSQL server in ${db}; it is stopped again at the end"
+fi
 # shellcheck source=/dev/null
-source "${demo}/db/env"
-psql -q -v ON_ERROR_STOP=1 -f "${top}/scripts/demo-data.sql"
+source "${db}/env"
+# The demo's own data source: psqlODBC reads big results in batches of 1000
+# rows (UseDeclareFetch) instead of loading a whole cursor into memory.
+mkdir -p "${demo}"
+cat >"${demo}/odbc.ini" <<INI
+[${dsn}]
+Description=Vendrak demo site
+Driver=PostgreSQL ANSI
+Servername=127.0.0.1
+Port=${PGPORT}
+Database=${PGDATABASE}
+UseDeclareFetch=1
+Fetch=1000
+INI
+export ODBCINI="${demo}/odbc.ini"
+echo "data source ${dsn}: PostgreSQL on 127.0.0.1:${PGPORT}, ${ODBCINI}"
 
-settings="${demo}/site/files/quorvance.ini"
+step "demo site"
+python3 "${top}/scripts/gen_site.py" --seed 1 --terminals 36 --badges 300 --key "${key}" \
+    --summary >"${demo}/site.sql"
+sql -f "${demo}/site.sql"
+expected=$(sed -n 's/^-- expected TrmAswDnl rows: //p' "${demo}/site.sql")
+expected_after_key=$(sed -n 's/^-- expected TrmAswDnl rows after the key run: //p' "${demo}/site.sql")
+
+step "installation layout and settings file"
+rm -rf "${site}"
+mkdir -p "${site}/files" "${site}/Quorvance_php/log" "${site}/app/bin"
+settings="${site}/files/quorvance.ini"
 printf '%s\n' "${PGPASSWORD}" | "${top}/build/vendrak-settings" write "${settings}" \
-    --login "${PGUSER}" --password-stdin --db-system ORACLE --database vendrak_test
-echo "== settings file =="
+    --login "${PGUSER}" --password-stdin --db-system ORACLE --database "${dsn}"
+(cd "${site}" && find . -mindepth 1 | sort | sed 's/^\.\//  /')
+ls -l "${settings}"
 "${top}/build/vendrak-settings" show "${settings}"
 
-echo "== run (the access phase is not built yet: it fails and is retried with 10-second pauses, about 40 s) =="
-set +e
-(cd "${demo}/site/app/bin" && "${top}/build/vendrak")
-rc=$?
-set -e
-echo "== run log =="
-cat "${demo}/site/Quorvance_php/log/vendraklog.txt"
-echo "== TrmAswDnl =="
-psql -c "SELECT dnltrm, dnlasw, dnlgvo, dnlgbi, dnlkze, dnlkzu, dnlsal, dnlsa1, dnll01, dnll02, dnll03, dnlnam FROM qvsystem.trmaswdnl ORDER BY 1, 2"
-echo "== SalAswDnl (display lines 1 to 3 and their values) =="
-psql -c "SELECT dnlsal, dnlasw, dnlspr, '[' || dnlsa1 || ']' AS sa1, '[' || dnlsa2 || ']' AS sa2, '[' || dnlsa3 || ']' AS sa3, dnlwr1, dnlwr2, dnlwr3 FROM qvsystem.salaswdnl ORDER BY 1, 2"
-echo "== SalAswDnl2 =="
-psql -c "SELECT dnlsal, dnlasw, dnlwrt, '[' || dnlval || ']' AS dnlval FROM qvsystem.salaswdnl2 ORDER BY 1, 2, dnlwrt::integer"
-echo "exit code: ${rc}"
+log="${site}/Quorvance_php/log/vendraklog.txt"
+# Runs vendrak from the working directory of the installation; prints its
+# exit code, its time and the lines it added to the run log.
+run_vendrak() {
+    local before=0 rc start
+    if [ -f "${log}" ]; then before=$(wc -l <"${log}"); fi
+    start=$(date +%s)
+    set +e
+    (cd "${site}/app/bin" && "${top}/build/vendrak" "$@")
+    rc=$?
+    set -e
+    echo "exit code ${rc} after $(($(date +%s) - start)) s; run log:"
+    tail -n +"$((before + 1))" "${log}" | sed 's/^/  /'
+    return "${rc}"
+}
+
+# Rows of one badge in TrmAswDnl and AswBklDnl.
+show_badge() {
+    sql -c "SELECT dnltrm, dnlasw, dnlgvo, dnlgbi, dnlstb, dnlkze, dnlkzu, dnlsal, dnlsa1,
+                   dnll01, dnlb01, dnll02, dnlb02, dnlpin, dnlnam
+            FROM qvsystem.trmaswdnl WHERE dnlasw = '$1' ORDER BY dnltrm LIMIT 8" \
+        -c "SELECT dnltrm, dnlasw, dnlbkl FROM qvsystem.aswbkldnl
+            WHERE dnlasw = '$1' ORDER BY 1, 3 LIMIT 8"
+}
+count_rows() {
+    sql -c "SELECT 'TrmAswDnl' AS download_table, count(*) AS rows FROM qvsystem.trmaswdnl
+            UNION ALL SELECT 'SalAswDnl', count(*) FROM qvsystem.salaswdnl
+            UNION ALL SELECT 'SalAswDnl2', count(*) FROM qvsystem.salaswdnl2
+            UNION ALL SELECT 'AswBklDnl', count(*) FROM qvsystem.aswbkldnl"
+}
+# The sample badges hold a time recording and an access booking class, so
+# that they have rows in every download table: one valid today, and the
+# first new one listed under the key.
+holds_both="EXISTS (SELECT 1 FROM qvsystem.qvs301awb WHERE awbasw = aswnum AND awbbkl LIKE 'K%')
+            AND EXISTS (SELECT 1 FROM qvsystem.qvs301awb WHERE awbasw = aswnum AND awbbkl LIKE 'Z%')"
+badge=$(sql -At -c "SELECT aswnum FROM qvsystem.qvs301asw
+                    WHERE aswgvo <= CURRENT_DATE AND (aswgbi IS NULL OR aswgbi >= CURRENT_DATE)
+                    AND coalesce(aswcod, 0) <> 8 AND ${holds_both}
+                    AND aswsto IN (SELECT stonum FROM qvsystem.qvs113sto)
+                    AND aswnum NOT IN (SELECT rtrim(dnlasw) FROM qvsystem.qvsaswdnl)
+                    ORDER BY aswnum LIMIT 1")
+new_badge=$(sql -At -c "SELECT aswnum FROM qvsystem.qvs301asw JOIN qvsystem.qvsaswdnl
+                        ON rtrim(dnlasw) = aswnum WHERE dnlkey = '${key}' AND ${holds_both}
+                        ORDER BY dnllfd LIMIT 1")
+
+step "full rebuild: vendrak (no argument)"
+echo "(a phase that fails is tried again up to four times, 10 seconds apart)"
+full_rc=0
+run_vendrak || full_rc=$?
+
+step "rows per download table (the site generator expects ${expected} TrmAswDnl rows)"
+count_rows
+
+step "sample rows"
+echo "badge ${badge}, terminal and access authorisations:"
+show_badge "${badge}"
+echo "a badge's own balance table of model 5830-060 on 5830-020 terminals:"
+sql -c "SELECT d.dnltrm, d.dnlasw, t.trmsal AS terminal_table, d.dnlsal
+        FROM qvsystem.trmaswdnl d JOIN qvsystem.qvs1140trm t ON t.trmnam = d.dnltrm
+        WHERE d.dnlsal <> t.trmsal ORDER BY 1, 2 LIMIT 3"
+echo "balance display lines and value list of badge ${badge} (texts in brackets):"
+group="SELECT dnlsal, dnlliz, dnlmnd, dnlspr FROM qvsystem.salaswdnl WHERE dnlasw = '${badge}'
+       ORDER BY 1, 2, 3, 4 LIMIT 1"
+sql -c "SELECT dnlsal, dnlspr, line, '[' || text || ']' AS display_text, '[' || value || ']' AS value
+        FROM qvsystem.salaswdnl,
+             LATERAL (VALUES (1, dnlsa1, dnlwr1), (2, dnlsa2, dnlwr2), (3, dnlsa3, dnlwr3),
+                             (4, dnlsa4, dnlwr4), (5, dnlsa5, dnlwr5), (6, dnlsa6, dnlwr6),
+                             (7, dnlsa7, dnlwr7), (8, dnlsa8, dnlwr8)) AS l (line, text, value)
+        WHERE dnlasw = '${badge}' AND (dnlsal, dnlliz, dnlmnd, dnlspr) IN (${group})
+        ORDER BY line" \
+    -c "SELECT dnlsal, dnlspr, dnlwrt, '[' || dnlval || ']' AS dnlval FROM qvsystem.salaswdnl2
+        WHERE dnlasw = '${badge}' AND (dnlsal, dnlliz, dnlmnd, dnlspr) IN (${group})
+        ORDER BY dnlwrt::integer"
+
+step "key run: vendrak ${key}"
+echo "The request rows; the badges under ${key} are new and get valid today,"
+echo "as the system does when it issues them and lists them under a key:"
+sql -c "SELECT dnlkey, dnllfd, '[' || dnlasw || ']' AS dnlasw FROM qvsystem.qvsaswdnl
+        ORDER BY dnlkey, dnllfd"
+sql -c "UPDATE qvsystem.qvs301asw SET aswgvo = CURRENT_DATE
+        WHERE aswnum IN (SELECT rtrim(dnlasw) FROM qvsystem.qvsaswdnl WHERE dnlkey = '${key}')"
+key_rc=0
+run_vendrak "${key}" || key_rc=$?
+echo "rows per download table (the site generator expects ${expected_after_key} TrmAswDnl rows):"
+count_rows
+echo "badge ${new_badge} after the key run:"
+show_badge "${new_badge}"
+
+step "exit codes"
+echo "full rebuild:         ${full_rc}"
+echo "key run ${key}: ${key_rc}"
+echo "(0 success, 99 failure; the run log in ${log} tells why)"

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, testing, fuzzing and the demo need,
+# Installs the Debian packages that building, testing, fuzzing, packaging and the demo need,
 # when one of them is missing. Needs root for that (CI and fresh machines
 # run as root); otherwise it only says what is missing.
 set -euo pipefail
@@ -7,7 +7,7 @@ set -euo pipefail
 # The fuzz targets need clang, libclang-rt-14-dev (libFuzzer and clang's
 # sanitizer runtimes; clang only recommends it) and llvm (llvm-symbolizer, so
 # that sanitizer reports name source lines).
-packages=(cmake make g++ python3 libgtest-dev libgmock-dev googletest
+packages=(cmake make g++ python3 libgtest-dev libgmock-dev googletest dpkg-dev file
           unixodbc unixodbc-dev odbc-postgresql postgresql postgresql-contrib libpq-dev
           clang libclang-rt-14-dev llvm)
 

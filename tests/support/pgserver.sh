@@ -7,14 +7,15 @@
 #   pgserver.sh stop DIR    stop that server by the PID in its PID file
 #   pgserver.sh crash DIR   stop that server hard (its sessions end at once, as
 #                           in a crash) and start it again on the same port
+#   pgserver.sh status DIR  exit code 0 when that server runs, 1 otherwise
 #
 # A start on an existing DIR starts the same cluster on the same port again; a
 # start while it runs only rewrites the three files. As root the server runs
 # as the postgres user, otherwise as the calling user.
 set -euo pipefail
 
-action=${1:?usage: pgserver.sh start|stop|crash DIR}
-dir=${2:?usage: pgserver.sh start|stop|crash DIR}
+action=${1:?usage: pgserver.sh start|stop|status|crash DIR}
+dir=${2:?usage: pgserver.sh start|stop|status|crash DIR}
 here=$(cd "$(dirname "$0")" && pwd)
 bin=$(printf '%s\n' /usr/lib/postgresql/*/bin | grep -v '\*' | sort -V | tail -n 1 || true)
 [ -n "${bin}" ] || { echo "pgserver.sh: no PostgreSQL server found" >&2; exit 1; }
@@ -23,9 +24,11 @@ user=vendrak
 password=vendrak-secret
 database=vendrak
 
+# As root the server's commands run as the postgres user, from / (the
+# caller's folder may be closed to that user); they get absolute paths only.
 as_server_user() {
     if [ "$(id -u)" = 0 ]; then
-        runuser -u postgres -- "$@"
+        (cd / && runuser -u postgres -- "$@")
     else
         "$@"
     fi
@@ -133,18 +136,20 @@ schema_sum() {
 # (Re)creates the schemas qvsystem and oracompat from schema.sql and
 # compat.sql. A running cluster whose files changed since its last load gets
 # them anew at the next start (its data is lost, the tests empty the tables
-# anyway).
+# anyway). The files reach psql on its standard input, read by the caller,
+# since the postgres user may not be able to read them.
 load_schema() {
-    psql_admin -U postgres -d "${database}" <<SQL
+    {
+        cat <<SQL
 SET client_min_messages = warning;
 DROP SCHEMA IF EXISTS qvsystem CASCADE;
 DROP SCHEMA IF EXISTS oracompat CASCADE;
 CREATE SCHEMA qvsystem AUTHORIZATION ${user};
-\\i ${here}/compat.sql
-GRANT USAGE ON SCHEMA oracompat TO ${user};
-SET ROLE ${user};
-\\i ${here}/schema.sql
 SQL
+        cat "${here}/compat.sql"
+        printf 'GRANT USAGE ON SCHEMA oracompat TO %s;\nSET ROLE %s;\n' "${user}" "${user}"
+        cat "${here}/schema.sql"
+    } | psql_admin -U postgres -d "${database}"
     schema_sum >"${dir}/schema.sum"
 }
 
@@ -163,10 +168,15 @@ discard_unfinished_cluster() {
     exit "${status}"
 }
 
+if [ "${action}" = status ]; then
+    [ -d "${dir}/data" ] || exit 1
+    dir=$(cd "${dir}" && pwd)
+    running
+    exit
+fi
+
 mkdir -p "${dir}"
 dir=$(cd "${dir}" && pwd)
-# The server user may not be allowed into the caller's working directory.
-cd /
 # Socket paths are limited to about 107 bytes; a long DIR gets its socket
 # folder under /tmp instead.
 socket_dir="${dir}/socket"
@@ -211,7 +221,7 @@ crash)
     start_server
     ;;
 *)
-    echo "usage: pgserver.sh start|stop|crash DIR" >&2
+    echo "usage: pgserver.sh start|stop|status|crash DIR" >&2
     exit 2
     ;;
 esac
