@@ -1,10 +1,10 @@
-// Any single failure, anywhere, is retried and ends in the same tables as a
-// clean run. The cases are generated from the statements a clean run sends:
-// every kind of statement fails once at its first and once at its last
-// occurrence, as a server error with a native number, as a failure without a
-// diagnostic record, and as a server crash under the program's connection.
-// The real binary runs each case from its deployment layout; the interposer
-// records the waits instead of sleeping them.
+// Whole runs of the real binary on a small site: the exact tables of a clean
+// full rebuild, and the proof that any single failure, anywhere, is retried
+// and ends in the same tables as a clean run. The cases are generated from the statements a clean
+// run sends: every kind of statement fails once at its first and once at its last occurrence, as a
+// server error with a native number, as a failure without a diagnostic record, and as a server
+// crash under the program's connection. The real binary runs each case from its deployment layout;
+// the interposer records the waits instead of sleeping them.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -123,7 +123,7 @@ bool contains(const Lines& lines, const std::string& line) {
     return false;
 }
 
-class FaultMatrixTest : public ::testing::Test {
+class SiteRunTest : public ::testing::Test {
   protected:
     void SetUp() override {
         loadSmallSite();
@@ -167,7 +167,84 @@ void freshDownloadTables() {
     plantStaleRows();
 }
 
-TEST_F(FaultMatrixTest, EveryFailureOfAFullRebuildIsRetriedToTheCleanResult) {
+// The dates of the site are relative to today; {D-10}, {D-3} and {D+30} stand
+// for them in the expected rows.
+std::string withDates(std::string row) {
+    for (const char* offset : {"-10", "-3", "+30"}) {
+        std::string mark = std::string("{D") + offset + "}";
+        std::string date =
+            testDbValue(std::string("SELECT to_char(CURRENT_DATE ") + offset + ", 'yyyymmdd')");
+        for (std::size_t at = row.find(mark); at != std::string::npos; at = row.find(mark))
+            row.replace(at, mark.size(), date);
+    }
+    return row;
+}
+
+Rows asRows(std::initializer_list<const char*> texts, bool dated = false) {
+    Rows rows;
+    for (const char* text : texts)
+        rows.push_back({dated ? withDates(text) : text});
+    return rows;
+}
+
+TEST_F(SiteRunTest, FullRebuildOfTheSmallSiteWritesTheExpectedTables) {
+    freshDownloadTables();
+    ProgramResult result = runWith({}, Fault{});
+    EXPECT_EQ(result.exitCode, 0);
+    const char* const noBalanceValues =
+        "Fehler SQLWriteSalAswDnl2() ReadSaldoWerte:SAL1 Ausweis:B3! Errcode: 100";
+    EXPECT_EQ(
+        result.log,
+        (Lines{"**********", ">>> QV Downloadaufbereitung (Vendrak) - Beginn <<<",
+               "Erstelle Terminalberechtigungen Versuch-Nr:1!", "Terminalberechtigungen erstellt!",
+               "Erstelle Saldenwerte Versuch-Nr:1!", noBalanceValues, noBalanceValues,
+               "Saldenwerte erstellt!", "Erstelle Zutrittsberechtigungen Versuch-Nr:1!",
+               "Zutrittsberechtigungen erstellt!", kEnd}));
+    std::vector<Rows> tables = downloadTables();
+    EXPECT_EQ(
+        tables[0],
+        asRows(
+            {R"((T1,SAL1,B1,{D-10},00000000,Wer,1,1,1,LZ1,MD1," 12,50 ",01,Z1,02,"","","","","","","","","","","","","","","","","","","",S1,1,A1,1111,P1,"Max Muster"))",
+             R"((T1,SAL1,B2,{D-10},{D+30},Wer,1,1,1,LZ1,MD1,"  0,50-",01,"",02,Z2,"","","","","","","","","","","","","","","","","","",S1,2,A2,2222,P2,"Eva Kurz"))",
+             R"((T1,SAL1,B3,{D-3},00000000,Wer,1,0,1,LZ1,MD1,"       ",01,"",02,"","","","","","","","","","","","","","","","","","","",S2,3,A3,3333,P3,"Otto Lang"))",
+             R"((T1,SAL1,B6,{D-10},00000000,Wer,1,1,1,LZ1,MD1,"       ",01,"",02,Z2,"","","","","","","","","","","","","","","","","","",S2,6,A6,6666,P6,"Sean O'Brien"))",
+             R"((T2,SAL2,B1,{D-10},00000000,Wer,1,1,2,LZ1,MD1," 12,50 ",01,Z1,"","","","","","","","","","","","","","","","","","","","",S1,1,A1,1111,P1,"Max Muster"))",
+             R"((T2,SAL2,B3,{D-3},00000000,Wer,1,0,2,LZ1,MD1,"       ",01,"","","","","","","","","","","","","","","","","","","","","",S2,3,A3,3333,P3,"Otto Lang"))",
+             R"((T2,SAL2,B6,{D-10},00000000,Wer,1,0,2,LZ1,MD1,"       ",01,"","","","","","","","","","","","","","","","","","","","","",S2,6,A6,6666,P6,"Sean O'Brien"))",
+             R"((T2,SALX,B2,{D-10},{D+30},Wer,1,0,2,LZ1,MD1,"  0,50-",01,"","","","","","","","","","","","","","","","","","","","","",S1,2,A2,2222,P2,"Eva Kurz"))",
+             R"((T3,SAL1,B1,{D-10},00000000,Wer,1,0,2,LZ1,MD1," 12,50 ","","","","","","",04,"","","","","","","","","","","","","","","",S1,1,A1,1111,P1,"Max Muster"))",
+             R"((T3,SAL1,B2,{D-10},{D+30},Wer,1,1,2,LZ1,MD1,"  0,50-","","","","","","",04,Z2,"","","","","","","","","","","","","","",S1,2,A2,2222,P2,"Eva Kurz"))",
+             R"((T3,SAL1,B3,{D-3},00000000,Wer,1,0,2,LZ1,MD1,"       ","","","","","","",04,"","","","","","","","","","","","","","","",S2,3,A3,3333,P3,"Otto Lang"))",
+             R"((T3,SAL1,B6,{D-10},00000000,Wer,1,1,2,LZ1,MD1,"       ","","","","","","",04,Z2,"","","","","","","","","","","","","","",S2,6,A6,6666,P6,"Sean O'Brien"))"},
+            true));
+    EXPECT_EQ(
+        tables[1],
+        asRows(
+            {R"((SAL1,LZ1,MD1,1,B1,"            07.12.26","Stunden       12,50 ","               3,25-","-  ","                    ","                frei","                  7 ","                    ",07.12.26,"12,50 ","3,25-","","","","7 ",""))",
+             R"((SAL1,LZ1,MD1,1,B2,"            01.01.26","Stunden        0,50-","              10,00 ",+54,"                    ","                    ","                  2-","                    ",01.01.26,"0,50-","10,00 ",54,"","",2-,""))",
+             R"((SAL1,LZ1,MD1,1,B3,"                    ","Stunden             ","                    ","+  ","                    ","                    ","                    ","                    ",""," "," ","","",""," ",""))",
+             R"((SAL1,LZ1,MD1,1,B6,"                    ","Stunden             ","              99,99-","+  ","                    ","                   x","                    ","                    ","","       ","99,99-","","",""," ",""))",
+             R"((SAL1,LZ1,MD1,2,B1,"            07.12.26","Hours         12,50 ","               3,25-","-  ","                    ","                frei","                  7 ","                    ",07.12.26,"12,50 ","3,25-","","","","7 ",""))",
+             R"((SAL1,LZ1,MD1,2,B2,"            01.01.26","Hours          0,50-","              10,00 ",+54,"                    ","                    ","                  2-","                    ",01.01.26,"0,50-","10,00 ",54,"","",2-,""))",
+             R"((SAL1,LZ1,MD1,2,B3,"                    ","Hours               ","                    ","+  ","                    ","                    ","                    ","                    ",""," "," ","","",""," ",""))",
+             R"((SAL1,LZ1,MD1,2,B6,"                    ","Hours               ","              99,99-","+  ","                    ","                   x","                    ","                    ","","       ","99,99-","","",""," ",""))",
+             R"((SAL2,LZ1,MD1,2,B1,"+ 12,50","+     7",+12,"-  ","","","","","+ 12,50","+     7",+12,"-  ","","","",""))",
+             R"((SAL2,LZ1,MD1,2,B3,"+      ","+      ","+  ","+  ","","","","","+      ","+      ","+  ","+  ","","","",""))",
+             R"((SAL2,LZ1,MD1,2,B6,"+      ","+      ","+  ","+  ","","","","","+      ","+      ","+  ","+  ","","","",""))",
+             R"((SALX,LZ1,MD1,2,B2,"               2,00 ","               Spaet","                    ","                    ","                    ","                    ","                    ","                    ","2,00 ","","","","","","",""))"}));
+    EXPECT_EQ(tables[2].size(), 40u);
+    EXPECT_EQ(
+        testDbQuery("SELECT t::text FROM qvsystem.salaswdnl2 t WHERE dnlasw = 'B1' AND "
+                    "dnlspr = 1 ORDER BY 1"),
+        asRows({R"((SAL1,LZ1,MD1,1,B1,1,07.12.26))", R"((SAL1,LZ1,MD1,1,B1,2,"$ 12,50$"))",
+                R"((SAL1,LZ1,MD1,1,B1,21,"                frei"))",
+                R"((SAL1,LZ1,MD1,1,B1,5,"$  3,25-"))", R"((SAL1,LZ1,MD1,1,B1,9,"$     7$"))"}));
+    EXPECT_EQ(tables[3],
+              asRows({R"((T1,B1,Z1))", R"((T1,B1,Z3))", R"((T1,B2,Z2))", R"((T1,B6,Z2))",
+                      R"((T2,B1,Z1))", R"((T3,B2,Z2))", R"((T3,B6,Z2))", R"((T3,B6,Z9))"}));
+}
+
+TEST_F(SiteRunTest, EveryFailureOfAFullRebuildIsRetriedToTheCleanResult) {
     expectEveryFaultRecovers({}, freshDownloadTables);
 }
 
@@ -197,7 +274,7 @@ void savedDownloadTables() {
     }
 }
 
-TEST_F(FaultMatrixTest, EveryFailureOfAKeyRunIsRetriedToTheCleanResult) {
+TEST_F(SiteRunTest, EveryFailureOfAKeyRunIsRetriedToTheCleanResult) {
     run_.setRules("dbsystem ORACLE");
     prepareKeyRun(run_);
     expectEveryFaultRecovers({"K1"}, savedDownloadTables);
@@ -205,7 +282,7 @@ TEST_F(FaultMatrixTest, EveryFailureOfAKeyRunIsRetriedToTheCleanResult) {
 
 // Five failures in a row of one statement of each phase: the phase gives up,
 // the later phases do not run, and the run ends with 99.
-TEST_F(FaultMatrixTest, FiveFailuresInARowEndTheRunInTheirPhase) {
+TEST_F(SiteRunTest, FiveFailuresInARowEndTheRunInTheirPhase) {
     struct Case {
         const char* statement;
         const char* errorLine;
@@ -238,7 +315,7 @@ TEST_F(FaultMatrixTest, FiveFailuresInARowEndTheRunInTheirPhase) {
 
 // The server is down when the run starts and comes back during the first
 // 60-second wait of the reconnection.
-TEST_F(FaultMatrixTest, ServerComingBackDuringTheReconnectionAtStart) {
+TEST_F(SiteRunTest, ServerComingBackDuringTheReconnectionAtStart) {
     ProgramResult clean = runWith({}, Fault{});
     ASSERT_EQ(clean.exitCode, 0);
     std::vector<Rows> expected = downloadTables();
