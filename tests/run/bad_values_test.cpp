@@ -7,61 +7,41 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "../db/trm_asw_data.h"
 #include "runner.h"
-#include "test_config.h"
 #include "testdb.h"
 
 namespace {
 
 using Lines = std::vector<std::string>;
 
-std::string literal(const std::string& text) {
-    std::string out = "'";
-    for (char c : text) {
-        if (c == '\'')
-            out += '\'';
-        out += c;
-    }
-    return out + "'";
-}
-
-void loadSmallSite() {
-    testDbClearTables();
-    std::ifstream in(std::string(VENDRAK_TEST_SOURCE_DIR) + "/support/small_site.sql");
-    std::stringstream sql;
-    sql << in.rdbuf();
-    ASSERT_TRUE(testDbExec(sql.str()));
-}
-
 // Puts `v` into every text column of the site that reaches a download table:
 // terminal T1, badge B1 with its name, PIN, personnel number and text, site
 // S1, balance table SAL1, booking class Z1, a label and a text of the balance
 // lines, and two balance values.
 void spread(const std::string& v) {
-    std::string t = literal("T1" + v), b = literal("B1" + v), s = literal("S" + v),
-                sal = literal("SAL" + v), z = literal("Z" + v);
+    std::string t = quoted("T1" + v), b = quoted("B1" + v), s = quoted("S" + v),
+                sal = quoted("SAL" + v), z = quoted("Z" + v);
     testDbExec("UPDATE qvsystem.qvs1140trm SET trmnam = " + t + " WHERE trmnam = 'T1';" +
                "UPDATE qvsystem.mgsst35p SET m35trm = " + t + " WHERE m35trm = 'T1';" +
                "UPDATE qvsystem.qvs1140trm SET trmsal = " + sal + " WHERE trmsal = 'SAL1';" +
                "UPDATE qvsystem.qvs119msd SET msdsal = " + sal + " WHERE msdsal = 'SAL1';" +
                "UPDATE qvsystem.qvs119mst SET mstnam = " + sal + " WHERE mstnam = 'SAL1';" +
                "UPDATE qvsystem.qvs301asw SET aswnum = " + b +
-               ", aswnam = " + literal("Muster" + v + ", Max" + v) +
-               ", aswpin = " + literal(v + "1") + ", aswaan = " + literal("A" + v) +
-               ", aswpnr = " + literal(v) + " WHERE aswnum = 'B1';" +
+               ", aswnam = " + quoted("Muster" + v + ", Max" + v) +
+               ", aswpin = " + quoted(v + "1") + ", aswaan = " + quoted("A" + v) +
+               ", aswpnr = " + quoted(v) + " WHERE aswnum = 'B1';" +
                "UPDATE qvsystem.qvs301awb SET awbasw = " + b + " WHERE awbasw = 'B1';" +
-               "UPDATE qvsystem.o2002tsw SET tswidn = " + b + ", tswf01 = " + literal("f" + v) +
+               "UPDATE qvsystem.o2002tsw SET tswidn = " + b + ", tswf01 = " + quoted("f" + v) +
                " WHERE tswidn = 'B1';" + "UPDATE qvsystem.qvs113sto_base SET stonum = " + s +
-               ", stoktx = " + literal("x" + v) + " WHERE stonum = 'S1';" +
+               ", stoktx = " + quoted("x" + v) + " WHERE stonum = 'S1';" +
                "UPDATE qvsystem.qvs301asw SET aswsto = " + s + " WHERE aswsto = 'S1';" +
-               "UPDATE qvsystem.qvs119msd SET msdtxt = " + literal("L" + v) +
+               "UPDATE qvsystem.qvs119msd SET msdtxt = " + quoted("L" + v) +
                ", msdanz = 1 WHERE msdlfd = 3;" + "UPDATE qvsystem.qvs102whl SET ftxt50 = " +
-               literal("St" + v) + " WHERE ftxnumspr = 220001 AND ftxspr = 1;");
+               quoted("St" + v) + " WHERE ftxnumspr = 220001 AND ftxspr = 1;");
     testDbExec("UPDATE qvsystem.mgsst35p SET m35bkl = " + z + " WHERE m35bkl = 'Z1';" +
                "UPDATE qvsystem.qvs301awb SET awbbkl = " + z + " WHERE awbbkl = 'Z1'");
 }
@@ -82,7 +62,7 @@ class BadValuesTest : public ::testing::Test {
     }
 
     ProgramResult fullRebuildWith(const std::string& v) {
-        loadSmallSite();
+        testDbLoadSmallSite();
         spread(v);
         std::remove((run_.root() + "/Quorvance_php/log/vendraklog.txt").c_str());
         return run_.run({});
@@ -106,8 +86,8 @@ TEST_F(BadValuesTest, EveryValueIsStoredAsReadAndNoStatementChangesItsStructure)
         EXPECT_EQ(result.exitCode, 0);
         EXPECT_EQ(result.log.size(), plain.log.size()) << ::testing::PrintToString(result.log);
         EXPECT_EQ(result.trace.size(), plain.trace.size()) << "one statement per statement";
-        const std::string row = "FROM qvsystem.trmaswdnl WHERE dnltrm = " + literal("T1" + v) +
-                                " AND dnlasw = " + literal("B1" + v);
+        const std::string row = "FROM qvsystem.trmaswdnl WHERE dnltrm = " + quoted("T1" + v) +
+                                " AND dnlasw = " + quoted("B1" + v);
         EXPECT_EQ(value("SELECT dnlnam " + row), "Max" + v + " Muster" + v);
         EXPECT_EQ(value("SELECT dnlpin || '|' || dnlpnr || '|' || dnlaan || '|' || dnlsto " + row),
                   v + "1|" + v + "|A" + v + "|S" + v);
@@ -118,19 +98,19 @@ TEST_F(BadValuesTest, EveryValueIsStoredAsReadAndNoStatementChangesItsStructure)
         EXPECT_EQ(
             value("SELECT dnlsal || '|' || dnlb01 " + row),
             "SAL" + v + "|" + (klass.size() <= 3 ? std::min(klass, std::string("Z3")) : "Z3"));
-        EXPECT_EQ(value("SELECT count(*) FROM qvsystem.aswbkldnl WHERE dnltrm = " +
-                        literal("T1" + v) + " AND dnlasw = " + literal("B1" + v) +
-                        " AND dnlbkl = " + literal(cut("Z" + v, 3))),
-                  "1");
-        const std::string balance = "FROM qvsystem.salaswdnl WHERE dnlsal = " + literal("SAL" + v) +
-                                    " AND dnlspr = 1 AND dnlasw = " + literal("B1" + v);
+        EXPECT_EQ(
+            value("SELECT count(*) FROM qvsystem.aswbkldnl WHERE dnltrm = " + quoted("T1" + v) +
+                  " AND dnlasw = " + quoted("B1" + v) + " AND dnlbkl = " + quoted(cut("Z" + v, 3))),
+            "1");
+        const std::string balance = "FROM qvsystem.salaswdnl WHERE dnlsal = " + quoted("SAL" + v) +
+                                    " AND dnlspr = 1 AND dnlasw = " + quoted("B1" + v);
         EXPECT_EQ(value("SELECT rtrim(dnlsa2) || '|' || dnlsa6 " + balance),
                   "St" + v + std::string(12 - v.size(), ' ') + "12,50|" +
                       std::string(19 - v.size(), ' ') + "f" + v);
         EXPECT_EQ(value("SELECT rtrim(substr(dnlsa3, 1, 10)) " + balance), "L" + v);
         EXPECT_EQ(
-            value("SELECT dnlval FROM qvsystem.salaswdnl2 WHERE dnlsal = " + literal("SAL" + v) +
-                  " AND dnlspr = 1 AND dnlwrt = '21' AND dnlasw = " + literal("B1" + v)),
+            value("SELECT dnlval FROM qvsystem.salaswdnl2 WHERE dnlsal = " + quoted("SAL" + v) +
+                  " AND dnlspr = 1 AND dnlwrt = '21' AND dnlasw = " + quoted("B1" + v)),
             std::string(19 - v.size(), ' ') + "f" + v);
     }
 }
@@ -163,9 +143,9 @@ TEST_F(BadValuesTest, ValuesAtAndBeyondTheirWidthsAreCutToTheirFields) {
         for (std::size_t length : {f.width, f.width + 1}) {
             SCOPED_TRACE(std::string(f.update) + " with " + std::to_string(length));
             std::string v = "'" + std::string(length - 2, 'x') + "'";
-            loadSmallSite();
+            testDbLoadSmallSite();
             std::string update = f.update;
-            update.replace(update.find("VALUE"), 5, literal(v));
+            update.replace(update.find("VALUE"), 5, ::quoted(v));
             testDbExec(update);
             std::remove((run_.root() + "/Quorvance_php/log/vendraklog.txt").c_str());
             EXPECT_EQ(run_.run({}).exitCode, 0);
@@ -177,7 +157,7 @@ TEST_F(BadValuesTest, ValuesAtAndBeyondTheirWidthsAreCutToTheirFields) {
 // A request row whose badge number would widen the badge condition selects
 // no badge: the other badges' rows stay as the full rebuild wrote them.
 TEST_F(BadValuesTest, RequestedBadgeNumberCannotWidenTheKeyRun) {
-    loadSmallSite();
+    testDbLoadSmallSite();
     ASSERT_EQ(run_.run({}).exitCode, 0);
     testDbExec(
         "UPDATE qvsystem.qvs301asw SET aswnam = 'Anders, Ann', aswpin = '0000';"

@@ -7,14 +7,11 @@
 // the interposer records the waits instead of sleeping them.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "odbc_interposer.h"
 #include "runner.h"
-#include "test_config.h"
 #include "testdb.h"
 
 namespace {
@@ -26,14 +23,6 @@ const char* const kDownloadTables[] = {"trmaswdnl", "salaswdnl", "salaswdnl2", "
 const char* const kReconnected = "Die Verbindung zur Datenbank wurde wiederhergestellt!";
 const char* const kFailed = "Bei der Downloadaufbereitung trat ein Fehler auf.";
 const char* const kEnd = ">>> QV Downloadaufbereitung (Vendrak) - Ende <<<";
-
-void loadSmallSite() {
-    testDbClearTables();
-    std::ifstream in(std::string(VENDRAK_TEST_SOURCE_DIR) + "/support/small_site.sql");
-    std::stringstream sql;
-    sql << in.rdbuf();
-    ASSERT_TRUE(testDbExec(sql.str()));
-}
 
 // The four download tables, each row as its text, in a fixed order.
 std::vector<Rows> downloadTables() {
@@ -126,7 +115,7 @@ bool contains(const Lines& lines, const std::string& line) {
 class SiteRunTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        loadSmallSite();
+        testDbLoadSmallSite();
         run_.writeSettings(kTestDbUser, kTestDbPassword, "ORACLE", kTestDbDsn);
     }
 

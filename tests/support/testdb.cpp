@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 
 #include "test_config.h"
 
@@ -116,6 +117,14 @@ void testDbClearTables() {
         "qvsystem.qvs113sto_base, qvsystem.o2002tsw, qvsystem.qvs119mst, qvsystem.qvs119msd, "
         "qvsystem.qvs102whl, qvsystem.trmaswdnl, qvsystem.aswbkldnl, qvsystem.salaswdnl, "
         "qvsystem.salaswdnl2, qvsystem.qvsaswdnl");
+}
+
+void testDbLoadSmallSite() {
+    testDbClearTables();
+    std::ifstream in(std::string(VENDRAK_TEST_SOURCE_DIR) + "/support/small_site.sql");
+    std::stringstream sql;
+    sql << in.rdbuf();
+    testDbExec(sql.str());
 }
 
 void testDbSetTrmAswDnlColumns(int columns) {

@@ -30,6 +30,10 @@ std::string testDbValue(const std::string& sql);
 // Empties every qvsystem table and gives TrmAswDnl its 40-column form.
 void testDbClearTables();
 
+// Empties every qvsystem table and loads the small site of
+// tests/support/small_site.sql, on which every phase has work.
+void testDbLoadSmallSite();
+
 // Gives TrmAswDnl 40, 38 (without DnlPnr, DnlNam) or 37 columns (also
 // without DnlPin).
 void testDbSetTrmAswDnlColumns(int columns);
