@@ -148,6 +148,10 @@ int failureResult(int32_t native) {
     return native != 0 ? native : kResultFailed;
 }
 
+bool isDuplicateKey(int result) {
+    return result != kResultFailed && result == DbErrorCodes.DuplicateKey;
+}
+
 bool appendSqlLiteral(char* out, std::size_t outSize, std::size_t* length, const char* value) {
     const std::size_t start = *length;
     const bool doubleBackslash = isMySql();

@@ -38,6 +38,11 @@ enum class FailureMapping {
 // when the driver gave none.
 int failureResult(int32_t native);
 
+// True when a statement's result is the DB system's duplicate-key refusal,
+// which the builders tolerate. A DB system without such a number ("MYSQL"
+// has -1 in its table) never has one: -1 stays a failure.
+bool isDuplicateKey(int result);
+
 // A value substituted into a statement text. Text values always become quoted
 // literals with every quote doubled; integers become bare decimal numbers.
 struct SqlValue {

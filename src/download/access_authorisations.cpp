@@ -97,7 +97,7 @@ bool writeAccessRows(const BuildTexts& texts) {
         if (rc != 0) {
             logLine("Fehler SQLWriteAswBklDnl() Ausweis:%s BKL:%s! Errcode: %ld", row.DnlAsw,
                     row.DnlBkl, static_cast<long>(rc));
-            if (rc != DbErrorCodes.DuplicateKey)
+            if (!isDuplicateKey(rc))
                 return false;
         }
     }

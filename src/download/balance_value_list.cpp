@@ -74,7 +74,7 @@ int BuildSalAswDnl2(const SaldoTexte& texts, const SalAswRow& row) {
             continue;
         logLine("Fehler SQLWriteSalAswDnl2() Saldotabelle:%s Ausweis:%s! Errcode: %ld", row.DnlSal,
                 row.DnlAsw, static_cast<long>(rc));
-        if (rc != DbErrorCodes.DuplicateKey)
+        if (!isDuplicateKey(rc))
             return 0;
     }
     return 1;

@@ -114,7 +114,7 @@ RowStep writeDisplayLines(const SaldoTexte& texts, SalAswRow& row) {
         return RowStep::Next;
     logLine("Fehler SQLWriteSalAswDnl() Saldotabelle:%s Ausweis:%s! Errcode: %ld", row.DnlSal,
             row.DnlAsw, static_cast<long>(rc));
-    return rc == DbErrorCodes.DuplicateKey ? RowStep::Next : RowStep::Stop;
+    return isDuplicateKey(rc) ? RowStep::Next : RowStep::Stop;
 }
 
 // Writes the badge's value list when a terminal of list A uses its balance

@@ -165,7 +165,7 @@ RowStep insertRow(const TrmAswRow& row) {
         return RowStep::Write;
     logLine("Fehler SQLInsertTrmAswDnl() Terminal:%s Ausweis:%s! Errcode: %ld", row.DnlTrm,
             row.DnlAsw, static_cast<long>(rc));
-    return rc == DbErrorCodes.DuplicateKey ? RowStep::Write : RowStep::Stop;
+    return isDuplicateKey(rc) ? RowStep::Write : RowStep::Stop;
 }
 
 void logReadFailure(const BuildTexts& texts, int rc) {

@@ -200,6 +200,18 @@ TEST_F(AccessSiteTest, FailuresAreLoggedAndEndTheBuildWithBothCursorsClosed) {
     }
 }
 
+// "MYSQL" has no duplicate-key number (-1 in its table): an insert failing
+// without a native number must not pass for a tolerated duplicate.
+TEST_F(AccessSiteTest, FailureWithoutNativeNumberIsNeverATolerableDuplicate) {
+    useDbSystem("MYSQL");
+    ASSERT_EQ(dbConnect(Settings.login, Settings.password, Settings.database, Settings.dbSystem),
+              0);
+    ASSERT_EQ(DbErrorCodes.DuplicateKey, -1);
+    ASSERT_EQ(ipConfigure("exec 1 1 HY000 none INSERT INTO Qvsystem.AswBklDnl"), 0);
+    EXPECT_EQ(BuildAswBklDnl(), 0);
+    EXPECT_EQ(logLines(), (Lines{"Fehler SQLWriteAswBklDnl() Ausweis:B1 BKL:Z1! Errcode: -1"}));
+}
+
 // The build for one badge.
 
 TEST_F(AccessSiteTest, BadgeWithoutAccessRowsWritesNothing) {
