@@ -362,8 +362,8 @@ Texts eventsWithoutUsage(const std::string& path) {
         fields >> kind;
         if (kind == "E")
             fields >> number;
-        long long clock = -1, user = -1, system = -1, memory = -1;
         if (kind == "S" || kind == "Q" || kind == "E") {
+            long long clock = -1, user = -1, system = -1, memory = -1;
             fields >> clock >> user >> system >> memory;
             EXPECT_TRUE(fields && user >= 0 && system >= 0 && memory > 0) << line;
             EXPECT_GE(clock, lastClock) << line;
