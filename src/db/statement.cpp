@@ -23,22 +23,26 @@ bool isMySql() {
     return std::strcmp(Settings.dbSystem, "MYSQL") == 0;
 }
 
-bool appendChar(char* out, std::size_t outSize, std::size_t* length, char c) {
-    if (*length + 1 >= outSize)
+// Appends the first `count` characters of `text` to `out` at `*length`,
+// terminated. False when they and the terminator do not fit (out unchanged).
+bool appendRun(char* out, std::size_t outSize, std::size_t* length, const char* text,
+               std::size_t count) {
+    if (count >= outSize - *length)
         return false;
-    out[(*length)++] = c;
+    std::memcpy(out + *length, text, count);
+    *length += count;
     out[*length] = '\0';
     return true;
 }
 
+bool appendChar(char* out, std::size_t outSize, std::size_t* length, char c) {
+    return appendRun(out, outSize, length, &c, 1);
+}
+
 bool appendInteger(char* out, std::size_t outSize, std::size_t* length, long value) {
     char digits[32];
-    std::snprintf(digits, sizeof digits, "%ld", value);
-    for (const char* p = digits; *p != '\0'; ++p) {
-        if (!appendChar(out, outSize, length, *p))
-            return false;
-    }
-    return true;
+    int count = std::snprintf(digits, sizeof digits, "%ld", value);
+    return count > 0 && appendRun(out, outSize, length, digits, static_cast<std::size_t>(count));
 }
 
 // Owns a statement handle for the length of one statement function, so that
@@ -154,13 +158,17 @@ bool isDuplicateKey(int result) {
 
 bool appendSqlLiteral(char* out, std::size_t outSize, std::size_t* length, const char* value) {
     const std::size_t start = *length;
-    const bool doubleBackslash = isMySql();
+    // The characters written twice; the runs between them go in one piece.
+    const char* doubled = isMySql() ? "'\\" : "'";
     bool fits = appendChar(out, outSize, length, '\'');
-    for (const char* p = value; fits && *p != '\0'; ++p) {
-        if (*p == '\'' || (doubleBackslash && *p == '\\'))
-            fits = appendChar(out, outSize, length, *p);
-        if (fits)
-            fits = appendChar(out, outSize, length, *p);
+    for (const char* p = value; fits && *p != '\0';) {
+        std::size_t run = std::strcspn(p, doubled);
+        fits = appendRun(out, outSize, length, p, run);
+        p += run;
+        if (fits && *p != '\0') {
+            fits = appendChar(out, outSize, length, *p) && appendChar(out, outSize, length, *p);
+            ++p;
+        }
     }
     if (fits)
         fits = appendChar(out, outSize, length, '\'');
@@ -182,7 +190,14 @@ bool formatStatement(char* out, std::size_t outSize, const char* pattern, SqlVal
     // one stops the loop at the end of the values, never past it (an empty
     // set of values may not even have storage to point into).
     for (const char* p = pattern; ok && *p != '\0';) {
-        if (std::strncmp(p, "'%s'", 4) == 0) {
+        // A placeholder can only begin at a quote or a percent sign; the text
+        // up to the next one goes in one piece (statement texts are long, and
+        // this runs for every statement of a run).
+        std::size_t run = std::strcspn(p, "'%");
+        if (run > 0) {
+            ok = appendRun(out, outSize, &length, p, run);
+            p += run;
+        } else if (std::strncmp(p, "'%s'", 4) == 0) {
             ok = next != values.end() && next->kind == SqlValue::Kind::Text &&
                  appendSqlLiteral(out, outSize, &length, (next++)->text);
             p += 4;

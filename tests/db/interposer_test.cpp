@@ -10,6 +10,9 @@
 #include <time.h>
 
 #include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -343,6 +346,64 @@ TEST_F(InterposerTest, WaitsAreRecordedInsteadOfSlept) {
     EXPECT_EQ(ipWaitCount(), 0);
 }
 
+// --- The event log ---
+
+// The lines of an event log with the clock, CPU and memory fields taken
+// out ("E 3 TEXT"), after checking that they are numbers, the clock never
+// going back.
+Texts eventsWithoutUsage(const std::string& path) {
+    Texts events;
+    std::ifstream in(path);
+    std::string line;
+    long long lastClock = 0;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string kind, number;
+        fields >> kind;
+        if (kind == "E")
+            fields >> number;
+        if (kind == "S" || kind == "Q" || kind == "E") {
+            long long clock = -1, user = -1, system = -1, memory = -1;
+            fields >> clock >> user >> system >> memory;
+            EXPECT_TRUE(fields && user >= 0 && system >= 0 && memory > 0) << line;
+            EXPECT_GE(clock, lastClock) << line;
+            lastClock = clock;
+            std::string text;
+            std::getline(fields, text);
+            line = kind + (number.empty() ? "" : " " + number) + text;
+        }
+        events.push_back(line);
+    }
+    return events;
+}
+
+TEST_F(InterposerTest, EventLogHoldsWhatAReplayNeedsInOrder) {
+    testDbExec("INSERT INTO qvsystem.qvs301awb (awbasw, awbbkl) VALUES ('A1', 'K1'), ('A2', 'K2')");
+    std::string path = ::testing::TempDir() + "vendrak-events.txt";
+    ASSERT_EQ(ipSetEventFile(path.c_str()), 0);
+    SQLHSTMT cursor = newStatement();
+    SQLSetStmtAttr(cursor, SQL_ATTR_CONCURRENCY, reinterpret_cast<SQLPOINTER>(SQL_CONCUR_LOCK),
+                   SQL_IS_INTEGER);
+    SQLExecDirect(cursor, sqlChars("SELECT awbbkl FROM qvsystem.qvs301awb"), SQL_NTS);
+    EXPECT_EQ(SQLFetch(cursor), SQL_SUCCESS);
+    // Another statement while the cursor is open; a text with a backslash
+    // and a line break stays one line.
+    EXPECT_EQ(column("SELECT 'a\\b',\n 2"), Texts{"a\\b"});
+    EXPECT_EQ(SQLFetch(cursor), SQL_SUCCESS);
+    EXPECT_EQ(SQLFetch(cursor), SQL_NO_DATA);
+    SQLFreeHandle(SQL_HANDLE_STMT, cursor);
+    SQLHSTMT unused = newStatement();
+    SQLFreeHandle(SQL_HANDLE_STMT, unused);
+    ASSERT_EQ(ipSetEventFile(nullptr), 0);
+
+    EXPECT_EQ(eventsWithoutUsage(path),
+              (Texts{"S", "A 1 7 2", "E 1 SELECT awbbkl FROM qvsystem.qvs301awb", "F 1 1",
+                     "E 2 SELECT 'a\\\\b',\\n 2", "F 2 2", "X 2", "F 1 2", "X 1", "Q"}));
+    EXPECT_EQ(ipTraceCount(), 2) << "linked into a test, the trace is kept as well";
+    EXPECT_EQ(ipSetEventFile("/nonexistent/folder/events.txt"), -1);
+    std::remove(path.c_str());
+}
+
 // --- The test database ---
 
 TEST_F(InterposerTest, OracleFunctionStandInsAndSysdateWork) {
@@ -413,6 +474,28 @@ TEST(InterposerPreloadTest, RealBinaryReachesTheServerThroughThePreloadedInterpo
     EXPECT_EQ(testDbValue("SELECT count(*) FROM qvsystem.trmaswdnl"), "0");
     EXPECT_FALSE(result.waits.empty()) << "the retries' waits are recorded";
     EXPECT_EQ(result.exitCode, 99);
+}
+
+TEST(InterposerPreloadTest, RealBinaryLeavesACompleteEventLogAtExit) {
+    testDbClearTables();
+    ProgramRun run;
+    run.writeSettings(kTestDbUser, kTestDbPassword, "ORACLE", kTestDbDsn);
+    std::string path = run.root() + "/events.txt";
+    run.addEnvironment("VENDRAK_IP_EVENTS=" + path);
+    ProgramResult result = run.run({});
+    EXPECT_EQ(result.exitCode, 0) << result.output;
+    Texts events = eventsWithoutUsage(path);
+    Texts executed;
+    for (const std::string& event : events) {
+        if (event.rfind("E ", 0) == 0)
+            executed.push_back(event.substr(event.find(' ', 2) + 1));
+    }
+    // The statements of a whole full rebuild, each once and in order, and
+    // the end of the recording, written from the buffer at exit.
+    EXPECT_GT(executed.size(), 5u);
+    EXPECT_EQ(executed, result.trace);
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.back(), "Q");
 }
 
 }  // namespace

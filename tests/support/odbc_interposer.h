@@ -35,9 +35,28 @@
 // Preloaded (LD_PRELOAD) into the real binary it is configured by
 // VENDRAK_IP_SCRIPT (rules file), VENDRAK_IP_TRACE (statement texts are
 // appended, one per line), VENDRAK_IP_WAITS (waits in milliseconds are
-// appended, one per line, and not slept) and VENDRAK_IP_HOOK (the command
-// line that hook rules run, without the preload). Linked into a test, it is
-// driven by the functions below.
+// appended, one per line, and not slept), VENDRAK_IP_HOOK (the command line
+// that hook rules run, without the preload) and VENDRAK_IP_EVENTS (the event
+// log below; the statement texts are then not also kept in memory, so that a
+// long run keeps its memory flat). Linked into a test, it is driven by the
+// functions below.
+//
+// The event log, for the benchmark: what the program asked of the driver, in
+// order, with enough detail to replay it (the statement texts, which handle
+// ran them, the cursor attributes, how many fetches each handle made and
+// when it was freed) and with the clock and the process's CPU time and peak
+// memory at every statement. It is written through a large buffer and
+// flushed at exit, so that recording costs next to nothing. One event a
+// line; a statement's number is given at its first event and never reused:
+//   S T U Y M         recording starts
+//   A N ATTR VALUE    SQLSetStmtAttr on statement N
+//   E N T U Y M TEXT  SQLExecDirect of TEXT on statement N ('\' and line
+//                     breaks in TEXT written as "\\" and "\n")
+//   F N COUNT         COUNT calls of SQLFetch in a row on statement N
+//   X N               SQLFreeHandle of statement N
+//   Q T U Y M         recording ends (exit, or ipSetEventFile)
+// T is CLOCK_MONOTONIC in nanoseconds, U and Y the user and system CPU time
+// in microseconds and M the peak resident memory in KiB (getrusage).
 #pragma once
 
 #ifdef __cplusplus
@@ -68,6 +87,10 @@ void ipRecordWaits(int on);
 
 // Statement handles allocated and not yet freed.
 int ipOpenStatementHandles(void);
+
+// Starts the event log in `path` (ending the current one first); nullptr or
+// "" only ends it. 0, or -1 when the file cannot be opened.
+int ipSetEventFile(const char* path);
 
 #ifdef __cplusplus
 }

@@ -126,6 +126,7 @@ ProgramResult ProgramRun::run(const std::vector<std::string>& arguments) {
         "VENDRAK_IP_WAITS=" + root_ + "/waits.txt",
         "VENDRAK_IP_HOOK=" + hook_,
     };
+    env.insert(env.end(), environment_.begin(), environment_.end());
     std::filesystem::remove(root_ + "/trace.txt");
     std::filesystem::remove(root_ + "/waits.txt");
     ProgramResult result;

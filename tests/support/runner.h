@@ -29,6 +29,8 @@ class ProgramRun {
     void setRules(const std::string& rules);
     // The command line that the rules' hooks run (empty: none).
     void setHook(const std::string& command) { hook_ = command; }
+    // A further NAME=VALUE for the program's environment.
+    void addEnvironment(const std::string& assignment) { environment_.push_back(assignment); }
 
     ProgramResult run(const std::vector<std::string>& arguments);
 
@@ -37,4 +39,5 @@ class ProgramRun {
   private:
     std::string root_;
     std::string hook_;
+    std::vector<std::string> environment_;
 };

@@ -72,6 +72,13 @@ TEST_F(StatementTextTest, ATextThatDoesNotFitIsRefusedNotCut) {
     EXPECT_STREQ(out, "");
     EXPECT_TRUE(formatStatement(out, sizeof out, "A = '%s'", {sqlText("012345678")}));
     EXPECT_STREQ(out, "A = '012345678'");
+    // The same for the plain text of the pattern and for a literal's quotes,
+    // which are copied in runs: 15 characters fit, 16 do not.
+    EXPECT_TRUE(formatStatement(out, sizeof out, "SELECT 1 FROM A", {}));
+    EXPECT_FALSE(formatStatement(out, sizeof out, "SELECT 1 FROM AB", {}));
+    EXPECT_TRUE(formatStatement(out, sizeof out, "'%s' ", {sqlText("a'b'c'd'")}));
+    EXPECT_STREQ(out, "'a''b''c''d''' ");
+    EXPECT_FALSE(formatStatement(out, sizeof out, "'%s' 1", {sqlText("a'b'c'd'")}));
 }
 
 TEST_F(StatementTextTest, DialectTextFollowsTheDbSystemExactly) {

@@ -1,0 +1,434 @@
+#!/usr/bin/env python3
+"""Writes the benchmark's report from the files bench/run.sh left in its work folder.
+
+    report.py --work DIR --sizes 10000,100000 --smallest 10000
+
+Reads per size and run mode the program's event log (NAME.events, written by
+the test interposer), the time files (NAME.time: wall, user and system
+seconds, peak resident KiB, from /usr/bin/time), the baseline's phase marks
+(NAME.marks), the site files (site-SIZE.txt), the checks (checks.txt) and
+callgrind's output of the smallest site; writes bench/RESULTS.md,
+bench/time-vs-rows.png (gnuplot) and the benchmark section of README.md
+between its markers. Uses the Python standard library only.
+"""
+
+import argparse
+import datetime
+import os
+import platform
+import re
+import subprocess
+import sys
+
+BENCH = os.path.dirname(os.path.abspath(__file__))
+TOP = os.path.dirname(BENCH)
+RESULTS = os.path.join(BENCH, "RESULTS.md")
+PLOT = os.path.join(BENCH, "time-vs-rows.png")
+README = os.path.join(TOP, "README.md")
+BEGIN = "<!-- benchmark: begin (written by bench/run.sh) -->"
+END = "<!-- benchmark: end -->"
+
+# The phases of each run mode, by the text that starts them; what runs
+# before the first is the start (settings, log, connection).
+PHASES = {
+    "full": [("terminal authorisations", "DELETE FROM QVSYSTEM.TRMASWDNL"),
+             ("balance values", "DELETE FROM QVSYSTEM.SALASWDNL"),
+             ("access authorisations", "DELETE FROM QVSYSTEM.ASWBKLDNL")],
+    "key": [("key run", "SELECT DnlKey")],
+}
+MODE_NAMES = {"full": "full rebuild", "key": "key run"}
+
+TARGET_RATIO = 1.10
+TARGET_OWN_SHARE = 5.0
+TARGET_RSS_GROWTH = 1.2
+
+
+class Segment:
+    """One phase of a run: wall and CPU seconds, statements."""
+
+    def __init__(self, name):
+        self.name = name
+        self.wall = self.user = self.system = 0.0
+        self.statements = 0
+
+
+def fastest(work, name):
+    """The fastest of the rounds NAME, NAME-round2, ...: (name, times, rounds)."""
+    names = [name] + ["%s-round%d" % (name, n) for n in range(2, 100)
+                      if os.path.exists(os.path.join(work, "%s-round%d.time" % (name, n)))]
+    best = min(names, key=lambda n: read_time(work, n)[0])
+    return best, read_time(work, best), len(names)
+
+
+def read_time(work, name):
+    """wall, user, system seconds and peak RSS in KiB, or None."""
+    path = os.path.join(work, name + ".time")
+    if not os.path.exists(path):
+        return None
+    with open(path) as f:
+        fields = f.read().split()[-4:]
+    return float(fields[0]), float(fields[1]), float(fields[2]), int(fields[3])
+
+
+def program_phases(work, name, mode):
+    """Phases of the program's run from its event log: start, then each phase
+    from its first statement to the next phase's (the last to the end)."""
+    marks = PHASES[mode]
+    boundaries = []  # (phase index, time, user, system, statements before)
+    statements = 0
+    start = end = None
+    with open(os.path.join(work, name + ".events"), encoding="utf-8", errors="replace") as f:
+        for line in f:
+            kind = line[0]
+            if kind == "E":
+                fields = line.split(" ", 6)
+                text = fields[6]
+                index = len(boundaries)
+                if index < len(marks) and text.startswith(marks[index][1]):
+                    boundaries.append((int(fields[2]) / 1e9, int(fields[3]) / 1e6,
+                                       int(fields[4]) / 1e6, statements))
+                statements += 1
+            elif kind in "SQ":
+                fields = line.split()
+                point = (int(fields[1]) / 1e9, int(fields[2]) / 1e6, int(fields[3]) / 1e6,
+                         statements)
+                if kind == "S":
+                    start = point
+                else:
+                    end = point
+    return segments(start, boundaries, end, marks)
+
+
+def baseline_phases(work, name, mode):
+    marks = PHASES[mode]
+    boundaries = []
+    end = None
+    with open(os.path.join(work, name + ".marks")) as f:
+        for line in f:
+            fields = line.split()
+            if fields[0] == "mark":
+                boundaries.append(tuple(float(v) for v in fields[2:5]) + (int(fields[5]),))
+            elif fields[0] == "end":
+                end = tuple(float(v) for v in fields[1:4]) + (int(fields[4]),)
+    return segments((0.0, 0.0, 0.0, 0), boundaries, end, marks)
+
+
+def segments(start, boundaries, end, marks):
+    if start is None or end is None or len(boundaries) != len(marks):
+        sys.exit("report.py: a run's phases are incomplete")
+    points = [start] + boundaries + [end]
+    names = ["start"] + [name for name, _ in marks]
+    result = []
+    for name, a, b in zip(names, points, points[1:]):
+        s = Segment(name)
+        s.wall, s.user, s.system, s.statements = b[0] - a[0], b[1] - a[1], b[2] - a[2], b[3] - a[3]
+        result.append(s)
+    return result
+
+
+def odbc_call_cost(path, program):
+    """Instructions spent inside the calls that the program's own functions
+    make into the driver manager (and through it the driver and libpq), read
+    from callgrind's file: the driver manager's symbols are stripped, so its
+    entry points are known only as the calls that cross into it."""
+    names = {}
+
+    def name(value):
+        m = re.match(r"\((\d+)\)(?: (.*))?$", value)
+        if not m:
+            return value
+        if m.group(2) is not None:
+            names[m.group(1)] = m.group(2)
+        return names.get(m.group(1), "")
+
+    cost = 0
+    caller = callee = None
+    in_call = False
+    with open(path) as f:
+        for line in f:
+            line = line.rstrip("\n")
+            if line.startswith("ob="):
+                caller = name(line[3:])
+            elif line.startswith("cob="):
+                callee = name(line[4:])
+            elif line.startswith("calls="):
+                in_call = True
+            elif in_call:
+                # The line after "calls=" holds the call's inclusive cost; a
+                # callee object given by "cob=" holds for that call only.
+                target = callee if callee is not None else caller
+                if (os.path.realpath(caller or "") == program and "libodbc.so" in target):
+                    cost += int(line.split()[1])
+                in_call = False
+                callee = None
+    return cost
+
+
+def callgrind_shares(work):
+    """Instructions in total, in the program's own functions, outside the
+    ODBC calls (the program's code with the C library work it asks for) and
+    inside them."""
+    out = os.path.join(work, "callgrind.out")
+    if not os.path.exists(out):
+        return None
+
+    def annotate(inclusive):
+        text = subprocess.run(["callgrind_annotate", "--inclusive=" + inclusive, "--threshold=100",
+                               out], capture_output=True, text=True, check=True).stdout
+        rows = []
+        for line in text.splitlines():
+            m = re.match(r"^\s*([\d,]+)\s+(?:\([^)]*\)\s+)?(\S.*?)\s+\[(.*)\]\s*$", line)
+            if m:
+                rows.append((int(m.group(1).replace(",", "")), m.group(2), m.group(3)))
+        total = re.search(r"^\s*([\d,]+)\s+(?:\([^)]*\)\s+)?PROGRAM TOTALS", text, re.M)
+        return int(total.group(1).replace(",", "")), rows
+
+    binary = os.path.realpath(os.path.join(TOP, "build", "vendrak"))
+    total, self_rows = annotate("no")
+    _, inclusive_rows = annotate("yes")
+    own = sum(ir for ir, _, obj in self_rows if os.path.realpath(obj) == binary)
+    main = max((ir for ir, fn, obj in inclusive_rows
+                if fn.endswith(":main") and os.path.realpath(obj) == binary), default=0)
+    odbc = odbc_call_cost(out, binary)
+    return total, own, main - odbc, odbc
+
+
+def tool_versions():
+    def run(command):
+        try:
+            return subprocess.run(command, capture_output=True, text=True).stdout.strip()
+        except OSError:
+            return "?"
+
+    def package(name):
+        return run(["dpkg-query", "-W", "-f=${Version}", name]) or "?"
+
+    cpu = "?"
+    try:
+        with open("/proc/cpuinfo") as f:
+            cpu = next(line.split(":", 1)[1].strip() for line in f if line.startswith("model name"))
+    except (OSError, StopIteration):
+        pass
+    return ("%s, %d cores; PostgreSQL %s, psqlODBC %s, unixODBC %s; %s (RelWithDebInfo)"
+            % (cpu, os.cpu_count() or 0, package("postgresql-15"), package("odbc-postgresql"),
+               package("unixodbc"), run([os.path.join(TOP, "build", "vendrak"), "--version"])))
+
+
+def fmt(value, digits=2):
+    return "%.*f" % (digits, value)
+
+
+def mib(kib):
+    return "%.1f" % (kib / 1024.0)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--work", required=True)
+    parser.add_argument("--sizes", required=True)
+    parser.add_argument("--smallest", required=True)
+    args = parser.parse_args()
+    work = args.work
+    sizes = [int(s) for s in args.sizes.split(",")]
+
+    runs = []  # one per size and mode
+    for size in sizes:
+        with open(os.path.join(work, "site-%d.txt" % size)) as f:
+            _, rows, terminals, badges, key_badges = (int(v) for v in f.read().split())
+        for mode in ("full", "key"):
+            name = "%s-%d" % (mode, size)
+            program, program_time, rounds = fastest(work, name + "-program")
+            baseline, baseline_time, _ = fastest(work, name + "-baseline")
+            run = {"size": size, "rows": rows, "terminals": terminals, "badges": badges,
+                   "key_badges": key_badges, "mode": mode, "rounds": rounds,
+                   "program": program_time, "baseline": baseline_time,
+                   "unrecorded": read_time(work, name + "-unrecorded"),
+                   "unbatched": read_time(work, name + "-unbatched"),
+                   "program_phases": program_phases(work, program, mode),
+                   "baseline_phases": baseline_phases(work, baseline, mode)}
+            run["statements"] = sum(s.statements for s in run["program_phases"])
+            run["ratio"] = run["program"][0] / run["baseline"][0]
+            runs.append(run)
+
+    with open(os.path.join(work, "checks.txt")) as f:
+        checks = [line.rstrip("\n") for line in f]
+    shares = callgrind_shares(work)
+    smallest = int(args.smallest)
+    largest = max(sizes)
+
+    out = []
+    w = out.append
+    w("# Benchmark results")
+    w("")
+    # The run's files are written from the start of the measurements on.
+    started = os.path.getmtime(os.path.join(work, "odbc.ini"))
+    minutes = (datetime.datetime.now().timestamp() - started) / 60.0
+    w("Written by `bench/run.sh --sizes %s` on %s; the measurements took %.0f minutes. "
+      "Machine and software: %s."
+      % (args.sizes, datetime.date.today().isoformat(), minutes, tool_versions()))
+    w("")
+    w("Each site comes from `scripts/gen_site.py --seed 1` with %d terminals; \"rows\" are the "
+      "TrmAswDnl rows of its full rebuild. The key run updates the %d badges listed under one "
+      "key after the full rebuild. *program* is the real `vendrak` as deployed, through a data "
+      "source with `UseDeclareFetch=1`, `Fetch=1000`; *baseline* replays the same driver calls "
+      "(recorded by the test interposer) with a minimal ODBC client, the limit for this "
+      "statement sequence on this driver. Both start from the same table contents; ratio = "
+      "program wall time / baseline wall time. The program's figures are those of its recorded "
+      "run (the interposer's cost stays in them, see below). Where the program and the "
+      "baseline ran several rounds in turn, each side's fastest round counts." % (runs[0]["terminals"],
+                                                                 runs[0]["key_badges"]))
+    w("")
+    w("| size | rows | mode | rounds | statements | program s | baseline s | ratio | "
+      "statements/s | user s | system s | peak RSS MiB | baseline user s | baseline system s | "
+      "baseline peak RSS MiB |")
+    w("|---:|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|")
+    for r in runs:
+        p, b = r["program"], r["baseline"]
+        w("| %d | %d | %s | %d | %d | %s | %s | %s | %.0f | %s | %s | %s | %s | %s | %s |"
+          % (r["size"], r["rows"], MODE_NAMES[r["mode"]], r["rounds"], r["statements"],
+             fmt(p[0]), fmt(b[0]),
+             fmt(r["ratio"], 3), r["statements"] / p[0], fmt(p[1]), fmt(p[2]), mib(p[3]),
+             fmt(b[1]), fmt(b[2]), mib(b[3])))
+    w("")
+    w("## Per phase")
+    w("")
+    w("Wall and CPU time per phase from the program's event log (clock and getrusage at every "
+      "statement) and from the baseline's marks at the same statements; \"start\" is process "
+      "start, settings and connection up to the first statement.")
+    w("")
+    w("| size | mode | phase | statements | program s | baseline s | ratio | statements/s | "
+      "user s | system s |")
+    w("|---:|---|---|---:|---:|---:|---:|---:|---:|---:|")
+    for r in runs:
+        for p, b in zip(r["program_phases"], r["baseline_phases"]):
+            ratio = fmt(p.wall / b.wall, 3) if b.wall > 0 else "-"
+            rate = "%.0f" % (p.statements / p.wall) if p.wall > 0 else "-"
+            w("| %d | %s | %s | %d | %s | %s | %s | %s | %s | %s |"
+              % (r["size"], MODE_NAMES[r["mode"]], p.name, p.statements, fmt(p.wall, 3),
+                 fmt(b.wall, 3), ratio, rate, fmt(p.user), fmt(p.system)))
+    w("")
+
+    w("## Targets")
+    w("")
+    worst = max(runs, key=lambda r: r["ratio"])
+    w("- Program within %.2fx the baseline at every size: worst ratio %s (%s, %d rows): %s."
+      % (TARGET_RATIO, fmt(worst["ratio"], 3), MODE_NAMES[worst["mode"]], worst["rows"],
+         "met" if worst["ratio"] <= TARGET_RATIO else "MISSED"))
+    if shares:
+        total, own, outside, odbc = shares
+        w("- The program's own code under %.0f%% of the instructions (callgrind, full rebuild of "
+          "the %d-row site, %s instructions in all): the program's own functions %.2f%%; "
+          "everything outside the ODBC calls, with the C library work the program asks for and "
+          "excluding the dynamic loader, %.2f%%; inside the ODBC calls (driver manager, driver, "
+          "libpq) %.2f%%: %s."
+          % (TARGET_OWN_SHARE, next(r["rows"] for r in runs if r["size"] == smallest),
+             format(total, ","), 100.0 * own / total, 100.0 * outside / total,
+             100.0 * odbc / total,
+             "met" if 100.0 * outside / total < TARGET_OWN_SHARE else "MISSED"))
+    for mode in ("full", "key"):
+        small = next(r for r in runs if r["size"] == smallest and r["mode"] == mode)
+        large = next(r for r in runs if r["size"] == largest and r["mode"] == mode)
+        growth = large["program"][3] / small["program"][3]
+        w("- Peak RSS flat in the site's size, %s: %s MiB at %d rows, %s MiB at %d rows, "
+          "%sx (target %.1fx): %s."
+          % (MODE_NAMES[mode], mib(small["program"][3]), small["rows"], mib(large["program"][3]),
+             large["rows"], fmt(growth), TARGET_RSS_GROWTH,
+             "met" if growth <= TARGET_RSS_GROWTH else "MISSED"))
+    same = all("DIFFERENT" not in c for c in checks)
+    w("- The same table contents with and without `UseDeclareFetch` on the %d-row site, and "
+      "after every replay and every further run: %s (checks below)."
+      % (next(r["rows"] for r in runs if r["size"] == smallest), "met" if same else "MISSED"))
+    w("")
+    w("## The recording's cost and the driver's batching")
+    w("")
+    w("On the smallest site the program also ran without the interposer, and through a data "
+      "source without `UseDeclareFetch` (psqlODBC then reads every result whole):")
+    w("")
+    w("| mode | run | wall s | user s | system s | peak RSS MiB |")
+    w("|---|---|---:|---:|---:|---:|")
+    for r in runs:
+        if r["size"] != smallest:
+            continue
+        for label, key in (("recorded (interposer)", "program"), ("unrecorded", "unrecorded"),
+                           ("without UseDeclareFetch", "unbatched"), ("baseline", "baseline")):
+            t = r[key]
+            if t:
+                w("| %s | %s | %s | %s | %s | %s |" % (MODE_NAMES[r["mode"]], label, fmt(t[0]),
+                                                     fmt(t[1]), fmt(t[2]), mib(t[3])))
+    w("")
+    w("## Checks")
+    w("")
+    w("The table contents (all four download tables, row count and checksum) after each run, "
+      "against the recorded program run of the same size and mode:")
+    w("")
+    w("```")
+    out.extend(checks)
+    w("```")
+    w("")
+    w("![Wall time against TrmAswDnl rows](time-vs-rows.png)")
+    w("")
+    with open(RESULTS, "w") as f:
+        f.write("\n".join(out))
+
+    plot(work, runs)
+    update_readme(runs, shares)
+    print("wrote %s, %s and the README's benchmark section" % (RESULTS, PLOT))
+
+
+def plot(work, runs):
+    data = os.path.join(work, "plot.dat")
+    with open(data, "w") as f:
+        for mode in ("full", "key"):
+            f.write("# %s: rows program baseline\n" % mode)
+            for r in runs:
+                if r["mode"] == mode:
+                    f.write("%d %.3f %.3f\n" % (r["rows"], r["program"][0], r["baseline"][0]))
+            f.write("\n\n")
+    script = """
+set terminal pngcairo size 900,560 noenhanced
+set output '%s'
+set title 'vendrak against the replay baseline (psqlODBC, PostgreSQL 15)'
+set xlabel 'TrmAswDnl rows of the site'
+set ylabel 'wall time (s)'
+set logscale xy
+set grid
+set key top left
+plot '%s' index 0 using 1:2 with linespoints lw 2 pt 7 title 'full rebuild: vendrak', \\
+     '' index 0 using 1:3 with linespoints lw 2 pt 6 dt 2 title 'full rebuild: baseline', \\
+     '' index 1 using 1:2 with linespoints lw 2 pt 5 title 'key run (100 badges): vendrak', \\
+     '' index 1 using 1:3 with linespoints lw 2 pt 4 dt 2 title 'key run (100 badges): baseline'
+""" % (PLOT, data)
+    subprocess.run(["gnuplot"], input=script, text=True, check=True)
+
+
+def update_readme(runs, shares):
+    lines = [BEGIN, "", "| rows | mode | statements | vendrak s | baseline s | ratio | peak RSS MiB |",
+             "|---:|---|---:|---:|---:|---:|---:|"]
+    for r in runs:
+        lines.append("| %d | %s | %d | %s | %s | %s | %s |"
+                     % (r["rows"], MODE_NAMES[r["mode"]], r["statements"], fmt(r["program"][0]),
+                        fmt(r["baseline"][0]), fmt(r["ratio"], 3), mib(r["program"][3])))
+    lines.append("")
+    if shares:
+        total, own, outside, _ = shares
+        lines.append("Instructions of the full rebuild of the smallest site outside the ODBC "
+                     "calls: %.2f%% (the program's own functions: %.2f%%)."
+                     % (100.0 * outside / total, 100.0 * own / total))
+        lines.append("")
+    lines.append("![Wall time against TrmAswDnl rows](bench/time-vs-rows.png)")
+    lines.append("")
+    lines.append(END)
+    with open(README) as f:
+        text = f.read()
+    if BEGIN in text and END in text:
+        head, rest = text.split(BEGIN, 1)
+        tail = rest.split(END, 1)[1]
+        text = head + "\n".join(lines) + tail
+    else:
+        sys.exit("report.py: README.md has no benchmark markers")
+    with open(README, "w") as f:
+        f.write(text)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,301 @@
+#!/usr/bin/env bash
+# The benchmark (not a test; CI does not run it):
+#
+#   bench/run.sh [--sizes 10000,100000[,1000000]]
+#
+# For sites of increasing size (TrmAswDnl rows of a full rebuild; default
+# 10 000 and 100 000) it generates the site with scripts/gen_site.py, runs a
+# full rebuild and then a key run of 100 badges with the real vendrak
+# (RelWithDebInfo, laid out as installed, through a data source that fetches
+# 1000 rows at a time), and replays the very same driver calls with the
+# minimal client bench/baseline.cpp, the limit for that statement sequence on
+# this driver. Every run starts from the same table contents, and every
+# replay must leave the tables exactly as the program left them.
+#
+# The program runs with the test interposer preloaded, which records an event
+# log (statements, fetches, clock and CPU time at every statement: counts and
+# per-phase figures, and the sequence the baseline replays). On the smallest
+# site the program also runs without it (what the recording costs), through a
+# data source without batched fetching (the results must not change), and
+# under callgrind (how much of the work is the program's own code).
+#
+# bench/report.py then writes bench/RESULTS.md, the plot
+# bench/time-vs-rows.png and the README's benchmark section. Working files go
+# to bench/work/. A server that runs already is reused and left running.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+bench="${top}/bench"
+work="${bench}/work"
+server="${top}/tests/support/pgserver.sh"
+sizes=10000,100000
+terminals=40
+key=BENCH
+key_badges=100
+dsn=QVBENCH
+dsn_unbatched=QVBENCH0
+# The smallest site runs are short and so the most disturbed by other load on
+# the machine: the program and the baseline run in turn this often there,
+# and the report takes the fastest run of each.
+small_rounds=2
+
+usage() { sed -n '2,25p' "$0" | sed 's/^# \{0,1\}//'; }
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --sizes) sizes=${2:?--sizes needs a list}; shift 2 ;;
+    --sizes=*) sizes=${1#--sizes=}; shift ;;
+    -h | --help) usage; exit 0 ;;
+    *) echo "bench/run.sh: unknown argument $1" >&2; usage >&2; exit 2 ;;
+    esac
+done
+IFS=, read -r -a size_list <<<"${sizes}"
+for size in "${size_list[@]}"; do
+    [[ "${size}" =~ ^[1-9][0-9]*$ ]] || { echo "bench/run.sh: bad size ${size}" >&2; exit 2; }
+done
+
+step() { printf '\n== %s ==\n' "$*"; }
+sql() { psql -X -q -v ON_ERROR_STOP=1 "$@"; }
+
+# The benchmark's own tools on top of what the build needs: gnuplot for the
+# plot, valgrind for callgrind (not needed by CI, so not in install-deps.sh).
+"${top}/scripts/install-deps.sh"
+missing=()
+command -v gnuplot >/dev/null || missing+=(gnuplot-nox)
+command -v valgrind >/dev/null || missing+=(valgrind)
+[ -x /usr/bin/time ] || missing+=(time)
+if [ ${#missing[@]} -gt 0 ]; then
+    if [ "$(id -u)" != 0 ]; then
+        echo "missing packages (install them as root): ${missing[*]}" >&2
+        exit 1
+    fi
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+step "build"
+cd "${top}"
+cmake --preset default >/dev/null
+cmake --build --preset default -j2 --target vendrak vendrak-settings vendrak_odbc_interposer \
+    vendrak_bench_baseline >/dev/null
+vendrak="${top}/build/vendrak"
+interposer="${top}/build/tests/libvendrak_odbc_interposer.so"
+baseline="${top}/build/bench/vendrak_bench_baseline"
+"${vendrak}" --version
+
+step "database"
+# As root the server runs as the postgres user, which may not reach the
+# checkout (a private folder such as /root): its files then go to /var/tmp.
+if [ "$(id -u)" = 0 ]; then
+    db_home="/var/tmp/vendrak-bench-$(printf '%s' "${top}" | md5sum | cut -c1-12)"
+    install -d -m 0700 -o postgres -g postgres "${db_home}"
+else
+    db_home="${work}"
+fi
+db="${db_home}/db"
+if "${server}" status "${db}"; then
+    echo "reusing the benchmark server in ${db}"
+    "${server}" start "${db}"
+else
+    "${server}" start "${db}"
+    trap '"${server}" stop "${db}" >/dev/null 2>&1 || true' EXIT
+    echo "started a PostgreSQL server in ${db}; it is stopped again at the end"
+fi
+# shellcheck source=/dev/null
+source "${db}/env"
+rm -rf "${work}"
+mkdir -p "${work}"
+# Two data sources on the same server: batched fetching (the benchmark's),
+# and without it (the driver's default, only for the comparison of results).
+cat >"${work}/odbc.ini" <<INI
+[${dsn}]
+Driver=PostgreSQL ANSI
+Servername=127.0.0.1
+Port=${PGPORT}
+Database=${PGDATABASE}
+UseDeclareFetch=1
+Fetch=1000
+
+[${dsn_unbatched}]
+Driver=PostgreSQL ANSI
+Servername=127.0.0.1
+Port=${PGPORT}
+Database=${PGDATABASE}
+UseDeclareFetch=0
+INI
+export ODBCINI="${work}/odbc.ini"
+export VENDRAK_BENCH_USER="${PGUSER}" VENDRAK_BENCH_PASSWORD="${PGPASSWORD}"
+
+# An installation layout per data source, as the program is deployed.
+for name in site:"${dsn}" site0:"${dsn_unbatched}"; do
+    root="${work}/${name%%:*}"
+    mkdir -p "${root}/files" "${root}/Quorvance_php/log" "${root}/app/bin"
+    printf '%s\n' "${PGPASSWORD}" | "${top}/build/vendrak-settings" write \
+        "${root}/files/quorvance.ini" --login "${PGUSER}" --password-stdin \
+        --db-system ORACLE --database "${name#*:}" >/dev/null
+done
+
+tables=(trmaswdnl salaswdnl salaswdnl2 aswbkldnl)
+table_list=$(printf 'qvsystem.%s, ' "${tables[@]}")
+table_list=${table_list%, }
+
+# Sets the download tables to their state before a run: empty (before a full
+# rebuild) or as the last full rebuild left them (before a key run).
+reset_tables() {
+    local t commands=(-c "TRUNCATE ${table_list}")
+    if [ "$1" = rebuilt ]; then
+        for t in "${tables[@]}"; do
+            commands+=(-c "INSERT INTO qvsystem.${t} SELECT * FROM bench.${t}")
+        done
+    fi
+    sql "${commands[@]}" -c "VACUUM ANALYZE ${table_list}"
+}
+
+# One checksum over the contents of the four download tables.
+contents() {
+    local t parts=()
+    for t in "${tables[@]}"; do
+        parts+=("SELECT '${t} ' || x::text AS r FROM qvsystem.${t} x")
+    done
+    local union
+    union=$(printf '%s UNION ALL ' "${parts[@]}")
+    sql -At -c "SELECT count(*) || ' rows, md5 ' || md5(string_agg(r, E'\n' ORDER BY r))
+                FROM (${union% UNION ALL }) u"
+}
+
+# Records that the run NAME left the tables as the reference run did.
+check_contents() {
+    local name=$1 reference=$2 got
+    got=$(contents)
+    if [ "${got}" = "${reference}" ]; then
+        echo "${name}: same table contents (${got})" | tee -a "${work}/checks.txt"
+    else
+        echo "${name}: DIFFERENT table contents: ${got}, expected ${reference}" |
+            tee -a "${work}/checks.txt"
+        different=1
+    fi
+}
+
+# Runs vendrak as deployed: work/NAME.time gets "wall user system maxrss";
+# with RECORD=1 the interposer writes work/NAME.events.
+run_program() {
+    local name=$1 root=$2 rc=0
+    shift 2
+    local preload=()
+    if [ "${RECORD:-0}" = 1 ]; then
+        preload=(LD_PRELOAD="${interposer}" VENDRAK_IP_EVENTS="${work}/${name}.events")
+    fi
+    (cd "${root}/app/bin" && /usr/bin/time -f "%e %U %S %M" -o "${work}/${name}.time" \
+        env "${preload[@]}" ${VALGRIND:-} "${vendrak}" "$@") || rc=$?
+    echo "${name}: exit code ${rc}, $(cat "${work}/${name}.time")"
+    [ "${rc}" = 0 ] || { echo "bench/run.sh: vendrak failed in ${name}" >&2; exit 1; }
+}
+
+# Replays work/EVENTS.events with the baseline; work/NAME.marks gets its
+# phase marks, work/NAME.time its times.
+run_baseline() {
+    local name=$1 events=$2
+    shift 2
+    /usr/bin/time -f "%e %U %S %M" -o "${work}/${name}.time" \
+        "${baseline}" "${work}/${events}.events" "${dsn}" "$@" >"${work}/${name}.marks"
+    echo "${name}: $(cat "${work}/${name}.time")"
+}
+
+full_marks=("DELETE FROM QVSYSTEM.TRMASWDNL" "DELETE FROM QVSYSTEM.SALASWDNL"
+            "DELETE FROM QVSYSTEM.ASWBKLDNL")
+key_marks=("SELECT DnlKey")
+
+# Runs the program (recorded) and then the baseline, ROUNDS times in turn,
+# each from the same table contents (STATE, as for reset_tables). The first
+# program run gives the reference contents and the sequence that every
+# replay repeats; after the first full rebuild its results are kept in
+# schema bench as the state before the key runs.
+measure() {
+    local mode=$1 size=$2 rounds=$3 state=$4 round suffix t
+    shift 4
+    local marks=("${full_marks[@]}")
+    [ "${mode}" = key ] && marks=("${key_marks[@]}")
+    local base="${mode}-${size}"
+    for round in $(seq 1 "${rounds}"); do
+        suffix=""
+        [ "${round}" -gt 1 ] && suffix="-round${round}"
+        reset_tables "${state}"
+        RECORD=1 run_program "${base}-program${suffix}" "${work}/site" "$@"
+        if [ "${round}" = 1 ]; then
+            reference=$(contents)
+            echo "${base}-program: ${reference}" | tee -a "${work}/checks.txt"
+            if [ "${mode}" = full ]; then
+                for t in "${tables[@]}"; do
+                    sql -c "CREATE TABLE bench.${t} AS SELECT * FROM qvsystem.${t}"
+                done
+            fi
+        else
+            check_contents "${base}-program${suffix}" "${reference}"
+        fi
+        reset_tables "${state}"
+        run_baseline "${base}-baseline${suffix}" "${base}-program" "${marks[@]}"
+        check_contents "${base}-baseline${suffix}" "${reference}"
+    done
+}
+different=0
+smallest=${size_list[0]}
+for size in "${size_list[@]}"; do
+    [ "${size}" -lt "${smallest}" ] && smallest=${size}
+done
+
+for size in "${size_list[@]}"; do
+    step "site of about ${size} TrmAswDnl rows"
+    # About 24 rows per badge with 40 terminals; corrections on the
+    # generator's own count bring the site within 1% of the size.
+    badges=$(( size / 24 + key_badges ))
+    site_sql="${work}/site-${size}.sql"
+    for attempt in 1 2 3 4; do
+        python3 "${top}/scripts/gen_site.py" --seed 1 --terminals "${terminals}" \
+            --badges "${badges}" --key "${key}" --key-badges "${key_badges}" >"${site_sql}"
+        rows=$(sed -n 's/^-- expected TrmAswDnl rows: //p' "${site_sql}")
+        [ $(( (size - rows) * 100 / size )) -eq 0 ] && break
+        badges=$(( badges + (size - rows) / 24 ))
+    done
+    echo "${terminals} terminals, ${badges} badges: ${rows} TrmAswDnl rows expected"
+    sql -f "${site_sql}"
+    echo "${size} ${rows} ${terminals} ${badges} ${key_badges}" >"${work}/site-${size}.txt"
+    sql -c "DROP SCHEMA IF EXISTS bench CASCADE" -c "CREATE SCHEMA bench"
+
+    step "full rebuild, ${rows} rows"
+    rounds=1
+    [ "${size}" = "${smallest}" ] && rounds=${small_rounds}
+    measure full "${size}" "${rounds}" empty
+    if [ "${size}" = "${smallest}" ]; then
+        reset_tables empty
+        run_program "full-${size}-unrecorded" "${work}/site"
+        check_contents "full-${size}-unrecorded" "${reference}"
+        reset_tables empty
+        run_program "full-${size}-unbatched" "${work}/site0"
+        check_contents "full-${size}-unbatched" "${reference}"
+        reset_tables empty
+        VALGRIND="valgrind --tool=callgrind --callgrind-out-file=${work}/callgrind.out" \
+            run_program "full-${size}-callgrind" "${work}/site" 2>"${work}/callgrind.log"
+        check_contents "full-${size}-callgrind" "${reference}"
+    fi
+
+    step "key run of ${key_badges} badges, ${rows} rows"
+    # The badges under the key are new ones; the system makes them valid on
+    # the day it lists them under a key.
+    sql -c "UPDATE qvsystem.qvs301asw SET aswgvo = CURRENT_DATE WHERE aswnum IN
+            (SELECT rtrim(dnlasw) FROM qvsystem.qvsaswdnl WHERE dnlkey = '${key}')"
+    measure key "${size}" "${rounds}" rebuilt "${key}"
+    if [ "${size}" = "${smallest}" ]; then
+        reset_tables rebuilt
+        run_program "key-${size}-unrecorded" "${work}/site" "${key}"
+        check_contents "key-${size}-unrecorded" "${reference}"
+        reset_tables rebuilt
+        run_program "key-${size}-unbatched" "${work}/site0" "${key}"
+        check_contents "key-${size}-unbatched" "${reference}"
+    fi
+done
+
+step "report"
+python3 "${bench}/report.py" --work "${work}" --sizes "${sizes}" --smallest "${smallest}"
+if [ "${different}" != 0 ]; then
+    echo "bench/run.sh: some runs left different table contents (see above)" >&2
+    exit 1
+fi
