@@ -105,13 +105,16 @@ create_cluster() {
         --locale=C >"${dir}/initdb.log"
     # No flushes to disk, but commits stay synchronous: a commit is written
     # before the client sees it, so a crash of the server (the crash action)
-    # loses nothing that a client saw committed.
+    # loses nothing that a client saw committed. No JIT: on tables without
+    # statistics the planner may think a small query expensive and spend most
+    # of a second compiling it.
     cat >>"${dir}/data/postgresql.conf" <<CONF
 listen_addresses = '127.0.0.1'
 port = $(cat "${dir}/port")
 unix_socket_directories = '${socket_dir}'
 fsync = off
 full_page_writes = off
+jit = off
 CONF
     # Password authentication over TCP, so that a wrong password is refused;
     # the administrator comes in through the socket only.
