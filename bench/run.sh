@@ -56,21 +56,8 @@ step() { printf '\n== %s ==\n' "$*"; }
 sql() { psql -X -q -v ON_ERROR_STOP=1 "$@"; }
 
 # The benchmark's own tools on top of what the build needs: gnuplot for the
-# plot, valgrind for callgrind (not needed by CI, so not in install-deps.sh).
-"${top}/scripts/install-deps.sh"
-missing=()
-command -v gnuplot >/dev/null || missing+=(gnuplot-nox)
-command -v valgrind >/dev/null || missing+=(valgrind)
-[ -x /usr/bin/time ] || missing+=(time)
-if [ ${#missing[@]} -gt 0 ]; then
-    if [ "$(id -u)" != 0 ]; then
-        echo "missing packages (install them as root): ${missing[*]}" >&2
-        exit 1
-    fi
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
-    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+# plot, valgrind for callgrind and GNU time (CI needs none of them).
+"${top}/scripts/install-deps.sh" gnuplot-nox valgrind time
 
 step "build"
 cd "${top}"

@@ -11,6 +11,9 @@ packages=(cmake make g++ python3 libgtest-dev libgmock-dev googletest dpkg-dev f
           unixodbc unixodbc-dev odbc-postgresql postgresql postgresql-contrib libpq-dev
           clang libclang-rt-14-dev llvm)
 
+# Further packages a caller needs (the benchmark's tools) come as arguments.
+packages+=("$@")
+
 missing=()
 for package in "${packages[@]}"; do
     dpkg -s "${package}" >/dev/null 2>&1 || missing+=("${package}")
