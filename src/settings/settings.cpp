@@ -12,6 +12,7 @@
 const char* const kSettingsFilePath = "..\\..\\files\\quorvance.ini";
 const char* const kLogFilePath = "..\\..\\Quorvance_php\\log\\vendraklog.txt";
 const char* const kLogBackupPath = "..\\..\\Quorvance_php\\log\\vendraklog.bak";
+const char* const kRunLockPath = "..\\..\\Quorvance_php\\log\\vendrak.lock";
 const char* const kSettingsCipherKey = "MOLDRAX";
 
 SettingsRecord Settings;

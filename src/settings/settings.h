@@ -16,6 +16,9 @@ constexpr std::size_t kLogPathWidth = 260;
 extern const char* const kSettingsFilePath;  // "..\..\files\quorvance.ini"
 extern const char* const kLogFilePath;       // "..\..\Quorvance_php\log\vendraklog.txt"
 extern const char* const kLogBackupPath;     // "..\..\Quorvance_php\log\vendraklog.bak"
+// The run lock: one run of an installation at a time. It lies beside the run
+// log, in the one folder that the run user must be able to write anyway.
+extern const char* const kRunLockPath;  // "..\..\Quorvance_php\log\vendrak.lock"
 
 // The key under which every setting value is enciphered.
 extern const char* const kSettingsCipherKey;
