@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <regex>
 
 #include "test_config.h"
@@ -29,10 +30,11 @@ std::vector<std::string> readLines(const std::string& path) {
 
 // Runs `argv` in `directory` with `extraEnv` added to the inherited
 // environment, feeding `input` to its standard input; returns the exit code
-// and fills `output` with its standard output (standard error is passed on).
+// and fills `output` with its standard output. Standard error goes to the
+// file `errorPath`, or is passed on when that is empty.
 int runProcess(const std::vector<std::string>& argv, const std::string& directory,
                const std::vector<std::string>& extraEnv, const std::string& input,
-               std::string* output) {
+               std::string* output, const std::string& errorPath = "") {
     int toChild[2];
     int fromChild[2];
     // Close-on-exec, so that only the duplicates on 0 and 1 reach the
@@ -44,6 +46,11 @@ int runProcess(const std::vector<std::string>& argv, const std::string& director
     if (pid == 0) {
         dup2(toChild[0], 0);
         dup2(fromChild[1], 1);
+        if (!errorPath.empty()) {
+            int errorFile = open(errorPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            if (errorFile < 0 || dup2(errorFile, 2) < 0)
+                _exit(125);
+        }
         close(toChild[1]);
         close(fromChild[0]);
         if (chdir(directory.c_str()) != 0)
@@ -130,7 +137,12 @@ ProgramResult ProgramRun::run(const std::vector<std::string>& arguments) {
     std::filesystem::remove(root_ + "/trace.txt");
     std::filesystem::remove(root_ + "/waits.txt");
     ProgramResult result;
-    result.exitCode = runProcess(argv, root_ + "/app/bin", env, "", &result.output);
+    result.exitCode =
+        runProcess(argv, root_ + "/app/bin", env, "", &result.output, root_ + "/stderr.txt");
+    std::ifstream errors(root_ + "/stderr.txt");
+    result.errors.assign(std::istreambuf_iterator<char>(errors), std::istreambuf_iterator<char>());
+    // Passed on as well, so that a sanitizer's report stays in the test output.
+    std::fputs(result.errors.c_str(), stderr);
 
     static const std::regex timestamp(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d .*)");
     for (const std::string& line : readLines(root_ + "/Quorvance_php/log/vendraklog.txt")) {

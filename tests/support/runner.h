@@ -9,6 +9,7 @@
 struct ProgramResult {
     int exitCode = -1;             // 128 + signal when ended by a signal
     std::string output;            // standard output
+    std::string errors;            // standard error
     std::vector<std::string> log;  // run log lines without their timestamps
     bool timestampsWellFormed = true;
     std::vector<std::string> trace;  // statement texts sent
