@@ -18,6 +18,7 @@ const char kUsage[] =
     "  DOWNLOAD-KEY   update the badges listed under this key (at most 14\n"
     "                 characters) in QvsAswDnl; a key without request rows is\n"
     "                 followed by a full rebuild\n"
+    "  --check        check the installation without changing anything and exit\n"
     "  -h, --help     print this help and exit\n"
     "  --version      print the version and exit\n"
     "\n"

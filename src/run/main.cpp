@@ -3,10 +3,13 @@
 // listed under that key. Exit code 0 on success, 99 on failure.
 #include <cstdio>
 
+#include "run/check.h"
 #include "run/command_line.h"
 #include "run/prepare.h"
 
 int main(int argc, char** argv) {
+    if (isCheckCommand(argc, argv))
+        return runCheck(stdout);
     int informationExit = runInformationOption(argc, argv, stdout);
     if (informationExit != kNoInformationOption)
         return informationExit;

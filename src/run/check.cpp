@@ -1,0 +1,427 @@
+#include "run/check.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstring>
+
+#include "db/session.h"
+#include "db/statement.h"
+#include "platform/file_checks.h"
+#include "platform/text.h"
+#include "run/prepare.h"
+#include "settings/settings.h"
+
+namespace {
+
+// Every table the program reads or writes, with every column that its
+// statements name (the download builders and the key-driven update). A
+// statement that starts using another table or column adds it here, so
+// that the check keeps covering what a run needs.
+struct TableColumns {
+    const char* table;
+    const char* columns;   // ", "-separated, in the order the probe selects them
+    const char* optional;  // columns that only some forms of the table have
+};
+
+const TableColumns kTables[] = {
+    {"QVS1140TRM", "TRMNAM, TRMSAL, TRMSPR, TRMLIZ, TRMMND, TRMMOD, TRMAPP", ""},
+    {"MGSST35P", "M35TRM, M35BKL, M35BCH, M35LES, M35FIR", ""},
+    {"QVS301ASW",
+     "ASWNUM, ASWGVO, ASWGBI, ASWATP, ASWAAN, ASWSAL, ASWPIN, ASWPNR, ASWNAM, ASWCOD, ASWSTO", ""},
+    {"QVS301AWB", "AWBASW, AWBBKL", ""},
+    {"QVS113STO", "STONUM, STOKTX", ""},
+    {"O2002TSW",
+     "TSWIDN, TSWW01, TSWW02, TSWW03, TSWW04, TSWW05, TSWW06, TSWW07, TSWW08, TSWW09, TSWW10, "
+     "TSWW11, TSWW12, TSWW13, TSWW14, TSWW15, TSWW16, TSWF01, TSWF02, TSWF03, TSWF04, TSWF05, "
+     "TSWF06, TSWF07, TSWF08, TSWF09, TSWF10",
+     ""},
+    {"QVS119MST", "MSTNAM, MSTLIZ, MSTMND, MSTTTP", ""},
+    {"QVS119MSD", "MSDSAL, MSDLIZ, MSDMND, MSDLFD, MSDTXT, MSDANZ, MSDWRT, MSDERF", ""},
+    {"QVS102WHL", "FTXNUMSPR, FTXWHL, FTXSPR, FTXT30, FTXT50", ""},
+    {"QvsAswDnl", "DnlKey, DnlLfd, DnlMnd, DnlLiz, DnlAsw, DnlKze, DnlKzu, DnlKmp, DnlSta, DnlErf",
+     ""},
+    {"TrmAswDnl",
+     "DnlTrm, DnlSal, DnlAsw, DnlGvo, DnlGbi, DnlStb, DnlKze, DnlKzu, DnlSpr, DnlLiz, DnlMnd, "
+     "DnlSa1, DnlL01, DnlB01, DnlL02, DnlB02, DnlL03, DnlB03, DnlL04, DnlB04, DnlL05, DnlB05, "
+     "DnlL06, DnlB06, DnlL07, DnlB07, DnlL08, DnlB08, DnlL09, DnlB09, DnlL10, DnlB10, DnlL11, "
+     "DnlB11, DnlSto, DnlAtp, DnlAan, DnlPin, DnlPnr, DnlNam",
+     "DnlPin, DnlPnr, DnlNam"},
+    {"SalAswDnl",
+     "DnlSal, DnlLiz, DnlMnd, DnlSpr, DnlAsw, DnlSa1, DnlSa2, DnlSa3, DnlSa4, DnlSa5, DnlSa6, "
+     "DnlSa7, DnlSa8, DnlWr1, DnlWr2, DnlWr3, DnlWr4, DnlWr5, DnlWr6, DnlWr7, DnlWr8",
+     ""},
+    {"SalAswDnl2", "DnlSal, DnlLiz, DnlMnd, DnlSpr, DnlAsw, DnlWrt, DnlVal", ""},
+    {"AswBklDnl", "DnlTrm, DnlAsw, DnlBkl", ""},
+};
+
+// The two narrower forms of TrmAswDnl that its insert knows, by the columns
+// they lack.
+const char* const kTrmAswDnlTable = "TrmAswDnl";
+const char* const kLacks38 = "DnlPnr, DnlNam";
+const char* const kLacks37 = "DnlPin, DnlPnr, DnlNam";
+
+// The connection fields of the session take this many characters.
+constexpr std::size_t kConnectValueChars = 23;
+
+constexpr std::size_t kLineSize = 8192;
+constexpr std::size_t kPathSize = 4096;
+constexpr std::size_t kNameListSize = 1024;
+constexpr std::size_t kColumnNameSize = 64;
+
+enum class Verdict { Ok, Warning, Failed, Skipped, Info };
+
+struct CheckState {
+    std::FILE* out;
+    int ok;
+    int warnings;
+    int failed;
+    bool settingsRead;
+    bool connected;
+};
+
+CheckState Check;
+
+const char* verdictTag(Verdict verdict) {
+    switch (verdict) {
+        case Verdict::Ok:
+            return "ok";
+        case Verdict::Warning:
+            return "WARNING";
+        case Verdict::Failed:
+            return "FAILED";
+        case Verdict::Skipped:
+            return "skipped";
+        case Verdict::Info:
+            return "info";
+    }
+    return "";
+}
+
+void tally(Verdict verdict) {
+    if (verdict == Verdict::Ok)
+        ++Check.ok;
+    else if (verdict == Verdict::Warning)
+        ++Check.warnings;
+    else if (verdict == Verdict::Failed)
+        ++Check.failed;
+}
+
+// Prints one check line: its verdict and its text. Values from the settings
+// file and driver messages may hold line breaks or control characters; they
+// become blanks, so that every check stays one line.
+void report(Verdict verdict, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void report(Verdict verdict, const char* format, ...) {
+    char line[kLineSize];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(line, sizeof line, format, arguments);
+    va_end(arguments);
+    std::size_t length = 0;
+    for (char* c = line; *c != '\0'; ++c, ++length) {
+        if (static_cast<unsigned char>(*c) < 0x20 || *c == 0x7f)
+            *c = ' ';
+    }
+    while (length > 0 && line[length - 1] == ' ')
+        line[--length] = '\0';
+    std::fprintf(Check.out, "%-8s %s\n", verdictTag(verdict), line);
+    std::fflush(Check.out);
+    tally(verdict);
+}
+
+void absolutePath(const char* path, char (&out)[kPathSize]) {
+    platformAbsolutePath(path, out, sizeof out);
+}
+
+// Appends `name` to a ", "-separated list in `list`.
+void appendName(char (&list)[kNameListSize], const char* name) {
+    std::size_t length = std::strlen(list);
+    std::snprintf(list + length, sizeof list - length, "%s%s", length > 0 ? ", " : "", name);
+}
+
+// Copies the next name of a ", "-separated list into `name` and returns
+// where the list goes on (nullptr after the last name).
+const char* nextName(const char* list, char (&name)[kColumnNameSize]) {
+    const char* comma = std::strchr(list, ',');
+    std::size_t length =
+        comma == nullptr ? std::strlen(list) : static_cast<std::size_t>(comma - list);
+    if (length >= sizeof name)
+        length = sizeof name - 1;
+    std::memcpy(name, list, length);
+    name[length] = '\0';
+    if (comma == nullptr)
+        return nullptr;
+    return comma[1] == ' ' ? comma + 2 : comma + 1;
+}
+
+bool listHolds(const char* list, const char* wanted) {
+    char name[kColumnNameSize];
+    for (const char* rest = list; rest != nullptr;) {
+        rest = nextName(rest, name);
+        if (std::strcmp(name, wanted) == 0)
+            return true;
+    }
+    return false;
+}
+
+// --- settings --------------------------------------------------------------
+
+void checkSettingsFile() {
+    char path[kPathSize];
+    absolutePath(kSettingsFilePath, path);
+    int error = platformFileReadable(kSettingsFilePath);
+    Check.settingsRead = error == 0;
+    if (error == 0)
+        report(Verdict::Ok, "settings file %s is readable", path);
+    else
+        report(Verdict::Failed, "settings file %s cannot be read: %s", path, std::strerror(error));
+}
+
+// How a value shows in the values line: itself, or "missing".
+const char* shown(const char* value) {
+    return isEmptyText(value) ? "missing" : value;
+}
+
+void checkSettingsValues() {
+    // The run reads its settings the same way; a value that comes out empty
+    // is one the run does not have.
+    loadSettings(kSettingsFilePath);
+    if (!Check.settingsRead) {
+        report(Verdict::Skipped, "settings values: not read, the settings file cannot be read");
+        return;
+    }
+    bool complete = !isEmptyText(Settings.login) && !isEmptyText(Settings.password) &&
+                    !isEmptyText(Settings.dbSystem) && !isEmptyText(Settings.database);
+    report(complete ? Verdict::Ok : Verdict::Failed,
+           "settings values: LOGIN %s, PASS %s, DB_SYSTEM %s, DATABASE %s", shown(Settings.login),
+           isEmptyText(Settings.password) ? "missing" : "present (not shown)",
+           shown(Settings.dbSystem), shown(Settings.database));
+
+    char tooLong[kNameListSize] = "";
+    if (std::strlen(Settings.login) > kConnectValueChars)
+        appendName(tooLong, "LOGIN");
+    if (std::strlen(Settings.password) > kConnectValueChars)
+        appendName(tooLong, "PASS");
+    if (std::strlen(Settings.database) > kConnectValueChars)
+        appendName(tooLong, "DATABASE");
+    if (!isEmptyText(tooLong)) {
+        report(Verdict::Warning,
+               "settings values: %s longer than %zu characters; the connect uses only the "
+               "first %zu",
+               tooLong, kConnectValueChars, kConnectValueChars);
+    }
+}
+
+bool dbSystemSupported() {
+    return std::strcmp(Settings.dbSystem, "ORACLE") == 0 ||
+           std::strcmp(Settings.dbSystem, "MSSQL") == 0 ||
+           std::strcmp(Settings.dbSystem, "MYSQL") == 0;
+}
+
+void checkDbSystem() {
+    if (!Check.settingsRead || isEmptyText(Settings.dbSystem))
+        return;
+    if (dbSystemSupported())
+        report(Verdict::Ok, "DB_SYSTEM %s is one of ORACLE, MSSQL, MYSQL", Settings.dbSystem);
+    else
+        report(Verdict::Failed,
+               "DB_SYSTEM \"%s\" is not one of ORACLE, MSSQL, MYSQL (in capitals, without "
+               "blanks)",
+               Settings.dbSystem);
+}
+
+// --- log folder ------------------------------------------------------------
+
+void checkLogFolder() {
+    char folder[kPathSize];
+    char shownPath[kPathSize];
+    platformFolderOf(kLogFilePath, folder, sizeof folder);
+    absolutePath(folder, shownPath);
+    int error = platformFolderWritable(folder);
+    if (error != 0) {
+        report(Verdict::Failed, "log folder %s: %s; a run would log nothing", shownPath,
+               std::strerror(error));
+        return;
+    }
+    report(Verdict::Ok, "log folder %s exists and is writable", shownPath);
+    // An existing log that the run user may not write loses every line.
+    error = platformFileWritable(kLogFilePath);
+    if (error != 0 && error != ENOENT) {
+        absolutePath(kLogFilePath, shownPath);
+        report(Verdict::Failed, "run log %s cannot be written: %s", shownPath,
+               std::strerror(error));
+    }
+}
+
+// --- database --------------------------------------------------------------
+
+void checkConnect() {
+    if (!Check.settingsRead || !dbSystemSupported()) {
+        report(Verdict::Skipped, "connect: not tried without a valid DB_SYSTEM");
+        return;
+    }
+    // dbConnect prints its own "Connect Error:" line on failure; the check's
+    // line follows it.
+    std::fflush(Check.out);
+    if (dbConnect(Settings.login, Settings.password, Settings.database, Settings.dbSystem) == 0) {
+        Check.connected = true;
+        report(Verdict::Ok, "connected to data source %s as %s", Settings.database, Settings.login);
+        return;
+    }
+    if (isEmptyText(LastDiag.SqlState)) {
+        report(Verdict::Failed, "connect to data source %s as %s failed without a diagnostic",
+               Settings.database, Settings.login);
+        return;
+    }
+    report(Verdict::Failed,
+           "connect to data source %s as %s failed: SQLSTATE %s, native error %ld: %s",
+           Settings.database, Settings.login, LastDiag.SqlState,
+           static_cast<long>(LastDiag.NativeError), LastDiag.MessageText);
+}
+
+void checkMySql() {
+    if (std::strcmp(Settings.dbSystem, "MYSQL") != 0)
+        return;
+    report(Verdict::Failed,
+           "DB_SYSTEM MYSQL: only connecting is supported; the terminal authorisation cursor and "
+           "the two terminal counts have no MySQL form, so every run fails");
+}
+
+// One zero-row query of `columns` (or of the constant 1) from the table.
+// True when it ran; on failure the driver's diagnostic is in LastDiag.
+bool probe(const char* table, const char* columns) {
+    char text[kLineSize];
+    int length =
+        std::snprintf(text, sizeof text, "SELECT %s FROM QVSYSTEM.%s WHERE 1 = 0", columns, table);
+    if (length < 0 || static_cast<std::size_t>(length) >= sizeof text)
+        return false;
+    ExecOutcome outcome = execStatement(text, SqlValues(nullptr, 0));
+    return outcome.sent && !outcome.failed;
+}
+
+struct ProbeResult {
+    char missing[kNameListSize];          // required columns that are missing
+    char missingOptional[kNameListSize];  // optional columns that are missing
+};
+
+int columnCount(const char* list) {
+    int count = 1;
+    for (; *list != '\0'; ++list)
+        count += *list == ',' ? 1 : 0;
+    return count;
+}
+
+// Probes the table with all its columns; only when that fails, the table
+// alone and then each column, to name what is missing. Reports what makes the
+// table unusable and returns false then; missing optional columns are left
+// to the caller.
+bool probeTable(const TableColumns& entry, ProbeResult& result) {
+    std::memset(&result, 0, sizeof result);
+    if (probe(entry.table, entry.columns))
+        return true;
+    DiagRecord firstFailure = LastDiag;
+    if (!probe(entry.table, "1")) {
+        report(Verdict::Failed, "table QVSYSTEM.%s is missing or cannot be read: SQLSTATE %s: %s",
+               entry.table, LastDiag.SqlState, LastDiag.MessageText);
+        return false;
+    }
+    char column[kColumnNameSize];
+    for (const char* rest = entry.columns; rest != nullptr;) {
+        rest = nextName(rest, column);
+        if (!probe(entry.table, column))
+            appendName(listHolds(entry.optional, column) ? result.missingOptional : result.missing,
+                       column);
+    }
+    if (!isEmptyText(result.missing)) {
+        report(Verdict::Failed, "table QVSYSTEM.%s lacks %s", entry.table, result.missing);
+        return false;
+    }
+    if (isEmptyText(result.missingOptional)) {
+        // Every part reads on its own, yet the whole did not.
+        report(Verdict::Failed, "table QVSYSTEM.%s cannot be read: SQLSTATE %s: %s", entry.table,
+               firstFailure.SqlState, firstFailure.MessageText);
+        return false;
+    }
+    return true;
+}
+
+void checkTrmAswDnlForm(const ProbeResult& result) {
+    const char* lacking = result.missingOptional;
+    if (isEmptyText(lacking)) {
+        report(Verdict::Ok, "TrmAswDnl has the form of 40 columns");
+        return;
+    }
+    const char* form = std::strcmp(lacking, kLacks38) == 0   ? "the form of 38 columns, without"
+                       : std::strcmp(lacking, kLacks37) == 0 ? "the form of 37 columns, without"
+                                                             : "none of its forms, it lacks";
+    report(Verdict::Warning,
+           "TrmAswDnl has %s %s: full rebuilds write it, but key runs fail on it, because their "
+           "update names DnlPin, DnlPnr and DnlNam",
+           form, lacking);
+}
+
+void checkTables() {
+    if (!Check.connected) {
+        report(Verdict::Skipped, "tables and columns: not checked without a connection");
+        return;
+    }
+    for (const TableColumns& entry : kTables) {
+        ProbeResult result;
+        if (!probeTable(entry, result))
+            continue;
+        if (isEmptyText(result.missingOptional))
+            report(Verdict::Ok, "table QVSYSTEM.%s with its %d columns", entry.table,
+                   columnCount(entry.columns));
+        else
+            report(Verdict::Ok, "table QVSYSTEM.%s with its columns but %s", entry.table,
+                   result.missingOptional);
+        if (std::strcmp(entry.table, kTrmAswDnlTable) == 0)
+            checkTrmAswDnlForm(result);
+    }
+}
+
+// --- run lock --------------------------------------------------------------
+
+void checkRunLock() {
+    char path[kPathSize];
+    absolutePath(kRunLockPath, path);
+    int error = 0;
+    switch (platformProbeLock(kRunLockPath, &error)) {
+        case LockProbe::Held:
+            report(Verdict::Info, "a run is in progress (%s is held)", path);
+            break;
+        case LockProbe::Free:
+        case LockProbe::NoLockFile:
+            report(Verdict::Info, "no run in progress");
+            break;
+        case LockProbe::Unknown:
+            report(Verdict::Info, "cannot tell whether a run is in progress: %s: %s", path,
+                   std::strerror(error));
+            break;
+    }
+}
+
+}  // namespace
+
+bool isCheckCommand(int argc, char** argv) {
+    return argc == 2 && std::strcmp(argv[1], "--check") == 0;
+}
+
+int runCheck(std::FILE* out) {
+    std::memset(&Check, 0, sizeof Check);
+    Check.out = out;
+    checkSettingsFile();
+    checkSettingsValues();
+    checkDbSystem();
+    checkLogFolder();
+    checkConnect();
+    checkMySql();
+    checkTables();
+    checkRunLock();
+    if (Check.connected)
+        dbDisconnect();
+    bool canRun = Check.failed == 0;
+    std::fprintf(out, "summary: %d ok, %d %s, %d failed: %s\n", Check.ok, Check.warnings,
+                 Check.warnings == 1 ? "warning" : "warnings", Check.failed,
+                 canRun ? "a full rebuild can run" : "a full rebuild cannot run");
+    return canRun ? kExitSuccess : kExitFailure;
+}

@@ -1,0 +1,146 @@
+// `vendrak --check`, run as deployed: a sound installation passes; each broken
+// one is named, with exit code 99, or 0 and a warning for a narrow TrmAswDnl.
+// Every check leaves nothing behind: no run log, no lock file, no wait and
+// no statement but the zero-row probes.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <regex>
+#include <string>
+
+#include "runner.h"
+#include "testdb.h"
+
+namespace {
+
+std::string lastLine(std::string output) {
+    if (!output.empty() && output.back() == '\n')
+        output.pop_back();
+    std::size_t lineEnd = output.rfind('\n');
+    return lineEnd == std::string::npos ? output : output.substr(lineEnd + 1);
+}
+
+void writeSoundSettings(ProgramRun& run) {
+    run.writeSettings(kTestDbUser, kTestDbPassword, "ORACLE", kTestDbDsn);
+}
+
+void expectNothingWritten(const ProgramRun& run, const ProgramResult& result,
+                          const std::string& label) {
+    EXPECT_FALSE(std::filesystem::exists(run.root() + "/Quorvance_php/log/vendraklog.txt"))
+        << label << ": the run log was written";
+    EXPECT_TRUE(result.waits.empty()) << label;
+    static const std::regex probe(R"(SELECT [A-Za-z0-9, ]+ FROM QVSYSTEM\.\w+ WHERE 1 = 0)");
+    for (const std::string& statement : result.trace)
+        EXPECT_TRUE(std::regex_match(statement, probe)) << label << ": " << statement;
+}
+
+TEST(CheckTest, SoundInstallationPassesWithOneProbePerTable) {
+    testDbClearTables();
+    ProgramRun run;
+    writeSoundSettings(run);
+    const std::string lockPath = run.root() + "/Quorvance_php/log/vendrak.lock";
+
+    ProgramResult result = run.run({"--check"});
+    EXPECT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_EQ(lastLine(result.output),
+              "summary: 20 ok, 0 warnings, 0 failed: a full rebuild can run");
+    EXPECT_NE(result.output.find("ok       connected to data source vendrak_test as vendrak\n"),
+              std::string::npos);
+    EXPECT_NE(result.output.find("ok       TrmAswDnl has the form of 40 columns\n"),
+              std::string::npos);
+    EXPECT_NE(result.output.find("info     no run in progress\n"), std::string::npos);
+    EXPECT_EQ(result.output.find(kTestDbPassword), std::string::npos) << "password shown";
+    EXPECT_EQ(result.trace.size(), 14u) << "one probe for each table";
+    expectNothingWritten(run, result, "sound");
+    EXPECT_FALSE(std::filesystem::exists(lockPath)) << "the check created the lock file";
+
+    // A run holding the run lock is information, not a failure.
+    { std::ofstream create(lockPath); }
+    int lock = open(lockPath.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(flock(lock, LOCK_EX), 0);
+    ProgramResult during = run.run({"--check"});
+    close(lock);
+    EXPECT_EQ(during.exitCode, 0);
+    EXPECT_NE(during.output.find("info     a run is in progress (" + lockPath + " is held)\n"),
+              std::string::npos)
+        << during.output;
+}
+
+struct BrokenInstallation {
+    const char* name;
+    std::function<void(ProgramRun&)> breakIt;
+    std::function<void()> restore;
+    int exitCode;
+    std::string cause;  // a regular expression; {root} stands for the installation root
+};
+
+TEST(CheckTest, BrokenInstallationsNameTheirCause) {
+    testDbClearTables();
+    auto settings = [](const char* password, const char* dbSystem, const char* dsn) {
+        return [=](ProgramRun& run) { run.writeSettings(kTestDbUser, password, dbSystem, dsn); };
+    };
+    auto sql = [](const std::string& statement) { return [=]() { testDbExec(statement); }; };
+    auto breakBy = [](const std::string& statement) {
+        return [=](ProgramRun&) { testDbExec(statement); };
+    };
+    auto none = []() {};
+    const BrokenInstallation rows[] = {
+        {"wrong password", settings("wrong", "ORACLE", kTestDbDsn), none, 99,
+         "FAILED   connect to data source vendrak_test as vendrak failed: SQLSTATE 08001, native "
+         "error 101: .*password authentication failed for user \"vendrak\"\n"},
+        {"wrong data source", settings(kTestDbPassword, "ORACLE", "no_such_dsn"), none, 99,
+         "FAILED   connect to data source no_such_dsn as vendrak failed: SQLSTATE IM002"},
+        {"missing settings file",
+         [](ProgramRun& run) { std::filesystem::remove(run.root() + "/files/quorvance.ini"); },
+         none, 99,
+         "FAILED   settings file {root}/files/quorvance.ini cannot be read: No such file "
+         "or directory\n"},
+        {"missing log folder",
+         [](ProgramRun& run) { std::filesystem::remove(run.root() + "/Quorvance_php/log"); }, none,
+         99, "FAILED   log folder {root}/Quorvance_php/log: No such file or directory"},
+        {"MYSQL", settings(kTestDbPassword, "MYSQL", kTestDbDsn), none, 99,
+         "FAILED   DB_SYSTEM MYSQL: only connecting is supported"},
+        {"missing table", breakBy("ALTER TABLE qvsystem.aswbkldnl RENAME TO x"),
+         sql("ALTER TABLE qvsystem.x RENAME TO aswbkldnl"), 99,
+         "FAILED   table QVSYSTEM.AswBklDnl is missing or cannot be read: SQLSTATE 42P01"},
+        {"missing columns",
+         breakBy("ALTER TABLE qvsystem.qvs119msd RENAME msdanz TO x;"
+                 "ALTER TABLE qvsystem.qvs119msd RENAME msderf TO y"),
+         sql("ALTER TABLE qvsystem.qvs119msd RENAME x TO msdanz;"
+             "ALTER TABLE qvsystem.qvs119msd RENAME y TO msderf"),
+         99, "FAILED   table QVSYSTEM.QVS119MSD lacks MSDANZ, MSDERF\n"},
+        {"TrmAswDnl of 38 columns", [](ProgramRun&) { testDbSetTrmAswDnlColumns(38); },
+         [] { testDbSetTrmAswDnlColumns(40); }, 0,
+         "WARNING  TrmAswDnl has the form of 38 columns, without DnlPnr, DnlNam: full rebuilds "
+         "write it, but key runs fail on it, because their update names DnlPin, DnlPnr and "
+         "DnlNam\n"},
+        {"TrmAswDnl of 37 columns", [](ProgramRun&) { testDbSetTrmAswDnlColumns(37); },
+         [] { testDbSetTrmAswDnlColumns(40); }, 0,
+         "WARNING  TrmAswDnl has the form of 37 columns, without DnlPin, DnlPnr, DnlNam:"},
+    };
+    for (const BrokenInstallation& row : rows) {
+        ProgramRun run;
+        writeSoundSettings(run);
+        row.breakIt(run);
+        ProgramResult result = run.run({"--check"});
+        row.restore();
+
+        std::string cause = std::regex_replace(row.cause, std::regex("\\{root\\}"), run.root());
+        EXPECT_EQ(result.exitCode, row.exitCode) << row.name << "\n" << result.output;
+        EXPECT_TRUE(std::regex_search(result.output, std::regex(cause))) << row.name << "\n"
+                                                                         << result.output;
+        std::string summary = lastLine(result.output);
+        EXPECT_EQ(summary.rfind("summary: ", 0), 0u) << row.name;
+        EXPECT_EQ(summary.find("failed: a full rebuild can run") != std::string::npos,
+                  row.exitCode == 0)
+            << row.name << ": " << summary;
+        expectNothingWritten(run, result, row.name);
+    }
+}
+
+}  // namespace
