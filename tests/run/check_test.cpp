@@ -103,6 +103,9 @@ TEST(CheckTest, BrokenInstallationsNameTheirCause) {
         {"missing log folder",
          [](ProgramRun& run) { std::filesystem::remove(run.root() + "/Quorvance_php/log"); }, none,
          99, "FAILED   log folder {root}/Quorvance_php/log: No such file or directory"},
+        {"DB system in lower case", settings(kTestDbPassword, "oracle", kTestDbDsn), none, 99,
+         "FAILED   DB_SYSTEM \"oracle\" is not one of ORACLE, MSSQL, MYSQL[\\s\\S]*"
+         "skipped  connect: not tried without a valid DB_SYSTEM\n"},
         {"MYSQL", settings(kTestDbPassword, "MYSQL", kTestDbDsn), none, 99,
          "FAILED   DB_SYSTEM MYSQL: only connecting is supported"},
         {"missing table", breakBy("ALTER TABLE qvsystem.aswbkldnl RENAME TO x"),
@@ -119,6 +122,9 @@ TEST(CheckTest, BrokenInstallationsNameTheirCause) {
          "WARNING  TrmAswDnl has the form of 38 columns, without DnlPnr, DnlNam: full rebuilds "
          "write it, but key runs fail on it, because their update names DnlPin, DnlPnr and "
          "DnlNam\n"},
+        {"TrmAswDnl without DnlNam", breakBy("ALTER TABLE qvsystem.trmaswdnl DROP dnlnam"),
+         [] { testDbSetTrmAswDnlColumns(40); }, 0,
+         "WARNING  TrmAswDnl has none of its forms, it lacks DnlNam: full rebuilds"},
         {"TrmAswDnl of 37 columns", [](ProgramRun&) { testDbSetTrmAswDnlColumns(37); },
          [] { testDbSetTrmAswDnlColumns(40); }, 0,
          "WARNING  TrmAswDnl has the form of 37 columns, without DnlPin, DnlPnr, DnlNam:"},
