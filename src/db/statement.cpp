@@ -4,14 +4,21 @@
 #include <cstring>
 
 #include "db/session.h"
+#include "platform/text.h"
 #include "settings/settings.h"
 
 char StatementBuffer[kStatementBufferSize];
 
 namespace {
 
-// Length/indicator shared by every binding; the program never reads it.
-SQLLEN sharedIndicator = 0;
+// One length/indicator per result column position. Every read binds its
+// columns anew right before it fetches and reads the indicators right after,
+// so the statements may share them. The widest row has 26 columns; a column
+// beyond the array shares the spare, which is never read (its text is not
+// checked for a cut character).
+constexpr std::size_t kIndicatorCount = 32;
+SQLLEN columnIndicators[kIndicatorCount] = {};
+SQLLEN spareIndicator = 0;
 
 SQLHSTMT cursorSlots[static_cast<int>(CursorSlot::Count)] = {};
 
@@ -92,19 +99,40 @@ int mapFailure(FailureMapping mapping) {
 }
 
 void bindColumns(SQLHSTMT stmt, ColumnBindings columns) {
-    SQLUSMALLINT number = 1;
+    std::size_t index = 0;
     for (const ColumnBinding& column : columns) {
-        SQLBindCol(stmt, number++, column.cType, column.target, column.width, &sharedIndicator);
+        SQLLEN* indicator = index < kIndicatorCount ? &columnIndicators[index] : &spareIndicator;
+        *indicator = 0;  // nothing left over from another statement's row
+        ++index;
+        SQLBindCol(stmt, static_cast<SQLUSMALLINT>(index), column.cType, column.target,
+                   column.width, indicator);
     }
 }
 
+// True when the driver cut the text of column `index`: the length it reports
+// (or "unknown") does not fit the buffer with its terminator.
+bool textWasCut(std::size_t index, const ColumnBinding& column) {
+    if (index >= kIndicatorCount)
+        return false;
+    const SQLLEN length = columnIndicators[index];
+    return length == SQL_NO_TOTAL || length >= column.width;
+}
+
 // Some drivers fill a text buffer that is too short without a terminator;
-// every bound text field is therefore terminated at its last position.
-void terminateTextColumns(ColumnBindings columns) {
+// every bound text field is therefore terminated at its last position. A
+// text that the driver cut may end inside a multi-byte character, which
+// would make every statement that carries it fail on a UTF-8 database; that
+// partial character is dropped.
+void finishTextColumns(ColumnBindings columns) {
+    std::size_t index = 0;
     for (const ColumnBinding& column : columns) {
         if (column.cType == SQL_C_CHAR && column.width > 0) {
-            static_cast<char*>(column.target)[column.width - 1] = '\0';
+            char* text = static_cast<char*>(column.target);
+            text[column.width - 1] = '\0';
+            if (textWasCut(index, column))
+                dropCutCharacter(text);
         }
+        ++index;
     }
 }
 
@@ -113,12 +141,13 @@ bool fetchDeliveredRow(SQLRETURN rc) {
 }
 
 // Binds the columns (again at every read) and fetches one row; a delivered
-// row has its text fields terminated. Returns what SQLFetch returned.
+// row has its text fields terminated and a character that the driver cut
+// dropped. Returns what SQLFetch returned.
 SQLRETURN fetchRow(SQLHSTMT stmt, ColumnBindings columns) {
     bindColumns(stmt, columns);
     SQLRETURN rc = SQLFetch(stmt);
     if (fetchDeliveredRow(rc))
-        terminateTextColumns(columns);
+        finishTextColumns(columns);
     return rc;
 }
 

@@ -31,18 +31,26 @@ const char* signText(const SignedValue& value, const char* positive) {
     return value.negative ? "-" : positive;
 }
 
-// `label` left-aligned and padded with blanks to exactly 20 characters.
-void padLabel(const char* label, char (&out)[kLineTextWidth]) {
+// `label`, cut to at most `labelChars` bytes, left-aligned and padded with
+// blanks to exactly 20 characters. A cut never ends inside a character; the
+// bytes it frees are blanks like the rest of the padding.
+void padLabel(const char* label, std::size_t labelChars, char (&out)[kLineTextWidth]) {
     std::memset(out, ' ', kLineChars);
     out[kLineChars] = '\0';
-    std::memcpy(out, label, std::min(std::strlen(label), kLineChars));
+    std::memcpy(out, label, textCutLength(label, labelChars));
+}
+
+void padLabel(const char* label, char (&out)[kLineTextWidth]) {
+    padLabel(label, kLineChars, out);
 }
 
 // The padded label with the value written over its last positions, so that
 // the value stays whole and right-aligned and a long label loses its end.
+// The label is cut before the value's first position rather than overwritten,
+// so that its last character stays whole.
 void overlay(const char* label, const char* value, char (&out)[kLineTextWidth]) {
-    padLabel(label, out);
-    const std::size_t length = std::min(std::strlen(value), kLineChars);
+    const std::size_t length = textCutLength(value, kLineChars);
+    padLabel(label, kLineChars - length, out);
     std::memcpy(out + kLineChars - length, value, length);
 }
 
@@ -99,7 +107,7 @@ PairPart pairPart(const char* field) {
     const SignedValue value = readSignedValue(field);
     const std::size_t length = std::strlen(value.digits);
     const std::size_t keep = length > kPairDroppedDigits ? length - kPairDroppedDigits : 0;
-    copyField(part.kept, std::min(keep + 1, sizeof part.kept), value.digits);
+    copyText(part.kept, std::min(keep + 1, sizeof part.kept), value.digits);
     std::snprintf(part.shown, sizeof part.shown, "%1s%2s", signText(value, "+"), part.kept);
     return part;
 }
@@ -207,7 +215,7 @@ void formatPreformattedValue(const SaldoWerte& values, int32_t type, char (&out)
     // characters: the same cut the driver applies to every over-long text the
     // program reads, and it gives the display line and the list one text.
     char kept[kLineTextWidth];
-    copyField(kept, formattedColumn(values, type));
+    copyText(kept, formattedColumn(values, type));
     std::snprintf(out, sizeof out, "%20s", kept);
 }
 

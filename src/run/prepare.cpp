@@ -60,11 +60,12 @@ int runPhase(const Phase& phase) {
 }
 
 // The download key: exactly one argument supplies it. A longer key is cut to
-// the 14 characters that the request table's key column holds.
+// the 14 characters that the request table's key column holds (never inside
+// a character, so that the key still reaches the statements).
 void takeDownloadKey(int argc, char** argv, char (&key)[kDownloadKeyWidth]) {
     std::memset(key, 0, sizeof key);
     if (argc == 2)
-        copyField(key, argv[1]);
+        copyText(key, argv[1]);
 }
 
 }  // namespace

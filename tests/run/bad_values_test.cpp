@@ -154,6 +154,36 @@ TEST_F(BadValuesTest, ValuesAtAndBeyondTheirWidthsAreCutToTheirFields) {
     }
 }
 
+// Cuts inside a multi-byte character: the turned name at 50 bytes inside
+// "ä", the site's short text at 3 inside "ß", the label beside the value
+// "3,25-" at 15 inside "Ü". Each cut ends after the last whole character, and
+// every row is written, as with ASCII values of the same widths.
+TEST_F(BadValuesTest, CutsInsideMultiByteCharactersLoseNoRow) {
+    auto rowCounts = [this](const std::string& name, const std::string& site,
+                            const std::string& label) {
+        testDbLoadSmallSite();
+        testDbExec(
+            "UPDATE qvsystem.qvs301asw SET aswnam = " + quoted(name) +
+            " WHERE aswnum = 'B1';UPDATE qvsystem.qvs113sto_base SET stoktx = " + quoted(site) +
+            " WHERE stonum = 'S1';UPDATE qvsystem.qvs119msd SET msdtxt = " + quoted(label) +
+            ", msdanz = 1 WHERE msdsal = 'SAL1' AND msdlfd = 3");
+        std::remove((run_.root() + "/Quorvance_php/log/vendraklog.txt").c_str());
+        EXPECT_EQ(run_.run({}).exitCode, 0);
+        return value(
+            "SELECT (SELECT count(*) FROM qvsystem.trmaswdnl) || '/' || (SELECT count(*) FROM "
+            "qvsystem.salaswdnl) || '/' || (SELECT count(*) FROM qvsystem.salaswdnl2) || '/' || "
+            "(SELECT count(*) FROM qvsystem.aswbkldnl)");
+    };
+    const std::string x49(49, 'x');
+    const std::string ascii = rowCounts("Muller, " + x49 + "a", "Aus", "Zeitausgleich Uber");
+    EXPECT_EQ(rowCounts("Müller, " + x49 + "ä", "Auß", "Zeitausgleich Über"), ascii);
+    const std::string b1 = "FROM qvsystem.trmaswdnl WHERE dnltrm = 'T1' AND dnlasw = 'B1'";
+    EXPECT_EQ(value("SELECT dnlnam || '|' || dnlstb " + b1), x49 + "|Au");
+    EXPECT_EQ(value("SELECT dnlsa3 FROM qvsystem.salaswdnl WHERE dnlsal = 'SAL1' AND dnlspr = 1 "
+                    "AND dnlasw = 'B1'"),
+              "Zeitausgleich  3,25-");
+}
+
 // A request row whose badge number would widen the badge condition selects
 // no badge: the other badges' rows stay as the full rebuild wrote them.
 TEST_F(BadValuesTest, RequestedBadgeNumberCannotWidenTheKeyRun) {
