@@ -5,6 +5,7 @@
 
 #include "log/runlog.h"
 #include "platform/platform.h"
+#include "platform/stop_signal.h"
 #include "platform/text.h"
 #include "settings/settings.h"
 
@@ -102,6 +103,9 @@ int dbDisconnect() {
 
 int dbReconnect() {
     for (long attempt = 1; attempt <= kReconnectAttempts; ++attempt) {
+        // A stop signal ends the reconnection at once: the run is to end.
+        if (platformStopSignal() != 0)
+            return 0;
         dbDisconnect();
         logLine("Versuch Nr. %ld zur Wiederherstellung der Datenbankverbindung!", attempt);
         int rc = dbConnect(Settings.login, Settings.password, Settings.database, Settings.dbSystem);

@@ -40,7 +40,8 @@ int dbConnect(const char* user, const char* password, const char* database, cons
 int dbDisconnect();
 
 // Up to five attempts to reconnect with the values of Settings, with a
-// 60-second wait after each failed attempt. 1 when connected again, else 0.
+// 60-second wait after each failed attempt. 1 when connected again, else 0;
+// 0 at once, without a further attempt, once a stop signal has come.
 int dbReconnect();
 
 // Fills `record` from the first diagnostic record of `handle` (zeroed first,

@@ -5,6 +5,7 @@
 
 #include "db/session.h"
 #include "platform/text.h"
+#include "platform/stop_signal.h"
 #include "settings/settings.h"
 
 char StatementBuffer[kStatementBufferSize];
@@ -52,11 +53,21 @@ bool appendInteger(char* out, std::size_t outSize, std::size_t* length, long val
     return count > 0 && appendRun(out, outSize, length, digits, static_cast<std::size_t>(count));
 }
 
+// Once a stop signal has come, the run is to end at the next statement: no
+// statement is executed and no row fetched any more; each fails with -1.
+bool stopRequested() {
+    return platformStopSignal() != 0;
+}
+
 // Owns a statement handle for the length of one statement function, so that
 // every path frees it. A cursor hands its handle over to its slot instead.
 class StatementHandle {
   public:
+    // After a stop signal no statement is started: without a handle every
+    // shape fails with -1 before anything is sent.
     StatementHandle() {
+        if (stopRequested())
+            return;
         if (SQLAllocHandle(SQL_HANDLE_STMT, dbConnection, &handle_) == SQL_ERROR) {
             handle_ = SQL_NULL_HSTMT;
         }
@@ -304,6 +315,8 @@ int queryRow(const char* pattern, SqlValues values, FailureMapping mapping,
         dbGetDiag(SQL_HANDLE_STMT, stmt.get(), LastDiag);
         return mapFailure(mapping);
     }
+    if (stopRequested())
+        return kResultFailed;
     SQLRETURN rc = fetchRow(stmt.get(), columns);
     if (fetchDeliveredRow(rc))
         return kResultOk;
@@ -329,7 +342,7 @@ int cursorOpenPassingResult(CursorSlot slot, const char* pattern, SqlValues valu
 
 int cursorFetch(CursorSlot slot, ColumnBindings columns) {
     SQLHSTMT stmt = slotHandle(slot);
-    if (stmt == SQL_NULL_HSTMT)
+    if (stmt == SQL_NULL_HSTMT || stopRequested())
         return kResultFailed;
     SQLRETURN rc = fetchRow(stmt, columns);
     if (fetchDeliveredRow(rc))
@@ -339,7 +352,7 @@ int cursorFetch(CursorSlot slot, ColumnBindings columns) {
 
 int cursorFetchPassingResult(CursorSlot slot, ColumnBindings columns, FailureMapping mapping) {
     SQLHSTMT stmt = slotHandle(slot);
-    if (stmt == SQL_NULL_HSTMT)
+    if (stmt == SQL_NULL_HSTMT || stopRequested())
         return kResultFailed;
     SQLRETURN rc = fetchRow(stmt, columns);
     if (fetchDeliveredRow(rc))

@@ -4,7 +4,8 @@
 //
 // Result codes: 0 success; 100 no (more) rows; -1 no handle, failed cursor
 // read, closed cursor or no text for the DB system; otherwise the native
-// error number of a failed execution or fetch.
+// error number of a failed execution or fetch. Once a stop signal has come,
+// every statement and every fetch fails with -1 without reaching the driver.
 #pragma once
 
 #include <sql.h>

@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <ctime>
 
+#include "platform/stop_signal.h"
+
 namespace {
 
 constexpr std::size_t kHostPathSize = PATH_MAX;
@@ -51,12 +53,15 @@ int platformRenameFile(const char* from, const char* to) {
 }
 
 void platformWaitMs(long milliseconds) {
+    if (platformStopSignal() != 0)
+        return;
     struct timespec remaining;
     remaining.tv_sec = milliseconds / 1000;
     remaining.tv_nsec = (milliseconds % 1000) * 1000000L;
-    // A signal may cut the wait short; the rest is waited so that the pause
-    // between attempts keeps its length.
-    while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
+    // A stop signal ends the wait at once. Any other signal cuts it short
+    // only for a moment: the rest is waited, so that the pause between
+    // attempts keeps its length.
+    while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR && platformStopSignal() == 0) {
     }
 }
 

@@ -21,8 +21,9 @@ std::FILE* platformOpenFile(const char* path, const char* mode);
 int platformRemoveFile(const char* path);
 int platformRenameFile(const char* from, const char* to);
 
-// Blocks the whole program for `milliseconds`. Implemented with nanosleep so
-// that the test interposer can stand in for it and record the wait.
+// Blocks the whole program for `milliseconds`, or until a stop signal comes
+// (at once when one has come already). Implemented with nanosleep so that
+// the test interposer can stand in for it and record the wait.
 void platformWaitMs(long milliseconds);
 
 // Formats the current local time with `format` (strftime) into `out`.

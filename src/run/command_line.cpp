@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "run/prepare.h"
+
 #ifndef VENDRAK_VERSION
 #error "VENDRAK_VERSION comes from the build (the project version)"
 #endif
@@ -15,9 +17,11 @@ const char kUsage[] =
     "Prepares the download tables of the terminals over ODBC.\n"
     "  (no argument)  full rebuild: terminal authorisations, balance values,\n"
     "                 access authorisations\n"
-    "  DOWNLOAD-KEY   update the badges listed under this key (at most 14\n"
-    "                 characters) in QvsAswDnl; a key without request rows is\n"
-    "                 followed by a full rebuild\n"
+    "  DOWNLOAD-KEY   update the badges listed under this key in QvsAswDnl; a\n"
+    "                 key without request rows is followed by a full rebuild.\n"
+    "                 A key has at most 14 bytes and does not start with \"-\";\n"
+    "                 any other single argument is refused (exit 99, nothing\n"
+    "                 done). Two or more arguments make a full rebuild.\n"
     "  --check        check the installation without changing anything and exit\n"
     "  -h, --help     print this help and exit\n"
     "  --version      print the version and exit\n"
@@ -25,7 +29,25 @@ const char kUsage[] =
     "Run it from a working directory two levels below the installation root:\n"
     "it reads ../../files/quorvance.ini (written with vendrak-settings) and\n"
     "appends to ../../Quorvance_php/log/vendraklog.txt.\n"
+    "One run per installation at a time: a second run waits up to 60 minutes\n"
+    "for the first (lock file ../../Quorvance_php/log/vendrak.lock).\n"
+    "SIGTERM or SIGINT (Ctrl-C) stops a run at its next statement.\n"
     "Exit codes: 0 success, 99 failure (the run log tells why).\n";
+
+// Every option of the program. "--check" is answered before the program run;
+// here it only counts as an option, not as a mistyped key.
+const char* const kOptions[] = {"--help", "-h", "--version", "--check"};
+
+bool isOption(const char* argument) {
+    for (const char* option : kOptions) {
+        if (std::strcmp(argument, option) == 0)
+            return true;
+    }
+    return false;
+}
+
+// The longest download key, in bytes: the key field without its terminator.
+constexpr std::size_t kDownloadKeyLength = kDownloadKeyWidth - 1;
 
 }  // namespace
 
@@ -42,4 +64,20 @@ int runInformationOption(int argc, char** argv, std::FILE* out) {
         return 0;
     }
     return kNoInformationOption;
+}
+
+int refuseCommandLine(int argc, char** argv, std::FILE* err) {
+    if (argc != 2)
+        return kCommandLineAccepted;
+    const char* argument = argv[1];
+    if (argument[0] == '-' && !isOption(argument)) {
+        std::fprintf(err, "vendrak: unknown option '%s'\n\n", argument);
+    } else if (std::strlen(argument) > kDownloadKeyLength) {
+        std::fprintf(err, "vendrak: the download key '%s' is longer than %zu bytes\n\n", argument,
+                     kDownloadKeyLength);
+    } else {
+        return kCommandLineAccepted;
+    }
+    std::fputs(kUsage, err);
+    return kCommandLineRefused;
 }

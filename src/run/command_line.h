@@ -1,6 +1,7 @@
-// The information options of the command line. A download key never starts
-// with "-", so a single argument "--help", "-h" or "--version" can be told
-// apart from a key without taking any key away.
+// The command line: the information options, and the refusal of a single
+// argument that cannot be a download key. A download key never starts with
+// "-", so a single argument "--help", "-h" or "--version" can be told apart
+// from a key without taking any key away.
 #pragma once
 
 #include <cstdio>
@@ -15,3 +16,18 @@ constexpr int kNoInformationOption = -1;
 // meaning for the program run. Reads no settings, writes no log and opens no
 // database connection.
 int runInformationOption(int argc, char** argv, std::FILE* out);
+
+// Result of refuseCommandLine when the command line may run; a refused one
+// gives the failure exit code 99.
+constexpr int kCommandLineAccepted = -1;
+constexpr int kCommandLineRefused = 99;
+
+// Refuses a single argument that starts with "-" and is none of the
+// program's options ("--help", "-h", "--version", "--check"), and a single
+// argument longer than 14 bytes (the key field's width): a key cut to its first 14
+// bytes would run another key's badges. Prints a message naming the argument
+// and the usage to `err` and returns kCommandLineRefused. Every other command
+// line (none, one empty or valid argument, two or more arguments) returns
+// kCommandLineAccepted. Reads no settings, writes no log and opens no
+// database connection.
+int refuseCommandLine(int argc, char** argv, std::FILE* err);

@@ -13,5 +13,8 @@ int main(int argc, char** argv) {
     int informationExit = runInformationOption(argc, argv, stdout);
     if (informationExit != kNoInformationOption)
         return informationExit;
+    int refusedExit = refuseCommandLine(argc, argv, stderr);
+    if (refusedExit != kCommandLineAccepted)
+        return refusedExit;
     return runProgram(argc, argv);
 }

@@ -8,8 +8,10 @@
 #include "download/terminal_authorisations.h"
 #include "log/runlog.h"
 #include "platform/platform.h"
+#include "platform/stop_signal.h"
 #include "platform/text.h"
 #include "run/prepare_by_key.h"
+#include "run/run_guard.h"
 #include "settings/settings.h"
 
 namespace {
@@ -44,24 +46,23 @@ int runPhase(const Phase& phase) {
             logText(phase.successMessage);
             return 1;
         }
+        if (runStopRequested())
+            return 0;
         if (attempt == kPhaseAttempts) {
             logText(phase.failedMessage);
             return 0;
         }
-        // Reconnect after every failure, whatever its cause: a builder that
-        // failed half-way may have left the session in any state.
-        if (dbReconnect() == 0) {
+        int next = prepareNextAttempt();
+        if (next == kNextAttemptWithoutSession)
             logText(phase.connectionFailedMessage);
+        if (next != kNextAttemptReady)
             return 0;
-        }
-        platformWaitMs(kAttemptWaitMs);
     }
     return 0;
 }
 
-// The download key: exactly one argument supplies it. A longer key is cut to
-// the 14 characters that the request table's key column holds (never inside
-// a character, so that the key still reaches the statements).
+// The download key: exactly one argument supplies it. The command line has
+// refused a longer key already; the copy is bounded all the same.
 void takeDownloadKey(int argc, char** argv, char (&key)[kDownloadKeyWidth]) {
     std::memset(key, 0, sizeof key);
     if (argc == 2)
@@ -69,6 +70,15 @@ void takeDownloadKey(int argc, char** argv, char (&key)[kDownloadKeyWidth]) {
 }
 
 }  // namespace
+
+int prepareNextAttempt() {
+    // Reconnect after every failure, whatever its cause: a builder that
+    // failed half-way may have left the session in any state.
+    if (dbReconnect() == 0)
+        return runStopRequested() ? kNextAttemptStopped : kNextAttemptWithoutSession;
+    platformWaitMs(kAttemptWaitMs);
+    return runStopRequested() ? kNextAttemptStopped : kNextAttemptReady;
+}
 
 int runPhases(const Phase* phases, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) {
@@ -83,13 +93,16 @@ int PrepareFull() {
 }
 
 int runProgram(int argc, char** argv) {
+    platformCatchStopSignals();
     loadSettings(kSettingsFilePath);
+    if (takeRunLock() != kRunMayStart)
+        return kExitFailure;
     logText("**********");
     logText(">>> QV Downloadaufbereitung (Vendrak) - Beginn <<<");
 
     if (dbConnect(Settings.login, Settings.password, Settings.database, Settings.dbSystem) != 0) {
         int reconnected = dbReconnect();
-        if (reconnected == 0) {
+        if (reconnected == 0 && !runStopRequested()) {
             logLine(
                 "Datenbankverbindung fehlgeschlagen, Fehler: %d. User: %s  Pwd: ***  DB: %s  "
                 "DbSystem: %s ",
@@ -101,18 +114,20 @@ int runProgram(int argc, char** argv) {
     char key[kDownloadKeyWidth];
     takeDownloadKey(argc, argv, key);
     long keyResult = 0;
-    bool failed = false;
-    if (!isEmptyText(key)) {
+    bool failed = runStopRequested();  // a stop signal while connecting
+    if (!failed && !isEmptyText(key)) {
         logLine("Download-Key: %s.", key);
         keyResult = PrepareByKey(key);
         if (keyResult == -1)
             failed = true;
     }
-    if (keyResult == 0 && PrepareFull() == 0)
+    if (!failed && keyResult == 0 && PrepareFull() == 0)
         failed = true;
 
-    if (failed)
+    if (failed) {
+        logRunStopped();
         logText("Bei der Downloadaufbereitung trat ein Fehler auf.");
+    }
     logText(">>> QV Downloadaufbereitung (Vendrak) - Ende <<<");
     return failed ? kExitFailure : kExitSuccess;
 }

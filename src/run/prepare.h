@@ -21,6 +21,16 @@ struct Phase {
     const char* connectionFailedMessage;
 };
 
+// Results of prepareNextAttempt.
+constexpr int kNextAttemptReady = 0;           // reconnected and waited
+constexpr int kNextAttemptWithoutSession = 1;  // the reconnection failed
+constexpr int kNextAttemptStopped = 2;         // a stop signal came: no further attempt
+
+// Between two attempts of a unit of work: reconnects, then waits 10 seconds.
+// The caller logs its own message for kNextAttemptWithoutSession; a stop
+// signal is logged once at the end of the run.
+int prepareNextAttempt();
+
 // Runs the phases in order, each with up to five attempts; a phase runs only
 // after the one before it succeeded. Returns 1 when all succeeded, else 0.
 int runPhases(const Phase* phases, std::size_t count);

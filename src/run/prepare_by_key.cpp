@@ -5,8 +5,8 @@
 #include "download/access_authorisations.h"
 #include "download/terminal_authorisations.h"
 #include "log/runlog.h"
-#include "platform/platform.h"
 #include "run/prepare.h"
+#include "run/run_guard.h"
 
 namespace {
 
@@ -85,18 +85,20 @@ long PrepareByKey(const char* key) {
             logLine("Die Berechtigungen zu Key %s wurden aktualisiert.", key);
             return rows;
         }
+        if (runStopRequested())
+            return -1;
         if (attempt == kKeyAttempts)
             break;
-        // Reconnect after every failure, whatever its cause; the next attempt
-        // reads the whole list again from its first row.
-        if (dbReconnect() == 0) {
+        // The next attempt reads the whole list again from its first row.
+        int next = prepareNextAttempt();
+        if (next == kNextAttemptWithoutSession) {
             logLine(
                 "Die Berechtigungen zu Key %s konnten auf Grund von DB-Verbindungproblemen nicht "
                 "aktualisiert werden!",
                 key);
-            return -1;
         }
-        platformWaitMs(kAttemptWaitMs);
+        if (next != kNextAttemptReady)
+            return -1;
     }
     logLine("Die Berechtigungen zu Key %s konnten nicht aktualisiert werden!", key);
     return -1;

@@ -1,6 +1,7 @@
-// The information options of the real binary: "--help", "-h" and "--version"
-// print to standard output and end with 0 before the settings, the run log
-// or the database come into play; every other command line keeps its meaning.
+// The command line of the real binary: "--help", "-h" and "--version" print
+// to standard output and end with 0, and a single argument that cannot be a
+// key ends with 99, before the settings, the run log or the database come
+// into play; every other command line keeps its meaning.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -42,20 +43,41 @@ TEST_F(InformationOptionTest, HelpAndVersionPrintAndEndWithoutLogOrDatabase) {
     EXPECT_FALSE(std::filesystem::exists(logPath())) << "--version wrote the run log";
 }
 
-TEST_F(InformationOptionTest, LookAlikesAreDownloadKeysAndTwoArgumentsStayAFullRebuild) {
+// A single argument that is no option and no key is refused before anything
+// happens; keys up to 14 bytes, an empty argument and two or more arguments
+// keep their meaning.
+TEST_F(InformationOptionTest, ArgumentsThatAreNoKeyAreRefusedAndEdgeCasesRunAsBefore) {
+    for (const std::string refused : {"-x", "--dry-run", "-v", "--HELP", "--version2", "-h ", "-",
+                                      "KEY-0123456789X", "Schl\xc3\xbcssel12345"}) {
+        ProgramResult result = run_.run({refused});
+        EXPECT_EQ(result.exitCode, 99) << refused;
+        EXPECT_NE(result.errors.find("'" + refused + "'"), std::string::npos) << result.errors;
+        EXPECT_NE(result.errors.find("\nUsage: vendrak [DOWNLOAD-KEY]\n"), std::string::npos)
+            << refused;
+        EXPECT_EQ(result.output, "") << refused;
+        EXPECT_TRUE(result.trace.empty()) << refused;
+        EXPECT_FALSE(std::filesystem::exists(logPath())) << refused << " wrote the run log";
+    }
     run_.setRules("dbsystem ORACLE");
-    for (const std::string key : {"-v", "--HELP", "--version2", "-h "}) {
-        ProgramResult result = run_.run({key});
-        ASSERT_GE(result.log.size(), 3u) << key;
-        EXPECT_EQ(result.log[2], "Download-Key: " + key + ".");
-        EXPECT_EQ(result.output, "") << key;
+    const std::string fullRebuild = "Erstelle Terminalberechtigungen Versuch-Nr:1!";
+    const struct {
+        std::vector<std::string> arguments;
+        std::string thirdLogLine;
+    } accepted[] = {
+        {{"KEY-0123456789"}, "Download-Key: KEY-0123456789."},
+        {{"K-1"}, "Download-Key: K-1."},
+        {{""}, fullRebuild},
+        {{"-x", "y"}, fullRebuild},
+        {{"--help", "--version"}, fullRebuild},
+    };
+    for (const auto& c : accepted) {
+        ProgramResult result = run_.run(c.arguments);
+        EXPECT_EQ(result.exitCode, 0) << c.thirdLogLine;
+        ASSERT_GE(result.log.size(), 3u) << c.thirdLogLine;
+        EXPECT_EQ(result.log[2], c.thirdLogLine);
+        EXPECT_EQ(result.errors, "") << c.thirdLogLine;
         std::remove(logPath().c_str());
     }
-    ProgramResult result = run_.run({"--help", "--version"});
-    ASSERT_GE(result.log.size(), 3u);
-    EXPECT_EQ(result.log[2], "Erstelle Terminalberechtigungen Versuch-Nr:1!");
-    EXPECT_EQ(result.output, "") << "no usage text with two arguments";
-    EXPECT_FALSE(result.trace.empty());
 }
 
 }  // namespace

@@ -6,8 +6,12 @@
 // crash under the program's connection. The real binary runs each case from its deployment layout;
 // the interposer records the waits instead of sleeping them.
 #include <gtest/gtest.h>
+#include <signal.h>
 
+#include <chrono>
+#include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "odbc_interposer.h"
@@ -22,6 +26,7 @@ using Rows = std::vector<std::vector<std::string>>;
 const char* const kDownloadTables[] = {"trmaswdnl", "salaswdnl", "salaswdnl2", "aswbkldnl"};
 const char* const kReconnected = "Die Verbindung zur Datenbank wurde wiederhergestellt!";
 const char* const kFailed = "Bei der Downloadaufbereitung trat ein Fehler auf.";
+const char* const kStart = ">>> QV Downloadaufbereitung (Vendrak) - Beginn <<<";
 const char* const kEnd = ">>> QV Downloadaufbereitung (Vendrak) - Ende <<<";
 
 // The four download tables, each row as its text, in a fixed order.
@@ -315,6 +320,77 @@ TEST_F(SiteRunTest, ServerComingBackDuringTheReconnectionAtStart) {
     EXPECT_EQ(result.exitCode, 0) << ::testing::PrintToString(result.log);
     EXPECT_EQ(result.waits, std::vector<long>{60000});
     EXPECT_TRUE(contains(result.log, kReconnected));
+    EXPECT_EQ(downloadTables(), expected);
+}
+
+// Two full rebuilds of one installation started half a second apart: the
+// second waits for the first's run lock, so the runs follow each other and
+// the tables come out as after one run. Each run sleeps a second at its first
+// statement, so that they would overlap without the lock.
+TEST_F(SiteRunTest, RunStartedDuringAnotherWaitsForItsEnd) {
+    ProgramResult clean = runWith({}, Fault{});
+    ASSERT_EQ(clean.exitCode, 0);
+    std::vector<Rows> expected = downloadTables();
+    freshDownloadTables();
+    run_.setRules("dbsystem ORACLE\nhook exec 1 DELETE FROM QVSYSTEM.TRMASWDNL");
+    run_.setHook("sleep 1");
+    std::remove((run_.root() + "/Quorvance_php/log/vendraklog.txt").c_str());
+    StartedRun firstStarted = run_.start({}, "first-");
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    StartedRun secondStarted = run_.start({}, "second-");
+    ProgramResult first = run_.finish(firstStarted);
+    ProgramResult second = run_.finish(secondStarted);
+
+    EXPECT_EQ(first.exitCode, 0);
+    EXPECT_EQ(second.exitCode, 0);
+    Lines banners;
+    int waitingLines = 0;
+    for (const std::string& line : second.log) {
+        if (line == kStart || line == kEnd)
+            banners.push_back(line);
+        if (line.rfind("Warte auf das Ende eines laufenden Laufs (Sperrdatei ", 0) == 0)
+            ++waitingLines;
+    }
+    EXPECT_EQ(banners, (Lines{kStart, kEnd, kStart, kEnd})) << ::testing::PrintToString(second.log);
+    EXPECT_EQ(waitingLines, 1) << "the second run waited, and said so once";
+    EXPECT_EQ(first.errors, "");
+    EXPECT_EQ(second.errors.rfind("vendrak: waiting for the run lock ", 0), 0u) << second.errors;
+    EXPECT_EQ(downloadTables(), expected);
+}
+
+// SIGTERM while the terminal phase writes its rows: the run stops at the next
+// statement without a retry, logs why and ends with 99; the next run
+// rebuilds the complete tables.
+TEST_F(SiteRunTest, SigtermStopsTheRunAtTheNextStatementAndTheNextRunRebuildsAll) {
+    ProgramResult clean = runWith({}, Fault{});
+    ASSERT_EQ(clean.exitCode, 0);
+    std::vector<Rows> expected = downloadTables();
+    freshDownloadTables();
+    // The hook marks that the run is at its third TrmAswDnl row, then holds
+    // it there for a second; the signal comes during that second.
+    const std::string marker = run_.root() + "/at-third-row";
+    run_.setRules("dbsystem ORACLE\nhook exec 3 INSERT INTO Qvsystem.TrmAswDnl");
+    run_.setHook("touch " + marker + " && sleep 1");
+    std::remove((run_.root() + "/Quorvance_php/log/vendraklog.txt").c_str());
+    StartedRun started = run_.start({}, "");
+    for (int i = 0; i < 300 && !std::filesystem::exists(marker); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(std::filesystem::exists(marker));
+    ASSERT_EQ(kill(started.pid, SIGTERM), 0);
+    ProgramResult stopped = run_.finish(started);
+
+    EXPECT_EQ(stopped.exitCode, 99);
+    ASSERT_GE(stopped.log.size(), 3u);
+    EXPECT_EQ(Lines(stopped.log.end() - 3, stopped.log.end()),
+              (Lines{"Der Lauf wurde durch das Signal SIGTERM abgebrochen.", kFailed, kEnd}));
+    EXPECT_FALSE(contains(stopped.log, "Erstelle Terminalberechtigungen Versuch-Nr:2!"));
+    EXPECT_FALSE(contains(stopped.log, kReconnected));
+    EXPECT_TRUE(stopped.waits.empty());
+    EXPECT_EQ(testDbValue("SELECT count(*) FROM qvsystem.trmaswdnl"), "3")
+        << "the insert in flight completed, nothing ran after it";
+
+    ProgramResult next = runWith({}, Fault{});
+    EXPECT_EQ(next.exitCode, 0);
     EXPECT_EQ(downloadTables(), expected);
 }
 

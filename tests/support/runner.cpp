@@ -28,20 +28,26 @@ std::vector<std::string> readLines(const std::string& path) {
     return lines;
 }
 
-// Runs `argv` in `directory` with `extraEnv` added to the inherited
-// environment, feeding `input` to its standard input; returns the exit code
-// and fills `output` with its standard output. Standard error goes to the
-// file `errorPath`, or is passed on when that is empty.
-int runProcess(const std::vector<std::string>& argv, const std::string& directory,
-               const std::vector<std::string>& extraEnv, const std::string& input,
-               std::string* output, const std::string& errorPath = "") {
+// A child started by spawnProcess: its process and the parent's ends of the
+// pipes to its standard input and from its standard output.
+struct Child {
+    pid_t pid = -1;
+    int input = -1;
+    int output = -1;
+};
+
+// Starts `argv` in `directory` with `extraEnv` added to the inherited
+// environment. Standard error goes to the file `errorPath`, or is passed on
+// when that is empty.
+Child spawnProcess(const std::vector<std::string>& argv, const std::string& directory,
+                   const std::vector<std::string>& extraEnv, const std::string& errorPath) {
     int toChild[2];
     int fromChild[2];
     // Close-on-exec, so that only the duplicates on 0 and 1 reach the
     // program: a server that a hook starts from it must not hold the output
     // pipe open after the program has ended.
     if (pipe2(toChild, O_CLOEXEC) != 0 || pipe2(fromChild, O_CLOEXEC) != 0)
-        return -1;
+        return Child{};
     pid_t pid = fork();
     if (pid == 0) {
         dup2(toChild[0], 0);
@@ -66,23 +72,38 @@ int runProcess(const std::vector<std::string>& argv, const std::string& director
     }
     close(toChild[0]);
     close(fromChild[1]);
-    if (!input.empty() && write(toChild[1], input.data(), input.size()) < 0) {
-        ADD_FAILURE() << "could not write to " << argv[0];
+    return Child{pid, toChild[1], fromChild[0]};
+}
+
+// Feeds `input` to the child's standard input, collects its standard output
+// into `output` and waits for its end; returns the exit code.
+int finishProcess(const Child& child, const std::string& input, std::string* output) {
+    if (child.pid < 0)
+        return -1;
+    if (!input.empty() && write(child.input, input.data(), input.size()) < 0) {
+        ADD_FAILURE() << "could not write to the child";
     }
-    close(toChild[1]);
+    close(child.input);
     char buffer[4096];
     ssize_t n;
-    while ((n = read(fromChild[0], buffer, sizeof buffer)) > 0) {
+    while ((n = read(child.output, buffer, sizeof buffer)) > 0) {
         if (output != nullptr)
             output->append(buffer, static_cast<std::size_t>(n));
     }
-    close(fromChild[0]);
+    close(child.output);
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    while (waitpid(child.pid, &status, 0) < 0 && errno == EINTR) {
     }
     // A child ended by a signal (a sanitizer abort, a crash) reports 128 + the
     // signal number, as a shell would, so that it never passes for an exit code.
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// Runs `argv` to its end; see spawnProcess and finishProcess.
+int runProcess(const std::vector<std::string>& argv, const std::string& directory,
+               const std::vector<std::string>& extraEnv, const std::string& input,
+               std::string* output, const std::string& errorPath = "") {
+    return finishProcess(spawnProcess(argv, directory, extraEnv, errorPath), input, output);
 }
 
 }  // namespace
@@ -124,22 +145,36 @@ void ProgramRun::setRules(const std::string& rules) {
 }
 
 ProgramResult ProgramRun::run(const std::vector<std::string>& arguments) {
+    return finish(start(arguments, ""));
+}
+
+StartedRun ProgramRun::start(const std::vector<std::string>& arguments, const std::string& name) {
     std::vector<std::string> argv = {VENDRAK_BINARY};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
+    StartedRun started;
+    started.files = root_ + "/" + name;
     std::vector<std::string> env = {
         std::string("LD_PRELOAD=") + VENDRAK_INTERPOSER,
         "VENDRAK_IP_SCRIPT=" + root_ + "/rules.txt",
-        "VENDRAK_IP_TRACE=" + root_ + "/trace.txt",
-        "VENDRAK_IP_WAITS=" + root_ + "/waits.txt",
+        "VENDRAK_IP_TRACE=" + started.files + "trace.txt",
+        "VENDRAK_IP_WAITS=" + started.files + "waits.txt",
         "VENDRAK_IP_HOOK=" + hook_,
     };
     env.insert(env.end(), environment_.begin(), environment_.end());
-    std::filesystem::remove(root_ + "/trace.txt");
-    std::filesystem::remove(root_ + "/waits.txt");
+    std::filesystem::remove(started.files + "trace.txt");
+    std::filesystem::remove(started.files + "waits.txt");
+    Child child = spawnProcess(argv, root_ + "/app/bin", env, started.files + "stderr.txt");
+    started.pid = child.pid;
+    started.input = child.input;
+    started.output = child.output;
+    return started;
+}
+
+ProgramResult ProgramRun::finish(const StartedRun& started) {
     ProgramResult result;
     result.exitCode =
-        runProcess(argv, root_ + "/app/bin", env, "", &result.output, root_ + "/stderr.txt");
-    std::ifstream errors(root_ + "/stderr.txt");
+        finishProcess(Child{started.pid, started.input, started.output}, "", &result.output);
+    std::ifstream errors(started.files + "stderr.txt");
     result.errors.assign(std::istreambuf_iterator<char>(errors), std::istreambuf_iterator<char>());
     // Passed on as well, so that a sanitizer's report stays in the test output.
     std::fputs(result.errors.c_str(), stderr);
@@ -150,8 +185,8 @@ ProgramResult ProgramRun::run(const std::vector<std::string>& arguments) {
             result.timestampsWellFormed = false;
         result.log.push_back(line.size() >= 20 ? line.substr(20) : line);
     }
-    result.trace = readLines(root_ + "/trace.txt");
-    for (const std::string& wait : readLines(root_ + "/waits.txt")) {
+    result.trace = readLines(started.files + "trace.txt");
+    for (const std::string& wait : readLines(started.files + "waits.txt")) {
         result.waits.push_back(std::stol(wait));
     }
     return result;

@@ -16,6 +16,14 @@ struct ProgramResult {
     std::vector<long> waits;         // waits in milliseconds
 };
 
+// A run started in the background (ProgramRun::start).
+struct StartedRun {
+    int pid = -1;
+    int input = -1;  // the parent's ends of its standard input and output
+    int output = -1;
+    std::string files;  // prefix of its trace, waits and standard error files
+};
+
 class ProgramRun {
   public:
     ProgramRun();  // a fresh root with files/, Quorvance_php/log/ and app/bin/
@@ -34,6 +42,13 @@ class ProgramRun {
     void addEnvironment(const std::string& assignment) { environment_.push_back(assignment); }
 
     ProgramResult run(const std::vector<std::string>& arguments);
+
+    // The same run in two steps, so that runs can overlap and be signalled:
+    // start returns at once; finish waits for the end and collects the
+    // result. Runs started together need their own `name`, which keeps their
+    // trace, waits and standard error apart; the run log is shared.
+    StartedRun start(const std::vector<std::string>& arguments, const std::string& name);
+    ProgramResult finish(const StartedRun& started);
 
     const std::string& root() const { return root_; }
 

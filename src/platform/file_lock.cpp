@@ -1,0 +1,59 @@
+#include "platform/file_lock.h"
+
+#include <fcntl.h>
+#include <limits.h>
+#include <poll.h>
+#include <sys/file.h>
+
+#include <cerrno>
+#include <ctime>
+
+#include "platform/platform.h"
+#include "platform/stop_signal.h"
+
+namespace {
+
+constexpr long kLockPollMs = 250;
+
+long monotonicMs() {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+}  // namespace
+
+int platformOpenLockFile(const char* path) {
+    char hostPath[PATH_MAX];
+    if (!platformMapPath(path, hostPath, sizeof hostPath)) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    return open(hostPath, O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+}
+
+int platformTryLockFile(int fd) {
+    while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EWOULDBLOCK)
+            return kLockBusy;
+        if (errno != EINTR)
+            return kLockFailed;
+    }
+    return kLockTaken;
+}
+
+int platformWaitForLockFile(int fd, long timeoutMs) {
+    const long start = monotonicMs();
+    for (;;) {
+        int rc = platformTryLockFile(fd);
+        if (rc != kLockBusy)
+            return rc;
+        if (platformStopSignal() != 0)
+            return kLockStopped;
+        long left = timeoutMs - (monotonicMs() - start);
+        if (left <= 0)
+            return kLockTimedOut;
+        // poll without descriptors is a plain pause; a signal ends it early.
+        poll(nullptr, 0, static_cast<int>(left < kLockPollMs ? left : kLockPollMs));
+    }
+}

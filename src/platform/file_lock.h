@@ -1,0 +1,30 @@
+// Exclusive advisory locks on a lock file (flock). The lock belongs to the
+// open file: it lasts while the descriptor is open and ends with the process,
+// however that ends.
+#pragma once
+
+#include <cstddef>
+
+// Results of the lock functions.
+constexpr int kLockTaken = 0;     // the lock is held through the descriptor
+constexpr int kLockBusy = 1;      // another open file holds it
+constexpr int kLockTimedOut = 2;  // still held by another after the wait
+constexpr int kLockStopped = 3;   // a stop signal ended the wait
+constexpr int kLockFailed = -1;   // flock itself failed; errno tells why
+
+// Opens the lock file at the program path `path`, creating it (mode 0644
+// before the umask) when it is missing. Read-only, so that a lock file made
+// by another user of the installation still opens; close-on-exec, so that no
+// program started from this one inherits the lock; a symbolic link is not
+// followed. The descriptor, or -1 with errno set.
+int platformOpenLockFile(const char* path);
+
+// One try for the exclusive lock, without waiting: kLockTaken, kLockBusy or
+// kLockFailed.
+int platformTryLockFile(int fd);
+
+// Tries for the lock every quarter of a second until it is taken, the
+// timeout has passed or a stop signal has come: kLockTaken, kLockTimedOut,
+// kLockStopped or kLockFailed. A real wait, not platformWaitMs: it is no
+// pause between attempts of the run.
+int platformWaitForLockFile(int fd, long timeoutMs);
