@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "db/session.h"
+#include "log/console.h"
 #include "settings/settings.h"
 
 char StatementBuffer[kStatementBufferSize];
@@ -81,7 +82,12 @@ bool formatText(const char* pattern, SqlValues values) {
     return formatStatement(StatementBuffer, sizeof StatementBuffer, pattern, values);
 }
 
+// Every execution and fetch starts by dropping a diagnostic that the last
+// call left unreported (a failure its caller let pass without a log line, an
+// insert variant that a narrower one replaced), so that a failure line only
+// ever carries the diagnostic of its own call.
 SQLRETURN executeText(SQLHSTMT stmt) {
+    consoleClearPendingDiagnostic();
     return SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(StatementBuffer), SQL_NTS);
 }
 
@@ -116,6 +122,7 @@ bool fetchDeliveredRow(SQLRETURN rc) {
 // row has its text fields terminated. Returns what SQLFetch returned.
 SQLRETURN fetchRow(SQLHSTMT stmt, ColumnBindings columns) {
     bindColumns(stmt, columns);
+    consoleClearPendingDiagnostic();
     SQLRETURN rc = SQLFetch(stmt);
     if (fetchDeliveredRow(rc))
         terminateTextColumns(columns);
