@@ -5,10 +5,14 @@
 
 #include "run/command_line.h"
 #include "run/prepare.h"
+#include "run/run_metrics.h"
 
 int main(int argc, char** argv) {
     int informationExit = runInformationOption(argc, argv, stdout);
     if (informationExit != kNoInformationOption)
         return informationExit;
-    return runProgram(argc, argv);
+    runMetricsBegin(argc, argv);
+    int exitCode = runProgram(argc, argv);
+    runMetricsEnd(exitCode);
+    return exitCode;
 }
