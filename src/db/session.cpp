@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "log/console.h"
 #include "log/runlog.h"
 #include "platform/platform.h"
 #include "platform/stop_signal.h"
@@ -89,6 +90,10 @@ int dbConnect(const char* user, const char* password, const char* database, cons
 }
 
 int dbDisconnect() {
+    // A diagnostic that no failure line has reported by now belongs to a
+    // session that is being given up; it must not be reported beside the
+    // reconnection's lines.
+    consoleClearPendingDiagnostic();
     if (dbConnection != SQL_NULL_HDBC) {
         SQLDisconnect(dbConnection);
         SQLFreeHandle(SQL_HANDLE_DBC, dbConnection);
@@ -131,11 +136,13 @@ void dbGetDiag(SQLSMALLINT handleType, SQLHANDLE handle, DiagRecord& record) {
         // Without a record the driver manager may still fill in "00000";
         // the record stays empty so that no stale state is reported.
         std::memset(&record, 0, sizeof record);
-        return;
+    } else {
+        record.NativeError = native;
+        // Drivers terminate within the buffer, but a defensive terminator
+        // keeps a misbehaving driver from leaving an unterminated text behind.
+        record.SqlState[sizeof record.SqlState - 1] = '\0';
+        record.MessageText[sizeof record.MessageText - 1] = '\0';
     }
-    record.NativeError = native;
-    // Drivers terminate within the buffer, but a defensive terminator keeps a
-    // misbehaving driver from leaving an unterminated text behind.
-    record.SqlState[sizeof record.SqlState - 1] = '\0';
-    record.MessageText[sizeof record.MessageText - 1] = '\0';
+    // The caller's failure line, written next, takes it to standard error.
+    consoleSetPendingDiagnostic(record.SqlState, record.NativeError, record.MessageText);
 }

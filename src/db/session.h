@@ -45,5 +45,7 @@ int dbDisconnect();
 int dbReconnect();
 
 // Fills `record` from the first diagnostic record of `handle` (zeroed first,
-// so a call without a diagnostic leaves NativeError 0 and empty texts).
+// so a call without a diagnostic leaves NativeError 0 and empty texts), and
+// leaves it pending for standard error beside the next run log line, the
+// caller's failure line (console.h). dbDisconnect drops one left unreported.
 void dbGetDiag(SQLSMALLINT handleType, SQLHANDLE handle, DiagRecord& record);

@@ -6,6 +6,7 @@
 #include "db/session.h"
 #include "platform/text.h"
 #include "platform/stop_signal.h"
+#include "log/console.h"
 #include "settings/settings.h"
 
 char StatementBuffer[kStatementBufferSize];
@@ -99,7 +100,12 @@ bool formatText(const char* pattern, SqlValues values) {
     return formatStatement(StatementBuffer, sizeof StatementBuffer, pattern, values);
 }
 
+// Every execution and fetch starts by dropping a diagnostic that the last
+// call left unreported (a failure its caller let pass without a log line, an
+// insert variant that a narrower one replaced), so that a failure line only
+// ever carries the diagnostic of its own call.
 SQLRETURN executeText(SQLHSTMT stmt) {
+    consoleClearPendingDiagnostic();
     return SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(StatementBuffer), SQL_NTS);
 }
 
@@ -156,6 +162,7 @@ bool fetchDeliveredRow(SQLRETURN rc) {
 // dropped. Returns what SQLFetch returned.
 SQLRETURN fetchRow(SQLHSTMT stmt, ColumnBindings columns) {
     bindColumns(stmt, columns);
+    consoleClearPendingDiagnostic();
     SQLRETURN rc = SQLFetch(stmt);
     if (fetchDeliveredRow(rc))
         finishTextColumns(columns);

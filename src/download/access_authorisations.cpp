@@ -2,6 +2,7 @@
 
 #include "db/session.h"
 #include "db/statement.h"
+#include "download/rows_written.h"
 #include "log/runlog.h"
 #include "platform/text.h"
 
@@ -94,12 +95,14 @@ bool writeAccessRows(const BuildTexts& texts) {
             return false;
         }
         rc = SQLWriteAswBklDnl(row);
-        if (rc != 0) {
-            logLine("Fehler SQLWriteAswBklDnl() Ausweis:%s BKL:%s! Errcode: %ld", row.DnlAsw,
-                    row.DnlBkl, static_cast<long>(rc));
-            if (!isDuplicateKey(rc))
-                return false;
+        if (rc == 0) {
+            countRowWritten(DownloadTable::AswBklDnl);
+            continue;
         }
+        logLine("Fehler SQLWriteAswBklDnl() Ausweis:%s BKL:%s! Errcode: %ld", row.DnlAsw,
+                row.DnlBkl, static_cast<long>(rc));
+        if (!isDuplicateKey(rc))
+            return false;
     }
 }
 
@@ -132,6 +135,7 @@ bool updateBookingClasses() {
                     row.DnlTrm, row.DnlAsw, static_cast<long>(rc));
             return false;
         }
+        countRowUpdatedInPlace();
     }
 }
 

@@ -5,6 +5,7 @@
 
 #include "db/session.h"
 #include "db/statement.h"
+#include "download/rows_written.h"
 #include "log/runlog.h"
 #include "platform/text.h"
 
@@ -70,8 +71,10 @@ int BuildSalAswDnl2(const SaldoTexte& texts, const SalAswRow& row) {
         if (!FormatSalAswDnl2Value(line.WrtWhl, values, value))
             continue;
         rc = SQLWriteSalAswDnl2(row, line.WrtWhl, value);
-        if (rc == 0)
+        if (rc == 0) {
+            countRowWritten(DownloadTable::SalAswDnl2);
             continue;
+        }
         logLine("Fehler SQLWriteSalAswDnl2() Saldotabelle:%s Ausweis:%s! Errcode: %ld", row.DnlSal,
                 row.DnlAsw, static_cast<long>(rc));
         if (!isDuplicateKey(rc))

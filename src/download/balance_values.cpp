@@ -5,6 +5,7 @@
 #include "db/session.h"
 #include "db/statement.h"
 #include "download/balance_value_list.h"
+#include "download/rows_written.h"
 #include "log/runlog.h"
 #include "platform/text.h"
 
@@ -110,8 +111,10 @@ RowStep writeDisplayLines(const SaldoTexte& texts, SalAswRow& row) {
         return RowStep::Stop;
     }
     rc = SQLWriteSalAswDnl(row);
-    if (rc == 0)
+    if (rc == 0) {
+        countRowWritten(DownloadTable::SalAswDnl);
         return RowStep::Next;
+    }
     logLine("Fehler SQLWriteSalAswDnl() Saldotabelle:%s Ausweis:%s! Errcode: %ld", row.DnlSal,
             row.DnlAsw, static_cast<long>(rc));
     return isDuplicateKey(rc) ? RowStep::Next : RowStep::Stop;

@@ -5,6 +5,7 @@
 
 #include "db/session.h"
 #include "db/statement.h"
+#include "download/rows_written.h"
 #include "log/runlog.h"
 #include "platform/text.h"
 
@@ -161,8 +162,10 @@ void copyReaderSlots(TrmAswRow& row, const TrmAswRow& slots) {
 // cursor may deliver a pair twice) is logged and skipped.
 RowStep insertRow(const TrmAswRow& row) {
     int rc = SQLInsertTrmAswDnl(row);
-    if (rc == 0)
+    if (rc == 0) {
+        countRowWritten(DownloadTable::TrmAswDnl);
         return RowStep::Write;
+    }
     logLine("Fehler SQLInsertTrmAswDnl() Terminal:%s Ausweis:%s! Errcode: %ld", row.DnlTrm,
             row.DnlAsw, static_cast<long>(rc));
     return isDuplicateKey(rc) ? RowStep::Write : RowStep::Stop;
@@ -204,7 +207,10 @@ bool writeAuthorisationRows(const BuildTexts& texts, RowStep (*write)(const TrmA
 // Writes a row of the per-badge build by update-else-insert; any failure
 // ends the call (WriteTrmAswDnl has logged it).
 RowStep updateOrInsertRow(const TrmAswRow& row) {
-    return WriteTrmAswDnl(row) == 0 ? RowStep::Write : RowStep::Stop;
+    if (WriteTrmAswDnl(row) != 0)
+        return RowStep::Stop;
+    countRowWritten(DownloadTable::TrmAswDnl);
+    return RowStep::Write;
 }
 
 }  // namespace

@@ -1,8 +1,12 @@
 #include "log/runlog.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
+#include "log/console.h"
+#include "platform/monitoring.h"
 #include "platform/platform.h"
 #include "settings/settings.h"
 
@@ -14,6 +18,7 @@ constexpr std::size_t kTimestampSize = 32;  // "%Y-%m-%d %H:%M:%S" takes 19
 // Room for the timestamp, the blank and a full LogMessage; a longer message
 // handed to logWrite directly is cut here.
 constexpr std::size_t kLineSize = kTimestampSize + 1 + kLogMessageSize;
+constexpr std::size_t kLogPathDescriptionSize = 4096;
 
 // Moves the log to the backup (replacing an older one) and leaves an empty
 // log behind. Failures are ignored: the next line then goes to whatever
@@ -26,15 +31,29 @@ void rotateLog(const char* path) {
         std::fclose(fresh);
 }
 
+// A log that cannot be written loses every line of the run; the operator
+// learns of it once per run on standard error, with the path and the cause.
+void reportUnwritableLog(const char* path, int error) {
+    static bool reported = false;
+    if (reported)
+        return;
+    reported = true;
+    char where[kLogPathDescriptionSize];
+    platformDescribePath(path, where, sizeof where);
+    consoleLine("cannot write the run log %s: %s", where, std::strerror(error));
+}
+
 }  // namespace
 
 // Opened and closed per line so that every line is on disk when this
 // returns and no handle is held between calls. A log that cannot be opened
-// (missing folder, no permission) loses the line without any report.
+// (missing folder, no permission) loses the line; the run goes on.
 void logWrite(const char* path, const char* message) {
     std::FILE* file = platformOpenFile(path, "a");
-    if (file == nullptr)
+    if (file == nullptr) {
+        reportUnwritableLog(path, errno);
         return;
+    }
     char timestamp[kTimestampSize];
     platformLocalTime("%Y-%m-%d %H:%M:%S", timestamp, sizeof timestamp);
     char line[kLineSize];
@@ -55,4 +74,5 @@ void logLine(const char* format, ...) {
     std::vsnprintf(LogMessage, sizeof LogMessage, format, args);
     va_end(args);
     logWrite(Settings.logPath, LogMessage);
+    consoleReportPendingDiagnostic(LogMessage);
 }

@@ -12,9 +12,11 @@ extern char LogMessage[kLogMessageSize];
 
 // Appends "<local time> <message>" to the log at `path`; rotates to
 // Settings.logBackupPath when the file has grown past kLogRotateSize. A log
-// that cannot be opened loses the line silently.
+// that cannot be opened loses the line; the first such loss of a run is
+// reported on standard error with the path and the cause.
 void logWrite(const char* path, const char* message);
 
 // Formats into LogMessage (cut to its size, never overrun) and writes it to
-// Settings.logPath.
+// Settings.logPath. A driver diagnostic pending from the failed call that
+// this line reports goes to standard error beside it (console.h).
 void logLine(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -6,6 +6,7 @@
 #include "run/check.h"
 #include "run/command_line.h"
 #include "run/prepare.h"
+#include "run/run_metrics.h"
 
 int main(int argc, char** argv) {
     if (isCheckCommand(argc, argv))
@@ -16,5 +17,8 @@ int main(int argc, char** argv) {
     int refusedExit = refuseCommandLine(argc, argv, stderr);
     if (refusedExit != kCommandLineAccepted)
         return refusedExit;
-    return runProgram(argc, argv);
+    runMetricsBegin(argc, argv);
+    int exitCode = runProgram(argc, argv);
+    runMetricsEnd(exitCode);
+    return exitCode;
 }

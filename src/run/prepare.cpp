@@ -21,15 +21,18 @@ const Phase kFullRebuildPhases[] = {
      "Terminalberechtigungen erstellt!",
      "Die Terminalberechtigungen konnten nicht erstellt werden!",
      "Die Terminalberechtigungen konnten auf Grund von DB-Verbindungproblemen nicht erstellt "
-     "werden!"},
+     "werden!",
+     RunPhase::TerminalAuthorisations},
     {BuildSalAswDnl, "Erstelle Saldenwerte Versuch-Nr:%ld!", "Saldenwerte erstellt!",
      "Die Saldenwerte konnten nicht erstellt werden!",
-     "Die Saldenwerte konnten auf Grund von DB-Verbindungproblemen nicht erstellt werden!"},
+     "Die Saldenwerte konnten auf Grund von DB-Verbindungproblemen nicht erstellt werden!",
+     RunPhase::BalanceValues},
     {BuildAswBklDnl, "Erstelle Zutrittsberechtigungen Versuch-Nr:%ld!",
      "Zutrittsberechtigungen erstellt!",
      "Die Zutrittsberechtigungen konnten nicht erstellt werden!",
      "Die Zutrittsberechtigungen konnten auf Grund von DB-Verbindungproblemen nicht erstellt "
-     "werden!"},
+     "werden!",
+     RunPhase::AccessAuthorisations},
 };
 
 // Writes a fixed message; it still goes through the formatting step, like
@@ -42,7 +45,10 @@ void logText(const char* text) {
 int runPhase(const Phase& phase) {
     for (long attempt = 1; attempt <= kPhaseAttempts; ++attempt) {
         logLine(phase.attemptMessage, attempt);
-        if (phase.build() != 0) {
+        phaseAttemptBegins(phase.metrics);
+        int built = phase.build();
+        phaseAttemptEnds(phase.metrics);
+        if (built != 0) {
             logText(phase.successMessage);
             return 1;
         }

@@ -4,6 +4,8 @@
 
 #include <cstddef>
 
+#include "run/run_metrics.h"
+
 constexpr int kExitSuccess = 0;
 constexpr int kExitFailure = 99;
 constexpr long kPhaseAttempts = 5;
@@ -12,13 +14,14 @@ constexpr std::size_t kDownloadKeyWidth = 15;
 
 // One phase of the full rebuild: its builder (nonzero on success) and the
 // four log messages around it. The attempt message takes the attempt number
-// (%ld).
+// (%ld). `metrics` names the phase in the run's bookkeeping.
 struct Phase {
     int (*build)();
     const char* attemptMessage;
     const char* successMessage;
     const char* failedMessage;
     const char* connectionFailedMessage;
+    RunPhase metrics;
 };
 
 // Results of prepareNextAttempt.

@@ -7,6 +7,7 @@
 #include "log/runlog.h"
 #include "run/prepare.h"
 #include "run/run_guard.h"
+#include "run/run_metrics.h"
 
 namespace {
 
@@ -81,7 +82,10 @@ long PrepareByKey(const char* key) {
     long rows = 0;
     for (long attempt = 1; attempt <= kKeyAttempts; ++attempt) {
         logLine("Aktualisiere Berechtigungen zu Key: %s. Versuch-Nr:%ld!", key, attempt);
-        if (updateListedBadges(key, &rows)) {
+        phaseAttemptBegins(RunPhase::KeyUpdate);
+        bool updated = updateListedBadges(key, &rows);
+        phaseAttemptEnds(RunPhase::KeyUpdate);
+        if (updated) {
             logLine("Die Berechtigungen zu Key %s wurden aktualisiert.", key);
             return rows;
         }

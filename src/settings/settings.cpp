@@ -1,10 +1,12 @@
 #include "settings/settings.h"
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/monitoring.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 #include "settings/cipher.h"
@@ -177,8 +179,29 @@ void iniGetValue(const char* group, const char* key, int32_t number, const char*
     std::fclose(file);
 }
 
+namespace {
+
+// A settings file that cannot be read leaves every value empty, and the run
+// then fails at its connect minutes later; the operator learns the real
+// cause here, on standard error, with the full path and the system's error.
+void reportUnreadableSettings(const char* path) {
+    std::FILE* file = platformOpenFile(path, "r");
+    if (file != nullptr) {
+        std::fclose(file);
+        return;
+    }
+    int error = errno;
+    char where[PATH_MAX];
+    platformDescribePath(path, where, sizeof where);
+    std::fprintf(stderr, "vendrak: cannot read the settings file %s: %s\n", where,
+                 std::strerror(error));
+}
+
+}  // namespace
+
 // Deciphered values longer than their Settings field are cut to it.
 void loadSettings(const char* path) {
+    reportUnreadableSettings(path);
     std::memset(Settings.login, 0, sizeof Settings.login);
     std::memset(Settings.password, 0, sizeof Settings.password);
     std::memset(Settings.dbSystem, 0, sizeof Settings.dbSystem);

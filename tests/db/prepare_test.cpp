@@ -25,9 +25,12 @@ int scriptedBuilder() {
 }
 
 const Phase kPhases[] = {
-    {scriptedBuilder<0>, "A Versuch-Nr:%ld!", "A ok", "A failed", "A no connection"},
-    {scriptedBuilder<1>, "B Versuch-Nr:%ld!", "B ok", "B failed", "B no connection"},
-    {scriptedBuilder<2>, "C Versuch-Nr:%ld!", "C ok", "C failed", "C no connection"},
+    {scriptedBuilder<0>, "A Versuch-Nr:%ld!", "A ok", "A failed", "A no connection",
+     RunPhase::TerminalAuthorisations},
+    {scriptedBuilder<1>, "B Versuch-Nr:%ld!", "B ok", "B failed", "B no connection",
+     RunPhase::BalanceValues},
+    {scriptedBuilder<2>, "C Versuch-Nr:%ld!", "C ok", "C failed", "C no connection",
+     RunPhase::AccessAuthorisations},
 };
 
 class PrepareTest : public DbTest {

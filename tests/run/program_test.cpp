@@ -333,6 +333,7 @@ TEST_F(ProgramTest, PasswordNeverReachesLogOrOutput) {
         EXPECT_EQ(line.find("wrong-secret-pw"), std::string::npos);
     }
     EXPECT_EQ(result.output.find("wrong-secret-pw"), std::string::npos);
+    EXPECT_EQ(result.errors.find("wrong-secret-pw"), std::string::npos);
 }
 
 TEST_F(ProgramTest, MissingSettingsFileEndsAtTheConnection) {
@@ -346,6 +347,9 @@ TEST_F(ProgramTest, MissingSettingsFileEndsAtTheConnection) {
     ASSERT_FALSE(result.log.empty());
     EXPECT_EQ(result.log.back(),
               "Datenbankverbindung fehlgeschlagen, Fehler: 0. User:   Pwd: ***  DB:   DbSystem:  ");
+    EXPECT_EQ(result.errors, "vendrak: cannot read the settings file " + run_.root() +
+                                 "/app/bin/../../files/quorvance.ini: No such file or directory\n")
+        << "the cause, once, where the operator sees it";
 }
 
 }  // namespace
