@@ -141,9 +141,13 @@ TEST_F(MonitoringTest, RunFailingAtItsConnectionStillWritesMetricsAndItsReasons)
     for (const char* table : kTables)
         EXPECT_EQ(rowsWritten(m, table), 0) << table;
 
-    std::string expected = "vendrak: cannot write the run log " + run_.root() +
-                           "/app/bin/../../Quorvance_php/log/vendraklog.txt: No such file or "
-                           "directory\n";
+    std::string expected =
+        "vendrak: cannot create the run lock ../../Quorvance_php/log/vendrak.lock (No such file "
+        "or directory); running without it\n"
+        "vendrak: cannot write the run log " +
+        run_.root() +
+        "/app/bin/../../Quorvance_php/log/vendraklog.txt: No such file or "
+        "directory\n";
     for (int attempt = 1; attempt <= 5; ++attempt) {
         expected += "vendrak: Fehler dbConnect(dbReconnect)! Errcode: -1 Versuch-Nr.: " +
                     std::to_string(attempt) +
