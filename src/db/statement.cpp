@@ -4,9 +4,9 @@
 #include <cstring>
 
 #include "db/session.h"
-#include "platform/text.h"
-#include "platform/stop_signal.h"
 #include "log/console.h"
+#include "platform/stop_signal.h"
+#include "platform/text.h"
 #include "settings/settings.h"
 
 char StatementBuffer[kStatementBufferSize];
