@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
 #include <initializer_list>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -16,6 +18,7 @@
 #include "odbc_interposer.h"
 #include "platform/text.h"
 #include "runner.h"
+#include "settings/cipher.h"
 #include "settings/settings.h"
 #include "testdb.h"
 
@@ -333,6 +336,25 @@ TEST_F(ProgramTest, PasswordNeverReachesLogOrOutput) {
         EXPECT_EQ(line.find("wrong-secret-pw"), std::string::npos);
     }
     EXPECT_EQ(result.output.find("wrong-secret-pw"), std::string::npos);
+}
+
+// A stray record "0;PASS;..." ahead of the tool's records used to be taken
+// for every key, so the password became the DB system and was printed.
+TEST_F(ProgramTest, LeadingPasswordRecordNumberedZeroIsTakenForThePasswordOnly) {
+    std::string settingsPath = run_.root() + "/files/quorvance.ini";
+    std::ostringstream written;
+    written << std::ifstream(settingsPath).rdbuf();
+    char stored[128];
+    ASSERT_EQ(bfEncryptHex(kTestDbPassword, stored, sizeof stored, kSettingsCipherKey), 1);
+    std::ofstream(settingsPath) << "0;DATABASE;CONNECT\n0;PASS;" << stored << "\n" << written.str();
+
+    ProgramResult result = run_.run({});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.log, fullRebuildLog());
+    std::string everything = result.output + result.errors;
+    for (const std::string& line : result.log)
+        everything += line + "\n";
+    EXPECT_EQ(everything.find(kTestDbPassword), std::string::npos) << everything;
 }
 
 TEST_F(ProgramTest, MissingSettingsFileEndsAtTheConnection) {

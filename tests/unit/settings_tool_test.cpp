@@ -178,13 +178,13 @@ TEST_F(SettingsTool, FileErrorsExitWith1) {
 }
 
 TEST_F(SettingsTool, ShowResolvesAsTheProgramDoes) {
-    // A record numbered 0 first: every lookup takes it.
+    // A record numbered 0 first: only its key counts, so no lookup takes it.
     RunResult zero = run("encipher zero");
     ASSERT_EQ(zero.exitCode, 0);
     std::ofstream(file_) << "1;DATABASE;CONNECT\n0;OTHER;" << zero.output;
     RunResult shown = run("show '" + file_ + "'");
     EXPECT_EQ(shown.exitCode, 0);
-    EXPECT_EQ(shown.output, "LOGIN=zero\nPASS=***\nDB_SYSTEM=zero\nDATABASE=zero\n");
+    EXPECT_EQ(shown.output, "LOGIN=\nPASS=\nDB_SYSTEM=\nDATABASE=\n");
 
     std::ofstream(file_) << "";
     EXPECT_EQ(run("show '" + file_ + "'").output, "LOGIN=\nPASS=\nDB_SYSTEM=\nDATABASE=\n");
