@@ -31,7 +31,9 @@ const char kUsage[] =
     "      LOGIN, PASS, DB_SYSTEM and DATABASE, mode 0600, LF line ends.\n"
     "      --password-stdin reads the password as one line from standard input.\n"
     "      Values must be non-empty, without line breaks, and at most 192\n"
-    "      (login, password), 9 (DB system) or 40 (database) characters long.\n"
+    "      (login, password) or 40 (database) characters long; the DB system\n"
+    "      is ORACLE, MSSQL or MYSQL, exactly so. Anything else is refused and\n"
+    "      nothing is written.\n"
     "  vendrak-settings show FILE\n"
     "      Prints the settings as the program resolves them from FILE:\n"
     "        LOGIN=<login>\n"
@@ -82,6 +84,13 @@ std::size_t maxValueChars(int index) {
     return lineFit < fieldFit ? lineFit : fieldFit;
 }
 
+// The DB systems the program connects to; it compares exactly, so " ORACLE"
+// or "oracle" would only fail at the first run.
+bool isKnownDbSystem(const char* value) {
+    return std::strcmp(value, "ORACLE") == 0 || std::strcmp(value, "MSSQL") == 0 ||
+           std::strcmp(value, "MYSQL") == 0;
+}
+
 int checkValue(int index, const char* value) {
     char message[128];
     const char* key = kRecords[index].key;
@@ -92,6 +101,9 @@ int checkValue(int index, const char* value) {
     else if (std::strlen(value) > maxValueChars(index))
         std::snprintf(message, sizeof message, "the %s value is longer than %zu characters", key,
                       maxValueChars(index));
+    else if (std::strcmp(key, "DB_SYSTEM") == 0 && !isKnownDbSystem(value))
+        std::snprintf(message, sizeof message,
+                      "the DB_SYSTEM value must be ORACLE, MSSQL or MYSQL, exactly so");
     else
         return kExitOk;
     return usageError(message);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <initializer_list>
 #include <sstream>
@@ -355,6 +356,31 @@ TEST_F(ProgramTest, LeadingPasswordRecordNumberedZeroIsTakenForThePasswordOnly) 
     for (const std::string& line : result.log)
         everything += line + "\n";
     EXPECT_EQ(everything.find(kTestDbPassword), std::string::npos) << everything;
+}
+
+// User, password and data source name longer than 23 characters reach the
+// driver whole: the role and the DSN exist only under their full names.
+TEST_F(ProgramTest, LongUserPasswordAndDataSourceNameConnect) {
+    const std::string user = "vendrak_user_of_28_character";
+    const std::string password = "password-of-24-character";
+    const std::string dsn = "vendrak_test_dsn_of_30_charact";
+    ASSERT_EQ(user.size() * 10000 + password.size() * 100 + dsn.size(), 282430u);
+    testDbExec("DROP ROLE IF EXISTS " + user);
+    testDbExec("CREATE ROLE " + user + " LOGIN PASSWORD '" + password + "' IN ROLE " + kTestDbUser);
+    testDbExec("ALTER ROLE " + user + " SET search_path = oracompat, pg_catalog, public");
+    // The test server's DSN section again under the long name.
+    std::ostringstream odbcIni;
+    odbcIni << std::ifstream(std::string(std::getenv("VENDRAK_TEST_DB_DIR")) + "/odbc.ini").rdbuf();
+    std::string section = odbcIni.str();
+    section.replace(0, section.find(']') + 1, "[" + dsn + "]");
+    std::ofstream(run_.root() + "/odbc.ini") << odbcIni.str() << "\n" << section;
+    run_.addEnvironment("ODBCINI=" + run_.root() + "/odbc.ini");
+    run_.writeSettings(user, password, "ORACLE", dsn);
+
+    ProgramResult result = run_.run({});
+    testDbExec("DROP ROLE " + user);
+    EXPECT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_EQ(result.log, fullRebuildLog());
 }
 
 TEST_F(ProgramTest, MissingSettingsFileEndsAtTheConnection) {

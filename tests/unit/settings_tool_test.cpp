@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -19,6 +20,7 @@ namespace {
 struct RunResult {
     int exitCode;
     std::string output;
+    std::string errors;  // standard error
 };
 
 class SettingsTool : public ::testing::Test {
@@ -33,19 +35,22 @@ class SettingsTool : public ::testing::Test {
         file_ = dir_ + "/quorvance.ini";
     }
     void TearDown() override {
-        if (!dir_.empty())
+        if (!dir_.empty()) {
             std::filesystem::remove_all(dir_);
+            std::filesystem::remove(dir_ + ".errors");
+        }
     }
 
     // Runs the tool with `arguments` (shell syntax) and `stdinText` (printf
-    // syntax) on standard input; stderr is discarded.
+    // syntax) on standard input. Standard error goes to a file beside the
+    // test folder, so the folder holds only what the tool writes.
     RunResult run(const std::string& arguments, const std::string& stdinText = "") {
-        std::string command = "'" + tool_ + "' " + arguments + " 2>/dev/null";
+        std::string command = "'" + tool_ + "' " + arguments + " 2>'" + dir_ + ".errors'";
         if (stdinText.empty())
             command += " </dev/null";
         else
             command = "printf '" + stdinText + "' | " + command;
-        RunResult result{-1, ""};
+        RunResult result{-1, "", ""};
         std::FILE* pipe = popen(command.c_str(), "r");
         if (pipe == nullptr)
             return result;
@@ -55,6 +60,9 @@ class SettingsTool : public ::testing::Test {
             result.output.append(buffer, n);
         int status = pclose(pipe);
         result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        std::ifstream errors(dir_ + ".errors");
+        result.errors.assign(std::istreambuf_iterator<char>(errors),
+                             std::istreambuf_iterator<char>());
         return result;
     }
     std::string writeArgs(const std::string& passwordOption) {
@@ -127,7 +135,7 @@ TEST_F(SettingsTool, LongestValuesThatReadBackAreAcceptedOneMoreIsRefused) {
     EXPECT_EQ(run(writeArgs("--password " + password + "p")).exitCode, 2);
 
     std::string base = "write '" + file_ + "' --password x --login l ";
-    EXPECT_EQ(run(base + "--db-system 123456789 --database " + std::string(40, 'd')).exitCode, 0);
+    EXPECT_EQ(run(base + "--db-system MYSQL --database " + std::string(40, 'd')).exitCode, 0);
     EXPECT_EQ(run(base + "--db-system 1234567890 --database d").exitCode, 2);
     EXPECT_EQ(run(base + "--db-system d --database " + std::string(41, 'd')).exitCode, 2);
 }
@@ -158,6 +166,37 @@ TEST_F(SettingsTool, UsageErrorsExitWith2AndWriteNothing) {
         EXPECT_FALSE(std::filesystem::exists(file_)) << arguments;
     }
     EXPECT_EQ(run("write " + file + full + " --password-stdin").exitCode, 2) << "empty stdin";
+}
+
+// Values the program could not use as written are refused with a message
+// that names the setting, before anything is written.
+TEST_F(SettingsTool, ValuesTheProgramCannotUseAreRefused) {
+    const std::string file = "'" + file_ + "'";
+    const std::string dbSystem = "must be ORACLE, MSSQL or MYSQL";
+    const struct {
+        std::string options;
+        std::string stdinText;
+        std::string message;
+    } cases[] = {
+        {"--login " + std::string(200, 'l') + " --password p --db-system MSSQL --database d", "",
+         "the LOGIN value is longer than 192 characters"},
+        {"--login l --password " + std::string(200, 'p') + " --db-system MSSQL --database d", "",
+         "the PASS value is longer than 192 characters"},
+        {"--login l --password-stdin --db-system MSSQL --database d", std::string(200, 'p'),
+         "the password on standard input is too long"},
+        {"--login l --password p --db-system MSSQL --database " + std::string(41, 'd'), "",
+         "the DATABASE value is longer than 40 characters"},
+        {"--login l --password p --db-system oracle --database d", "", dbSystem},
+        {"--login l --password p --db-system 'MSSQL ' --database d", "", dbSystem},
+        {"--login l --password p --db-system MYSQL5 --database d", "", dbSystem},
+        {"--login l --password p --db-system SYBASE --database d", "", dbSystem},
+    };
+    for (const auto& c : cases) {
+        RunResult result = run("write " + file + " " + c.options, c.stdinText);
+        EXPECT_EQ(result.exitCode, 2) << c.options;
+        EXPECT_NE(result.errors.find(c.message), std::string::npos) << result.errors;
+        EXPECT_FALSE(std::filesystem::exists(file_)) << c.options;
+    }
 }
 
 TEST_F(SettingsTool, HelpPrintsUsageAndExits0) {
