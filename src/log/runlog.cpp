@@ -21,7 +21,7 @@ constexpr std::size_t kLineSize = kTimestampSize + 1 + kLogMessageSize;
 void rotateLog(const char* path) {
     platformRemoveFile(Settings.logBackupPath);
     platformRenameFile(Settings.logPath, Settings.logBackupPath);
-    std::FILE* fresh = platformOpenFile(path, "a");
+    std::FILE* fresh = platformOpenLogFile(path);
     if (fresh != nullptr)
         std::fclose(fresh);
 }
@@ -32,7 +32,7 @@ void rotateLog(const char* path) {
 // returns and no handle is held between calls. A log that cannot be opened
 // (missing folder, no permission) loses the line without any report.
 void logWrite(const char* path, const char* message) {
-    std::FILE* file = platformOpenFile(path, "a");
+    std::FILE* file = platformOpenLogFile(path);
     if (file == nullptr)
         return;
     char timestamp[kTimestampSize];

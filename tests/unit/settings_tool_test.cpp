@@ -1,9 +1,13 @@
 // Runs the real vendrak-settings binary (path in VENDRAK_SETTINGS_TOOL).
 
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -197,6 +201,73 @@ TEST_F(SettingsTool, ValuesTheProgramCannotUseAreRefused) {
         EXPECT_NE(result.errors.find(c.message), std::string::npos) << result.errors;
         EXPECT_FALSE(std::filesystem::exists(file_)) << c.options;
     }
+}
+
+// Secrets on the command line show in the process list: standard input is
+// the way for both, and --password still works but warns.
+TEST_F(SettingsTool, SecretsComeFromStandardInputOrWithAWarning) {
+    RunResult piped = run("encipher -", "pass word;7\\n");
+    EXPECT_EQ(piped.exitCode, 0);
+    EXPECT_EQ(piped.output, run("encipher 'pass word;7'").output);
+    EXPECT_EQ(run("encipher -", std::string(200, 'x')).exitCode, 2);
+
+    const std::string warning = "--password shows the password in the process list";
+    RunResult given = run(writeArgs("--password geheim"));
+    EXPECT_EQ(given.exitCode, 0);
+    EXPECT_NE(given.errors.find(warning), std::string::npos) << given.errors;
+    EXPECT_EQ(run(writeArgs("--password-stdin"), "geheim\\n").errors, "");
+}
+
+// Everything available on `master` within `seconds`, up to `until` if given.
+std::string readTerminal(int master, const std::string& until, int seconds) {
+    std::string text;
+    char buffer[512];
+    struct pollfd ready = {master, POLLIN, 0};
+    while ((until.empty() || text.find(until) == std::string::npos) &&
+           poll(&ready, 1, seconds * 1000) > 0) {
+        ssize_t n = read(master, buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    return text;
+}
+
+// Typed at a terminal, the password is not echoed, and the terminal has its
+// echo back afterwards, also when the input is refused as too long.
+TEST_F(SettingsTool, PasswordTypedAtATerminalIsNotEchoed) {
+    for (const std::string& typed : {std::string("geheim-am-terminal"), std::string(300, 'q')}) {
+        int master = -1;
+        int slave = -1;
+        ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+        pid_t pid = fork();
+        if (pid == 0) {
+            setsid();
+            dup2(slave, 0);
+            dup2(slave, 1);
+            dup2(slave, 2);
+            execl(tool_.c_str(), tool_.c_str(), "write", file_.c_str(), "--login", "l",
+                  "--password-stdin", "--db-system", "MSSQL", "--database", "d", nullptr);
+            _exit(127);
+        }
+        std::string shown = readTerminal(master, "Password: ", 10);
+        std::string line = typed + "\n";
+        EXPECT_EQ(write(master, line.data(), line.size()), static_cast<ssize_t>(line.size()));
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        shown += readTerminal(master, "", 0);
+        struct termios after = {};
+        EXPECT_EQ(tcgetattr(slave, &after), 0);
+        close(master);
+        close(slave);
+
+        EXPECT_NE(shown.find("Password: "), std::string::npos) << shown;
+        EXPECT_EQ(shown.find(typed.substr(0, 10)), std::string::npos) << shown;
+        EXPECT_NE(after.c_lflag & ECHO, 0u) << "echo restored";
+        EXPECT_EQ(WEXITSTATUS(status), typed.size() < 200 ? 0 : 2);
+    }
+    loadSettings(file_.c_str());
+    EXPECT_STREQ(Settings.password, "geheim-am-terminal");
 }
 
 TEST_F(SettingsTool, HelpPrintsUsageAndExits0) {
