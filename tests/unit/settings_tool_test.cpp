@@ -192,7 +192,6 @@ TEST_F(SettingsTool, ValuesTheProgramCannotUseAreRefused) {
          "the DATABASE value is longer than 40 characters"},
         {"--login l --password p --db-system oracle --database d", "", dbSystem},
         {"--login l --password p --db-system 'MSSQL ' --database d", "", dbSystem},
-        {"--login l --password p --db-system MYSQL5 --database d", "", dbSystem},
         {"--login l --password p --db-system SYBASE --database d", "", dbSystem},
     };
     for (const auto& c : cases) {
@@ -218,18 +217,16 @@ TEST_F(SettingsTool, SecretsComeFromStandardInputOrWithAWarning) {
     EXPECT_EQ(run(writeArgs("--password-stdin"), "geheim\\n").errors, "");
 }
 
-// Everything available on `master` within `seconds`, up to `until` if given.
-std::string readTerminal(int master, const std::string& until, int seconds) {
+// What the terminal shows, up to `until`, or up to the end of the tool (its
+// side closed) when `until` is empty; at most 10 seconds between reads.
+std::string readTerminal(int master, const std::string& until) {
     std::string text;
     char buffer[512];
     struct pollfd ready = {master, POLLIN, 0};
-    while ((until.empty() || text.find(until) == std::string::npos) &&
-           poll(&ready, 1, seconds * 1000) > 0) {
-        ssize_t n = read(master, buffer, sizeof buffer);
-        if (n <= 0)
-            break;
+    ssize_t n = 0;
+    while ((until.empty() || text.find(until) == std::string::npos) && poll(&ready, 1, 10000) > 0 &&
+           (n = read(master, buffer, sizeof buffer)) > 0)
         text.append(buffer, static_cast<std::size_t>(n));
-    }
     return text;
 }
 
@@ -238,33 +235,25 @@ std::string readTerminal(int master, const std::string& until, int seconds) {
 TEST_F(SettingsTool, PasswordTypedAtATerminalIsNotEchoed) {
     for (const std::string& typed : {std::string("geheim-am-terminal"), std::string(300, 'q')}) {
         int master = -1;
-        int slave = -1;
-        ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
-        pid_t pid = fork();
+        pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+        ASSERT_GE(pid, 0);
         if (pid == 0) {
-            setsid();
-            dup2(slave, 0);
-            dup2(slave, 1);
-            dup2(slave, 2);
             execl(tool_.c_str(), tool_.c_str(), "write", file_.c_str(), "--login", "l",
                   "--password-stdin", "--db-system", "MSSQL", "--database", "d", nullptr);
             _exit(127);
         }
-        std::string shown = readTerminal(master, "Password: ", 10);
+        std::string shown = readTerminal(master, "Password: ");
         std::string line = typed + "\n";
         EXPECT_EQ(write(master, line.data(), line.size()), static_cast<ssize_t>(line.size()));
+        shown += readTerminal(master, "");
+        struct termios after = {};
+        EXPECT_EQ(tcgetattr(master, &after), 0);
+        close(master);
         int status = 0;
         ASSERT_EQ(waitpid(pid, &status, 0), pid);
-        shown += readTerminal(master, "", 0);
-        struct termios after = {};
-        EXPECT_EQ(tcgetattr(slave, &after), 0);
-        close(master);
-        close(slave);
-
-        EXPECT_NE(shown.find("Password: "), std::string::npos) << shown;
         EXPECT_EQ(shown.find(typed.substr(0, 10)), std::string::npos) << shown;
         EXPECT_NE(after.c_lflag & ECHO, 0u) << "echo restored";
-        EXPECT_EQ(WEXITSTATUS(status), typed.size() < 200 ? 0 : 2);
+        EXPECT_EQ(WEXITSTATUS(status), typed.size() < 200 ? 0 : 2) << shown;
     }
     loadSettings(file_.c_str());
     EXPECT_STREQ(Settings.password, "geheim-am-terminal");
