@@ -17,9 +17,6 @@ SQLHDBC dbConnection = SQL_NULL_HDBC;
 
 namespace {
 
-// Connection values are handed to the driver from fields of this width.
-constexpr std::size_t kConnectFieldWidth = 24;
-
 struct DbSystemCodes {
     const char* name;
     DbErrorCodeTable codes;
@@ -55,12 +52,12 @@ int dbConnect(const char* user, const char* password, const char* database, cons
     DbErrorCodes = system->codes;
     dbDisconnect();
 
-    // User, password and data source name longer than 23 characters are cut
-    // to the width of the connection fields; the connect then fails with the
-    // driver's own diagnostic, which tells the operator what is wrong.
-    char userField[kConnectFieldWidth] = {};
-    char passwordField[kConnectFieldWidth] = {};
-    char databaseField[kConnectFieldWidth] = {};
+    // The driver gets the values whole, in fields as wide as the settings
+    // that hold them. A cut value could connect to another data source (one
+    // named by a prefix) or fail with a wrong password.
+    char userField[kLoginWidth] = {};
+    char passwordField[kPasswordWidth] = {};
+    char databaseField[kDatabaseWidth] = {};
     copyField(userField, user);
     copyField(passwordField, password);
     copyField(databaseField, database);

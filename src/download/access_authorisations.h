@@ -3,8 +3,8 @@
 // of TrmAswDnl, built for all badges or for the badge of one request row.
 #pragma once
 
+#include "download/request_row.h"
 #include "download/terminal_writing.h"
-#include "run/request_row.h"
 
 // One row of AswBklDnl, as the first cursor delivers it and as it is written.
 struct AswBklRow {

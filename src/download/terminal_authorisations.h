@@ -4,8 +4,8 @@
 
 #include <cstddef>
 
+#include "download/request_row.h"
 #include "download/terminal_writing.h"
-#include "run/request_row.h"
 
 constexpr std::size_t kModelCodeWidth = 11;
 

@@ -26,7 +26,7 @@ constexpr std::size_t kLogPathDescriptionSize = 4096;
 void rotateLog(const char* path) {
     platformRemoveFile(Settings.logBackupPath);
     platformRenameFile(Settings.logPath, Settings.logBackupPath);
-    std::FILE* fresh = platformOpenFile(path, "a");
+    std::FILE* fresh = platformOpenLogFile(path);
     if (fresh != nullptr)
         std::fclose(fresh);
 }
@@ -49,7 +49,7 @@ void reportUnwritableLog(const char* path, int error) {
 // returns and no handle is held between calls. A log that cannot be opened
 // (missing folder, no permission) loses the line; the run goes on.
 void logWrite(const char* path, const char* message) {
-    std::FILE* file = platformOpenFile(path, "a");
+    std::FILE* file = platformOpenLogFile(path);
     if (file == nullptr) {
         reportUnwritableLog(path, errno);
         return;

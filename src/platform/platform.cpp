@@ -1,6 +1,10 @@
 #include "platform/platform.h"
 
+#include <fcntl.h>
 #include <limits.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <ctime>
@@ -35,6 +39,25 @@ std::FILE* platformOpenFile(const char* path, const char* mode) {
     return std::fopen(hostPath, mode);
 }
 
+std::FILE* platformOpenLogFile(const char* path) {
+    char hostPath[kHostPathSize];
+    if (!platformMapPath(path, hostPath, sizeof hostPath)) {
+        errno = ENAMETOOLONG;
+        return nullptr;
+    }
+    int fd = open(hostPath, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0640);
+    if (fd < 0)
+        return nullptr;
+    std::FILE* file = fdopen(fd, "a");
+    if (file == nullptr) {
+        // The caller reports errno; the close must not replace fdopen's.
+        int error = errno;
+        close(fd);
+        errno = error;
+    }
+    return file;
+}
+
 int platformRemoveFile(const char* path) {
     char hostPath[kHostPathSize];
     if (!platformMapPath(path, hostPath, sizeof hostPath))
@@ -50,6 +73,16 @@ int platformRenameFile(const char* from, const char* to) {
     if (!platformMapPath(to, hostTo, sizeof hostTo))
         return -1;
     return std::rename(hostFrom, hostTo);
+}
+
+// Both, because each covers what the other may not: a core limit of 0 is
+// not applied when the system hands cores to a pipe (a crash collector),
+// and a non-dumpable process also refuses ptrace from its own user.
+int platformDisableCoreDumps() {
+    struct rlimit none = {0, 0};
+    int limited = setrlimit(RLIMIT_CORE, &none);
+    int undumpable = prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+    return limited == 0 && undumpable == 0 ? 0 : -1;
 }
 
 void platformWaitMs(long milliseconds) {

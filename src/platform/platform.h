@@ -17,9 +17,20 @@ bool platformMapPath(const char* path, char* out, std::size_t outSize);
 // failure or when the mapped path does not fit.
 std::FILE* platformOpenFile(const char* path, const char* mode);
 
+// Opens the run log by its program path for appending, creating it with
+// mode 0640 (less what the umask takes away). A symbolic link at the path is
+// not followed: the open fails as for an unwritable log, so nobody who can
+// write the log folder can point the log at another file. nullptr on failure.
+std::FILE* platformOpenLogFile(const char* path);
+
 // Removes / renames files by their program paths. Return 0 on success.
 int platformRemoveFile(const char* path);
 int platformRenameFile(const char* from, const char* to);
+
+// Keeps the process from leaving a core dump (it holds the database password
+// in memory) and from being attached to by other processes of its user.
+// Returns 0 when both settings took effect, -1 otherwise.
+int platformDisableCoreDumps();
 
 // Blocks the whole program for `milliseconds`, or until a stop signal comes
 // (at once when one has come already). Implemented with nanosleep so that

@@ -60,9 +60,6 @@ const char* const kTrmAswDnlTable = "TrmAswDnl";
 const char* const kLacks38 = "DnlPnr, DnlNam";
 const char* const kLacks37 = "DnlPin, DnlPnr, DnlNam";
 
-// The connection fields of the session take this many characters.
-constexpr std::size_t kConnectValueChars = 23;
-
 constexpr std::size_t kLineSize = 8192;
 constexpr std::size_t kPathSize = 4096;
 constexpr std::size_t kNameListSize = 1024;
@@ -195,20 +192,6 @@ void checkSettingsValues() {
            "settings values: LOGIN %s, PASS %s, DB_SYSTEM %s, DATABASE %s", shown(Settings.login),
            isEmptyText(Settings.password) ? "missing" : "present (not shown)",
            shown(Settings.dbSystem), shown(Settings.database));
-
-    char tooLong[kNameListSize] = "";
-    if (std::strlen(Settings.login) > kConnectValueChars)
-        appendName(tooLong, "LOGIN");
-    if (std::strlen(Settings.password) > kConnectValueChars)
-        appendName(tooLong, "PASS");
-    if (std::strlen(Settings.database) > kConnectValueChars)
-        appendName(tooLong, "DATABASE");
-    if (!isEmptyText(tooLong)) {
-        report(Verdict::Warning,
-               "settings values: %s longer than %zu characters; the connect uses only the "
-               "first %zu",
-               tooLong, kConnectValueChars, kConnectValueChars);
-    }
 }
 
 bool dbSystemSupported() {

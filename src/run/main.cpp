@@ -3,12 +3,14 @@
 // listed under that key. Exit code 0 on success, 99 on failure.
 #include <cstdio>
 
+#include "platform/platform.h"
 #include "run/check.h"
 #include "run/command_line.h"
 #include "run/prepare.h"
 #include "run/run_metrics.h"
 
 int main(int argc, char** argv) {
+    platformDisableCoreDumps();
     if (isCheckCommand(argc, argv))
         return runCheck(stdout);
     int informationExit = runInformationOption(argc, argv, stdout);

@@ -2,7 +2,7 @@
 // the badges listed under one download key in QvsAswDnl up to date.
 #pragma once
 
-#include "run/request_row.h"
+#include "download/request_row.h"
 
 // Up to five attempts, each working through the key's request rows in
 // DnlLfd order from the first, with a reconnection and a 10-second wait

@@ -98,9 +98,12 @@ void splitRecord(const char* head, const char* body) {
     copySubstring(body, second + 1, 0, IniEntry.value, sizeof IniEntry.value);
 }
 
-bool recordTaken(const char* group, const char* key, int32_t number) {
-    return std::strcmp(IniEntry.group, group) == 0 || std::strcmp(IniEntry.key, key) == 0 ||
-           IniEntry.number == number;
+// Only the key decides. The group and the number are read but never matched:
+// a stray record numbered 0, or one whose group comes out empty, would
+// otherwise be taken for every key and hand one setting's value (the
+// password, say) to all the others.
+bool recordTaken(const char* key) {
+    return std::strcmp(IniEntry.key, key) == 0;
 }
 
 // Replaces the stored value in IniEntry by its plain text.
@@ -150,7 +153,7 @@ void copySubstring(const char* text, int start, int length, char* out, std::size
 // line longer than its limit (198 / 398 characters). Such a record is
 // skipped whole rather than taken as a cut prefix, which could only yield a
 // wrong value. A last body line without line end is read as complete.
-void iniGetValue(const char* group, const char* key, int32_t number, const char* path) {
+void iniGetValue(const char* key, const char* path) {
     clearIniEntry();
     std::FILE* file = platformOpenFile(path, "r");
     if (file == nullptr)
@@ -168,7 +171,7 @@ void iniGetValue(const char* group, const char* key, int32_t number, const char*
             countChar(head, ';') < 2 || countChar(body, ';') < 2)
             continue;
         splitRecord(head, body);
-        if (recordTaken(group, key, number)) {
+        if (recordTaken(key)) {
             decipherEntryValue();
             std::fclose(file);
             return;
@@ -209,12 +212,12 @@ void loadSettings(const char* path) {
     copyField(Settings.logPath, kLogFilePath);
     copyField(Settings.logBackupPath, kLogBackupPath);
 
-    iniGetValue("", "LOGIN", 0, path);
+    iniGetValue("LOGIN", path);
     copyField(Settings.login, IniEntry.value);
-    iniGetValue("", "PASS", 0, path);
+    iniGetValue("PASS", path);
     copyField(Settings.password, IniEntry.value);
-    iniGetValue("", "DB_SYSTEM", 0, path);
+    iniGetValue("DB_SYSTEM", path);
     copyField(Settings.dbSystem, IniEntry.value);
-    iniGetValue("", "DATABASE", 0, path);
+    iniGetValue("DATABASE", path);
     copyField(Settings.database, IniEntry.value);
 }

@@ -51,9 +51,9 @@ extern IniEntryRecord IniEntry;
 // keys leave the settings empty; nothing is reported.
 void loadSettings(const char* path);
 
-// Looks up the first record whose group, key or number matches and leaves it,
-// value deciphered, in IniEntry; IniEntry stays cleared when none matches.
-void iniGetValue(const char* group, const char* key, int32_t number, const char* path);
+// Looks up the first record whose key equals `key` and leaves it, value
+// deciphered, in IniEntry; IniEntry stays cleared when none matches.
+void iniGetValue(const char* key, const char* path);
 
 // Position (from 0) of the n-th occurrence of `c` in `text`; the last one when
 // there are fewer than n; -1 when there is none.

@@ -4,9 +4,11 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,14 +26,22 @@ constexpr int kExitUsage = 2;
 const char kUsage[] =
     "Usage:\n"
     "  vendrak-settings encipher TEXT\n"
-    "      Prints the stored (enciphered) form of TEXT.\n"
+    "  vendrak-settings encipher -\n"
+    "      Prints the stored (enciphered) form of TEXT, or with - of one line\n"
+    "      read from standard input (not echoed on a terminal). Prefer -: a\n"
+    "      TEXT on the command line shows in the process list.\n"
     "  vendrak-settings write FILE --login L --db-system S --database D\n"
-    "                          (--password P | --password-stdin)\n"
+    "                          (--password-stdin | --password P)\n"
     "      Writes a complete settings file FILE (a host path) with the records\n"
     "      LOGIN, PASS, DB_SYSTEM and DATABASE, mode 0600, LF line ends.\n"
-    "      --password-stdin reads the password as one line from standard input.\n"
+    "      --password-stdin reads the password as one line from standard input\n"
+    "      (not echoed on a terminal); this is the way to give it. --password P\n"
+    "      still works but shows the password in the process list to every\n"
+    "      user of the machine, and prints a warning on standard error.\n"
     "      Values must be non-empty, without line breaks, and at most 192\n"
-    "      (login, password), 9 (DB system) or 40 (database) characters long.\n"
+    "      (login, password) or 40 (database) characters long; the DB system\n"
+    "      is ORACLE, MSSQL or MYSQL, exactly so. Anything else is refused and\n"
+    "      nothing is written.\n"
     "  vendrak-settings show FILE\n"
     "      Prints the settings as the program resolves them from FILE:\n"
     "        LOGIN=<login>\n"
@@ -82,6 +92,13 @@ std::size_t maxValueChars(int index) {
     return lineFit < fieldFit ? lineFit : fieldFit;
 }
 
+// The DB systems the program connects to; it compares exactly, so " ORACLE"
+// or "oracle" would only fail at the first run.
+bool isKnownDbSystem(const char* value) {
+    return std::strcmp(value, "ORACLE") == 0 || std::strcmp(value, "MSSQL") == 0 ||
+           std::strcmp(value, "MYSQL") == 0;
+}
+
 int checkValue(int index, const char* value) {
     char message[128];
     const char* key = kRecords[index].key;
@@ -92,25 +109,79 @@ int checkValue(int index, const char* value) {
     else if (std::strlen(value) > maxValueChars(index))
         std::snprintf(message, sizeof message, "the %s value is longer than %zu characters", key,
                       maxValueChars(index));
+    else if (std::strcmp(key, "DB_SYSTEM") == 0 && !isKnownDbSystem(value))
+        std::snprintf(message, sizeof message,
+                      "the DB_SYSTEM value must be ORACLE, MSSQL or MYSQL, exactly so");
     else
         return kExitOk;
     return usageError(message);
 }
 
 // Reads one line from standard input into `out` without its line end.
-// Returns kExitUsage when the line does not fit.
-int readPasswordLine(char* out, std::size_t outSize) {
+// Returns kExitUsage, with `tooLong` as the message, when the line does not
+// fit.
+int readInputLine(char* out, std::size_t outSize, const char* tooLong) {
     out[0] = '\0';
     if (std::fgets(out, static_cast<int>(outSize), stdin) == nullptr)
-        return kExitOk;  // empty input: refused later as an empty value
+        return kExitOk;  // empty input: the caller decides
     std::size_t length = std::strlen(out);
     if (length > 0 && out[length - 1] == '\n')
         out[--length] = '\0';
     else if (!std::feof(stdin))
-        return usageError("the password on standard input is too long");
+        return usageError(tooLong);
     if (length > 0 && out[length - 1] == '\r')
         out[--length] = '\0';
     return kExitOk;
+}
+
+// Terminal state while a secret is typed: the settings to go back to, and
+// the signal dispositions replaced meanwhile, so that Ctrl-C or a hang-up
+// does not leave the terminal without echo.
+struct termios terminalBefore;
+volatile sig_atomic_t terminalQuiet = 0;
+const int kRestoringSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+struct sigaction signalsBefore[4];
+
+void restoreTerminalAndRaise(int signalNumber) {
+    if (terminalQuiet)
+        tcsetattr(STDIN_FILENO, TCSANOW, &terminalBefore);
+    signal(signalNumber, SIG_DFL);
+    raise(signalNumber);
+}
+
+// Switches echo off (the line end is still echoed) and prompts on standard
+// error, when standard input is a terminal; otherwise does nothing.
+void beginSecretInput(const char* prompt) {
+    if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &terminalBefore) != 0)
+        return;
+    struct sigaction restoring = {};
+    restoring.sa_handler = restoreTerminalAndRaise;
+    for (int i = 0; i < 4; ++i)
+        sigaction(kRestoringSignals[i], &restoring, &signalsBefore[i]);
+    struct termios quiet = terminalBefore;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    quiet.c_lflag |= ECHONL;
+    terminalQuiet = 1;
+    tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    std::fputs(prompt, stderr);
+}
+
+void endSecretInput() {
+    if (!terminalQuiet)
+        return;
+    tcsetattr(STDIN_FILENO, TCSANOW, &terminalBefore);
+    terminalQuiet = 0;
+    for (int i = 0; i < 4; ++i)
+        sigaction(kRestoringSignals[i], &signalsBefore[i], nullptr);
+}
+
+// One line from standard input as readInputLine reads it, not echoed when
+// standard input is a terminal. The terminal is restored on every path.
+int readSecretLine(char* out, std::size_t outSize, const char* prompt, const char* tooLong) {
+    beginSecretInput(prompt);
+    int rc = readInputLine(out, outSize, tooLong);
+    endSecretInput();
+    return rc;
 }
 
 int optionIndex(const char* name) {
@@ -214,9 +285,15 @@ int commandWrite(int argc, char** argv) {
     int rc = parseWriteOptions(argc, argv, &options);
     if (rc != kExitOk)
         return rc;
+    if (!options.passwordFromStdin)
+        std::fputs(
+            "vendrak-settings: warning: --password shows the password in the process list; "
+            "use --password-stdin\n",
+            stderr);
     char password[kPasswordWidth + 1];
     if (options.passwordFromStdin) {
-        rc = readPasswordLine(password, sizeof password);
+        rc = readSecretLine(password, sizeof password,
+                            "Password: ", "the password on standard input is too long");
         if (rc != kExitOk)
             return rc;
         options.values[1] = password;
@@ -232,13 +309,24 @@ int commandWrite(int argc, char** argv) {
     return writeFileAtomically(options.file, content);
 }
 
+// "-" reads the text from standard input, which keeps it out of the
+// process list.
 int commandEncipher(int argc, char** argv) {
     if (argc != 3)
         return usageError("encipher takes exactly one TEXT");
-    if (std::strlen(argv[2]) > kMaxPlainChars)
+    const char* text = argv[2];
+    char line[kMaxPlainChars + 2];
+    if (std::strcmp(text, "-") == 0) {
+        int rc = readSecretLine(line, sizeof line,
+                                "Text: ", "encipher: the text on standard input is too long");
+        if (rc != kExitOk)
+            return rc;
+        text = line;
+    }
+    if (std::strlen(text) > kMaxPlainChars)
         return usageError("encipher: TEXT is longer than 199 characters");
     char stored[kMaxStoredSize];
-    bfEncryptHex(argv[2], stored, sizeof stored, kSettingsCipherKey);
+    bfEncryptHex(text, stored, sizeof stored, kSettingsCipherKey);
     std::printf("%s\n", stored);
     return kExitOk;
 }
@@ -264,6 +352,7 @@ int commandShow(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    platformDisableCoreDumps();
     if (argc < 2)
         return usageError("a command is missing");
     for (int i = 1; i < argc; ++i) {

@@ -155,6 +155,23 @@ TEST_F(PrepareByKeyTest, BadgeNumbersAreTrimmedAndAnEmptyOneMeansEveryBadge) {
     EXPECT_EQ(dnlRowCount(), 4);
 }
 
+// A badge number of the full 50 characters is worked on whole, not as its
+// 49-character prefix, which here is a badge of its own.
+TEST_F(PrepareByKeyTest, BadgeOf50CharactersRewritesExactlyItsOwnRows) {
+    const std::string prefix(49, '7');
+    for (const std::string& number : {prefix, prefix + "A", prefix + "B"}) {
+        TestBadge b;
+        b.number = number;
+        addBadge(b);
+        addBadgeClass(number, "Z1");
+    }
+    addRequest("K1", 1, prefix + "A");
+    EXPECT_EQ(PrepareByKey("K1"), 1);
+    EXPECT_EQ(badgesOpened(), (Lines{prefix + "A"}));
+    EXPECT_EQ(aswBklRows(), (Lines{"T1/" + prefix + "A/Z1"}));
+    EXPECT_EQ(testDbValue("SELECT string_agg(dnlasw, ',') FROM qvsystem.trmaswdnl"), prefix + "A");
+}
+
 TEST_F(PrepareByKeyTest, RequestCursorReadsTenColumnsAndTrimsItsTexts) {
     testDbExec(
         "INSERT INTO qvsystem.qvsaswdnl VALUES ('K1 ', 7, 'M1 \t', 'L1\n', 'B1 \r ', 1, 2, 3, 4, "

@@ -53,9 +53,9 @@ void checkLoaded() {
                            [](unsigned char byte) { return byte == 0; }));
 }
 
-// The field between the first and the second ';' (both present); an empty
-// one reads as everything behind the first ';', as the reader's cut with
-// length 0 does.
+// The key: the field between the first and the second ';' of a body line
+// (both present); an empty one reads as everything behind the first ';', as
+// the reader's cut with length 0 does.
 std::string field(const std::string& line) {
     std::size_t first = line.find(';');
     std::size_t second = line.find(';', first + 1);
@@ -67,8 +67,8 @@ std::string field(const std::string& line) {
 // from the first line on; a record counts only when its head line holds at
 // most 198 and its body line at most 398 characters and each at least two
 // ';' (the text functions see a line up to a zero byte); the first counting
-// record whose group is empty, whose key is the wanted one or whose number
-// (strtol) is 0 gives the value, everything behind the body's second ';'.
+// record whose key is the wanted one gives the value, everything behind the
+// body's second ';'.
 std::string modelValue(const std::string& content, const char* wanted, std::size_t width) {
     std::vector<std::string> lines;
     std::size_t start = 0;
@@ -89,8 +89,7 @@ std::string modelValue(const std::string& content, const char* wanted, std::size
         if (std::count(head.begin(), head.end(), ';') < 2 ||
             std::count(body.begin(), body.end(), ';') < 2)
             continue;
-        if (field(head).empty() || field(body) == wanted ||
-            std::strtol(body.c_str(), nullptr, 10) == 0) {
+        if (field(body) == wanted) {
             std::size_t valueStart = body.find(';', body.find(';') + 1) + 1;
             char plain[kIniValueWidth];
             bfDecryptHex(body.c_str() + valueStart, plain, sizeof plain, kSettingsCipherKey);

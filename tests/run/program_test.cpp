@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <initializer_list>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -16,6 +19,7 @@
 #include "odbc_interposer.h"
 #include "platform/text.h"
 #include "runner.h"
+#include "settings/cipher.h"
 #include "settings/settings.h"
 #include "testdb.h"
 
@@ -334,6 +338,50 @@ TEST_F(ProgramTest, PasswordNeverReachesLogOrOutput) {
     }
     EXPECT_EQ(result.output.find("wrong-secret-pw"), std::string::npos);
     EXPECT_EQ(result.errors.find("wrong-secret-pw"), std::string::npos);
+}
+
+// A stray record "0;PASS;..." ahead of the tool's records used to be taken
+// for every key, so the password became the DB system and was printed.
+TEST_F(ProgramTest, LeadingPasswordRecordNumberedZeroIsTakenForThePasswordOnly) {
+    std::string settingsPath = run_.root() + "/files/quorvance.ini";
+    std::ostringstream written;
+    written << std::ifstream(settingsPath).rdbuf();
+    char stored[128];
+    ASSERT_EQ(bfEncryptHex(kTestDbPassword, stored, sizeof stored, kSettingsCipherKey), 1);
+    std::ofstream(settingsPath) << "0;DATABASE;CONNECT\n0;PASS;" << stored << "\n" << written.str();
+
+    ProgramResult result = run_.run({});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.log, fullRebuildLog());
+    std::string everything = result.output + result.errors;
+    for (const std::string& line : result.log)
+        everything += line + "\n";
+    EXPECT_EQ(everything.find(kTestDbPassword), std::string::npos) << everything;
+}
+
+// User, password and data source name longer than 23 characters reach the
+// driver whole: the role and the DSN exist only under their full names.
+TEST_F(ProgramTest, LongUserPasswordAndDataSourceNameConnect) {
+    const std::string user = "vendrak_user_of_28_character";
+    const std::string password = "password-of-24-character";
+    const std::string dsn = "vendrak_test_dsn_of_30_charact";
+    ASSERT_EQ(user.size() * 10000 + password.size() * 100 + dsn.size(), 282430u);
+    testDbExec("DROP ROLE IF EXISTS " + user);
+    testDbExec("CREATE ROLE " + user + " LOGIN PASSWORD '" + password + "' IN ROLE " + kTestDbUser);
+    testDbExec("ALTER ROLE " + user + " SET search_path = oracompat, pg_catalog, public");
+    // The test server's DSN section again under the long name.
+    std::ostringstream odbcIni;
+    odbcIni << std::ifstream(std::string(std::getenv("VENDRAK_TEST_DB_DIR")) + "/odbc.ini").rdbuf();
+    std::string section = odbcIni.str();
+    section.replace(0, section.find(']') + 1, "[" + dsn + "]");
+    std::ofstream(run_.root() + "/odbc.ini") << odbcIni.str() << "\n" << section;
+    run_.addEnvironment("ODBCINI=" + run_.root() + "/odbc.ini");
+    run_.writeSettings(user, password, "ORACLE", dsn);
+
+    ProgramResult result = run_.run({});
+    testDbExec("DROP ROLE " + user);
+    EXPECT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_EQ(result.log, fullRebuildLog());
 }
 
 TEST_F(ProgramTest, MissingSettingsFileEndsAtTheConnection) {

@@ -23,6 +23,8 @@ bin=$(printf '%s\n' /usr/lib/postgresql/*/bin | grep -v '\*' | sort -V | tail -n
 user=vendrak
 password=vendrak-secret
 database=vendrak
+# The tests create roles of their own (a user with a long name, say).
+role_setup="ALTER ROLE ${user} CREATEROLE;"
 
 # As root the server's commands run as the postgres user, from / (the
 # caller's folder may be closed to that user); they get absolute paths only.
@@ -133,12 +135,14 @@ SQL
 }
 
 schema_sum() {
-    cat "${here}/compat.sql" "${here}/schema.sql" | md5sum | cut -d' ' -f1
+    { cat "${here}/compat.sql" "${here}/schema.sql"; printf '%s\n' "${role_setup}"; } |
+        md5sum | cut -d' ' -f1
 }
 
 # (Re)creates the schemas qvsystem and oracompat from schema.sql and
-# compat.sql. A running cluster whose files changed since its last load gets
-# them anew at the next start (its data is lost, the tests empty the tables
+# compat.sql, and gives the role its attributes (role_setup). A running
+# cluster whose files or role setup changed since its last load gets them
+# anew at the next start (its data is lost, the tests empty the tables
 # anyway). The files reach psql on its standard input, read by the caller,
 # since the postgres user may not be able to read them.
 load_schema() {
@@ -148,6 +152,7 @@ SET client_min_messages = warning;
 DROP SCHEMA IF EXISTS qvsystem CASCADE;
 DROP SCHEMA IF EXISTS oracompat CASCADE;
 CREATE SCHEMA qvsystem AUTHORIZATION ${user};
+${role_setup}
 SQL
         cat "${here}/compat.sql"
         printf 'GRANT USAGE ON SCHEMA oracompat TO %s;\nSET ROLE %s;\n' "${user}" "${user}"

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -137,6 +138,23 @@ TEST_F(RunLog, LogOneBytePastTheThresholdReplacesTheBackup) {
     // The next line starts the new log.
     logWrite(log_.c_str(), "neu");
     EXPECT_EQ(read(log_).substr(kTimestampChars), " neu\n");
+}
+
+// The log is created 0640 (under the usual umask), and a symbolic link at
+// the log path is not followed: the line is lost as for an unwritable log,
+// and the file the link points to stays as it was.
+TEST_F(RunLog, LogIsCreated0640AndASymbolicLinkIsNotFollowed) {
+    mode_t umaskBefore = umask(022);
+    logWrite(log_.c_str(), "erste Zeile");
+    umask(umaskBefore);
+    EXPECT_EQ(fs::status(log_).permissions(), fs::perms(0640));
+
+    std::ofstream(dir_ + "/target") << "fremd\n";
+    fs::remove(log_);
+    fs::create_symlink(dir_ + "/target", log_);
+    logWrite(log_.c_str(), "verloren");
+    EXPECT_EQ(read(dir_ + "/target"), "fremd\n");
+    EXPECT_TRUE(fs::is_symlink(log_));
 }
 
 TEST_F(RunLog, MissingFolderLosesTheLineSilently) {

@@ -61,23 +61,19 @@ TEST_F(SettingsFile, EachKeyGetsItsOwnRecordInAnyOrder) {
     EXPECT_STREQ(Settings.logBackupPath, "..\\..\\Quorvance_php\\log\\vendraklog.bak");
 }
 
-// A number that reads as 0 (atoi: no leading digits, blanks, sign) matches
-// the wanted number 0, so every lookup that reaches the record takes it.
-TEST_F(SettingsFile, RecordNumberedZeroIsTakenByEveryLookupThatReachesIt) {
-    const char* const numbers[] = {"0", "abc", "  0", "", "-0", "+0x5"};
+// Only the key finds a record. A record numbered 0 (or with a number text
+// that reads as 0) used to be taken by every lookup that reached it; now it
+// is passed over unless its key is the wanted one.
+TEST_F(SettingsFile, RecordsAreFoundByTheirKeyWhateverTheirNumber) {
+    const char* const numbers[] = {"0", "abc", "  0", "", "-0", "+0x5", " 7x"};
     for (const char* number : numbers) {
         load(record("5", "DB_SYSTEM", stored("MSSQL")) + record(number, "OTHER", stored("zero")) +
-             record("1", "LOGIN", stored("qvsystem")));
-        EXPECT_STREQ(Settings.login, "zero") << "number '" << number << "'";
-        EXPECT_STREQ(Settings.password, "zero") << "number '" << number << "'";
+             record(number, "PASS", stored("geheim")) + record("1", "LOGIN", stored("qvsystem")));
+        EXPECT_STREQ(Settings.login, "qvsystem") << "number '" << number << "'";
+        EXPECT_STREQ(Settings.password, "geheim") << "number '" << number << "'";
         EXPECT_STREQ(Settings.dbSystem, "MSSQL") << "number '" << number << "'";
-        EXPECT_STREQ(Settings.database, "zero") << "number '" << number << "'";
+        EXPECT_STREQ(Settings.database, "") << "number '" << number << "'";
     }
-}
-
-TEST_F(SettingsFile, NumberWithLeadingDigitsIsNotZero) {
-    load(record(" 7x", "OTHER", stored("seven")) + record("1", "LOGIN", stored("qvsystem")));
-    EXPECT_STREQ(Settings.login, "qvsystem");
 }
 
 TEST_F(SettingsFile, FirstOfTwoRecordsWithTheSameKeyWins) {
@@ -109,7 +105,7 @@ TEST_F(SettingsFile, ValueIsTheWholeRestOfTheLine) {
     EXPECT_STREQ(Settings.login, expected);
 
     write(record("1", "LOGIN", value));
-    iniGetValue("", "LOGIN", 0, path_.c_str());
+    iniGetValue("LOGIN", path_.c_str());
     EXPECT_STREQ(IniEntry.key, "LOGIN");
     EXPECT_STREQ(IniEntry.group, "DATABASE");
     EXPECT_EQ(IniEntry.number, 1);
@@ -177,7 +173,8 @@ TEST_F(SettingsFile, OverlongValuesAreCutToTheirFields) {
 }
 
 // Malformed records are skipped whole and the next record is still read as
-// head and body. Each of them would be taken (number 0) if it were read.
+// head and body. Each of them carries the key LOGIN where a reader that
+// lost the record boundaries could find it.
 TEST_F(SettingsFile, MalformedRecordsAreSkipped) {
     std::string content;
     content += "no separator\n0;LOGIN;" + stored("bad1") + "\n";  // head with no ';'
