@@ -11,9 +11,12 @@
 #include <fstream>
 #include <functional>
 #include <regex>
+#include <sstream>
 #include <string>
 
 #include "runner.h"
+#include "settings/cipher.h"
+#include "settings/settings.h"
 #include "testdb.h"
 
 namespace {
@@ -103,7 +106,18 @@ TEST(CheckTest, BrokenInstallationsNameTheirCause) {
         {"missing log folder",
          [](ProgramRun& run) { std::filesystem::remove(run.root() + "/Quorvance_php/log"); }, none,
          99, "FAILED   log folder {root}/Quorvance_php/log: No such file or directory"},
-        {"DB system in lower case", settings(kTestDbPassword, "oracle", kTestDbDsn), none, 99,
+        // The settings tool refuses such a value; a file written by hand can hold it.
+        {"DB system in lower case",
+         [](ProgramRun& run) {
+             std::string path = run.root() + "/files/quorvance.ini";
+             std::ostringstream written;
+             written << std::ifstream(path).rdbuf();
+             char stored[64];
+             ASSERT_EQ(bfEncryptHex("oracle", stored, sizeof stored, kSettingsCipherKey), 1);
+             std::ofstream(path) << "0;DATABASE;CONNECT\n0;DB_SYSTEM;" << stored << "\n"
+                                 << written.str();
+         },
+         none, 99,
          "FAILED   DB_SYSTEM \"oracle\" is not one of ORACLE, MSSQL, MYSQL[\\s\\S]*"
          "skipped  connect: not tried without a valid DB_SYSTEM\n"},
         {"MYSQL", settings(kTestDbPassword, "MYSQL", kTestDbDsn), none, 99,
