@@ -3,9 +3,9 @@
 #include <limits.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
+#include "log/console.h"
 #include "log/runlog.h"
 #include "platform/file_lock.h"
 #include "platform/platform.h"
@@ -19,8 +19,8 @@ namespace {
 int runLockFd = -1;
 
 void reportNoLock(const char* hostPath, const char* what) {
-    std::fprintf(stderr, "vendrak: cannot %s the run lock %s (%s); running without it\n", what,
-                 hostPath, std::strerror(errno));
+    consoleLine("cannot %s the run lock %s (%s); running without it", what, hostPath,
+                std::strerror(errno));
 }
 
 // The wait for the lock has ended without it: the reason goes to the log
@@ -37,8 +37,7 @@ int endWithoutLock(int rc, const char* hostPath) {
         "Der laufende Lauf hat die Sperrdatei %s nach 60 Minuten nicht freigegeben; dieser Lauf "
         "wird ohne Aufbereitung beendet.",
         hostPath);
-    std::fprintf(stderr, "vendrak: gave up waiting for the run lock %s after 60 minutes\n",
-                 hostPath);
+    consoleLine("gave up waiting for the run lock %s after 60 minutes", hostPath);
     return kRunMustEnd;
 }
 
@@ -55,10 +54,8 @@ int takeRunLock() {
     int rc = platformTryLockFile(runLockFd);
     if (rc == kLockBusy) {
         logLine("Warte auf das Ende eines laufenden Laufs (Sperrdatei %s).", hostPath);
-        std::fprintf(stderr,
-                     "vendrak: waiting for the run lock %s: another run of this installation is "
-                     "in progress\n",
-                     hostPath);
+        consoleLine("waiting for the run lock %s: another run of this installation is in progress",
+                    hostPath);
         rc = platformWaitForLockFile(runLockFd, kRunLockWaitMs);
     }
     if (rc == kLockTimedOut || rc == kLockStopped)
