@@ -12,7 +12,7 @@ namespace {
 
 const char kUsage[] =
     "Usage: vendrak [DOWNLOAD-KEY]\n"
-    "       vendrak --help | -h | --version\n"
+    "       vendrak --check | --help | -h | --version\n"
     "\n"
     "Prepares the download tables of the terminals over ODBC.\n"
     "  (no argument)  full rebuild: terminal authorisations, balance values,\n"
