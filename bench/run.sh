@@ -21,7 +21,8 @@
 #
 # bench/report.py then writes bench/RESULTS.md, the plot
 # bench/time-vs-rows.png and the README's benchmark section. Working files go
-# to bench/work/. A server that runs already is reused and left running.
+# to bench/work/ (the server's to work/db, or as root to a private folder
+# under /var/tmp). A server that runs already is reused and left running.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 bench="${top}/bench"
@@ -70,27 +71,21 @@ baseline="${top}/build/bench/vendrak_bench_baseline"
 "${vendrak}" --version
 
 step "database"
-# As root the server runs as the postgres user, which may not reach the
-# checkout (a private folder such as /root): its files then go to /var/tmp.
-if [ "$(id -u)" = 0 ]; then
-    db_home="/var/tmp/vendrak-bench-$(printf '%s' "${top}" | md5sum | cut -c1-12)"
-    install -d -m 0700 -o postgres -g postgres "${db_home}"
-else
-    db_home="${work}"
-fi
-db="${db_home}/db"
+# The benchmark's server keeps its record in work/db (pgserver.sh decides
+# where its files live: as root in a private folder under /var/tmp that the
+# postgres user can reach); the rest of work/ is cleared for this run.
+db="${work}/db"
 if "${server}" status "${db}"; then
-    echo "reusing the benchmark server in ${db}"
+    echo "reusing the benchmark server of ${db}"
     "${server}" start "${db}"
 else
     "${server}" start "${db}"
     trap '"${server}" stop "${db}" >/dev/null 2>&1 || true' EXIT
-    echo "started a PostgreSQL server in ${db}; it is stopped again at the end"
+    echo "started a PostgreSQL server for ${db}; it is stopped again at the end"
 fi
 # shellcheck source=/dev/null
 source "${db}/env"
-rm -rf "${work}"
-mkdir -p "${work}"
+find "${work}" -mindepth 1 -maxdepth 1 ! -name db -exec rm -rf {} +
 # Two data sources on the same server: batched fetching (the benchmark's),
 # and without it (the driver's default, only for the comparison of results).
 cat >"${work}/odbc.ini" <<INI

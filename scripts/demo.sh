@@ -16,21 +16,11 @@ dsn=QVDEMO
 step() { printf '\n== %s ==\n' "$*"; }
 sql() { psql -X -q -P pager=off -v ON_ERROR_STOP=1 "$@"; }
 
-# As root the server runs as the postgres user, which cannot reach a checkout
-# inside a private folder such as /root; its files then go to a folder of
-# their own under /var/tmp, named after the checkout so that the next demo
-# finds the same server again. Otherwise they stay in the checkout.
-if [ "$(id -u)" = 0 ]; then
-    db_home="/var/tmp/vendrak-demo-$(printf '%s' "${top}" | md5sum | cut -c1-12)"
-else
-    db_home="${demo}"
-fi
-db="${db_home}/db"
+# The demo's server; pgserver.sh decides where its files live (as root in a
+# private folder under /var/tmp that the postgres user can reach).
+db="${demo}/db"
 
 "${top}/scripts/install-deps.sh"
-if [ "$(id -u)" = 0 ]; then
-    install -d -m 0700 -o postgres -g postgres "${db_home}"
-fi
 
 step "build"
 cmake --preset default >/dev/null
@@ -40,14 +30,14 @@ cmake --build --preset default -j2 --target vendrak vendrak-settings >/dev/null
 step "database"
 started=0
 if "${server}" status "${db}"; then
-    echo "reusing the demo server that runs in ${db}"
+    echo "reusing the demo server of ${db} that runs already"
 else
     started=1
 fi
 "${server}" start "${db}"
 if [ "${started}" = 1 ]; then
     trap '"${server}" stop "${db}" >/dev/null 2>&1 || true' EXIT
-    echo "started a PostgreSQL server in ${db}; it is stopped again at the end"
+    echo "started a PostgreSQL server for ${db}; it is stopped again at the end"
 fi
 # shellcheck source=/dev/null
 source "${db}/env"

@@ -1,8 +1,20 @@
 #!/usr/bin/env bash
-# Builds the Debian package with CPack in build-package/, installs it with
-# dpkg -i, checks the installed files and the installed `vendrak --version`,
-# and removes the package again. Needs root and a machine on which vendrak is
-# not installed otherwise (CI machines are thrown away after the run).
+# Builds the Debian package (scripts/build-package.sh) and checks it as an
+# operator meets it:
+#   - lintian reports no error and no warning;
+#   - `systemd-analyze security --offline=true` rates the service at 2.0 or
+#     better, and `systemd-analyze verify` passes on the installed units;
+#   - dpkg -i installs the files, creates the system user vendrak and the
+#     layout under /opt/quorvance with their modes and owners, and the
+#     installed `vendrak --version` runs as that user in the working folder;
+#   - installing again (an upgrade) leaves a site's settings file, its run
+#     log, the modes of its folders and its enabled timer alone;
+#   - dpkg -r and dpkg --purge remove the programs but leave that settings
+#     file and run log in place; the purge removes the timer's link, and
+#     without the site's files it leaves no empty folder.
+# Needs root and a machine on which neither vendrak nor /opt/quorvance
+# exists (CI machines are thrown away after the run). It leaves the machine
+# as it found it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,37 +27,111 @@ fail() {
 if dpkg -s vendrak >/dev/null 2>&1; then
     fail "a vendrak package is installed already; this test leaves it alone"
 fi
-scripts/install-deps.sh
+[ ! -e /opt/quorvance ] || fail "/opt/quorvance exists already; this test leaves it alone"
+user_existed=0
+if getent passwd vendrak >/dev/null; then user_existed=1; fi
+group_existed=0
+if getent group vendrak >/dev/null; then group_existed=1; fi
+scripts/install-deps.sh lintian
 
-build=build-package
-cmake -S . -B "${build}" -DCMAKE_BUILD_TYPE=Release -DVENDRAK_TESTS=OFF >/dev/null
-cmake --build "${build}" -j2 >/dev/null
-rm -f "${build}"/vendrak_*.deb
-(cd "${build}" && cpack -G DEB >/dev/null)
-deb=$(ls "${build}"/vendrak_*.deb)
+deb=$(scripts/build-package.sh | tail -n 1)
 version=$(dpkg-deb --field "${deb}" Version)
 depends=$(dpkg-deb --field "${deb}" Depends)
 echo "package: ${deb}"
 echo "depends: ${depends}"
 [[ "${depends}" =~ libodbc[12] ]] || fail "the package does not depend on the unixODBC library"
+[[ "${depends}" =~ adduser ]] || fail "the package does not depend on adduser"
 
-trap 'dpkg -r vendrak >/dev/null 2>&1 || true' EXIT
+echo "lintian:"
+lintian --fail-on error,warning "${deb}" || fail "lintian reports errors or warnings"
+
+# "→ Overall exposure level for vendrak.service: 1.3 OK 🙂"
+exposure=$(systemd-analyze security --offline=true packaging/vendrak.service 2>/dev/null |
+    sed -n 's/.*Overall exposure level for vendrak.service: \([0-9.]*\).*/\1/p')
+[ -n "${exposure}" ] || fail "systemd-analyze security gave no exposure level"
+echo "exposure of vendrak.service: ${exposure}"
+awk -v e="${exposure}" 'BEGIN { exit !(e <= 2.0) }' ||
+    fail "vendrak.service is rated ${exposure}, above 2.0"
+
+root=/opt/quorvance
+settings="${root}/files/quorvance.ini"
+log="${root}/Quorvance_php/log/vendraklog.txt"
+# Whatever happens, the package, the test's site and a user that the
+# package made go again.
+cleanup() {
+    dpkg --purge vendrak >/dev/null 2>&1 || true
+    rm -rf "${root}"
+    if [ "${user_existed}" = 0 ] && getent passwd vendrak >/dev/null; then
+        deluser --system --quiet vendrak >/dev/null 2>&1 || true
+    fi
+    if [ "${group_existed}" = 0 ] && getent group vendrak >/dev/null; then
+        delgroup --system --quiet vendrak >/dev/null 2>&1 || true
+    fi
+}
+trap cleanup EXIT
+
 dpkg -i "${deb}" >/dev/null
 for file in /usr/bin/vendrak /usr/bin/vendrak-settings /lib/systemd/system/vendrak.service \
-    /lib/systemd/system/vendrak.timer /usr/share/doc/vendrak/operating-guide.md; do
+    /lib/systemd/system/vendrak.timer /usr/share/doc/vendrak/operating-guide.md \
+    /usr/share/doc/vendrak/copyright /usr/share/doc/vendrak/changelog.Debian.gz \
+    /usr/share/man/man1/vendrak.1.gz /usr/share/man/man1/vendrak-settings.1.gz; do
     [ -f "${file}" ] || fail "${file} is not installed"
 done
 [ ! -e /etc/systemd/system/timers.target.wants/vendrak.timer ] || fail "the timer got enabled"
-if command -v systemd-analyze >/dev/null; then
-    systemd-analyze verify /lib/systemd/system/vendrak.service /lib/systemd/system/vendrak.timer
-fi
+systemd-analyze verify /lib/systemd/system/vendrak.service /lib/systemd/system/vendrak.timer ||
+    fail "systemd-analyze verify found faults in the installed units"
 
-reported=$(cd / && /usr/bin/vendrak --version)
-[ "${reported}" = "vendrak ${version}" ] ||
-    fail "installed vendrak --version printed '${reported}', expected 'vendrak ${version}'"
+# The user and the layout that postinst made.
+entry=$(getent passwd vendrak) || fail "postinst did not create the user vendrak"
+uid=$(echo "${entry}" | cut -d: -f3)
+[ "${uid}" -lt 1000 ] || fail "vendrak is not a system user (uid ${uid})"
+[ "$(id -gn vendrak)" = vendrak ] || fail "the primary group of vendrak is not vendrak"
+expect_folder() {
+    local got
+    got=$(stat -c '%a %U %G' "$1" 2>/dev/null) || fail "postinst did not create $1"
+    [ "${got}" = "$2" ] || fail "$1 is '${got}', expected '$2'"
+}
+expect_folder "${root}/app/bin" "755 root root"
+expect_folder "${root}/files" "700 vendrak vendrak"
+expect_folder "${root}/Quorvance_php/log" "750 vendrak vendrak"
+
+reported=$(cd "${root}/app/bin" && runuser -u vendrak -- /usr/bin/vendrak --version)
+[ "${reported}" = "vendrak ${version%-*}" ] ||
+    fail "installed vendrak --version printed '${reported}', expected 'vendrak ${version%-*}'"
 echo "installed: ${reported}"
 
+# A site's settings file and run log, and a folder mode of its own.
+printf 'secret\n' | vendrak-settings write "${settings}" --login qvuser --password-stdin \
+    --db-system ORACLE --database QVPROD
+chown vendrak:vendrak "${settings}"
+printf '2026-01-01 02:30:00 **********\n' >"${log}"
+chown vendrak:vendrak "${log}"
+chmod 0770 "${root}/Quorvance_php/log"
+# The site enables the timer (systemctl makes the link also without a
+# running systemd).
+timer_link=/etc/systemd/system/timers.target.wants/vendrak.timer
+systemctl enable vendrak.timer 2>/dev/null
+[ -L "${timer_link}" ] || fail "systemctl enable made no link for the timer"
+site_state() {
+    md5sum "${settings}" "${log}"
+    stat -c '%n %a %U %G' "${settings}" "${log}" "${root}/files" "${root}/Quorvance_php/log"
+}
+before=$(site_state)
+
+dpkg -i "${deb}" >/dev/null
+[ "$(site_state)" = "${before}" ] || fail "installing again changed the site's files or folders"
+[ -L "${timer_link}" ] || fail "installing again disabled the timer"
 dpkg -r vendrak >/dev/null
-trap - EXIT
 [ ! -e /usr/bin/vendrak ] || fail "/usr/bin/vendrak is still there after dpkg -r"
+[ "$(site_state)" = "${before}" ] || fail "dpkg -r changed the site's settings file or run log"
+dpkg --purge vendrak >/dev/null
+[ "$(site_state)" = "${before}" ] || fail "dpkg --purge changed the site's settings file or run log"
+[ ! -L "${timer_link}" ] || fail "the purge left the link of the enabled timer"
+[ ! -e /usr/share/doc/vendrak ] || fail "/usr/share/doc/vendrak is still there after the purge"
+
+# Without a site's files, a purge leaves no empty folder of the layout.
+rm "${settings}" "${log}"
+dpkg -i "${deb}" >/dev/null
+dpkg --purge vendrak >/dev/null
+[ ! -e "${root}" ] || fail "the purge left the empty layout: $(find "${root}" | tr '\n' ' ')"
 echo "package test passed"

@@ -1,21 +1,31 @@
 #!/usr/bin/env bash
 # Starts or stops the private PostgreSQL server of the tests and the demo.
 #
-#   pgserver.sh start DIR   create (first time) and start a cluster in DIR on a
-#                           free port of 127.0.0.1; writes DIR/odbcinst.ini,
-#                           DIR/odbc.ini (DSN vendrak_test) and DIR/env
-#   pgserver.sh stop DIR    stop that server by the PID in its PID file
+#   pgserver.sh start DIR   create (first time) and start a cluster for DIR on
+#                           a free port of 127.0.0.1; writes DIR/port,
+#                           DIR/odbcinst.ini, DIR/odbc.ini (DSN vendrak_test)
+#                           and DIR/env
+#   pgserver.sh stop DIR    stop that server by the PID in its PID file; as
+#                           root also remove its files (see below)
+#   pgserver.sh halt DIR    stop that server but keep its files, so that the
+#                           next start brings back the same cluster and port
 #   pgserver.sh crash DIR   stop that server hard (its sessions end at once, as
 #                           in a crash) and start it again on the same port
 #   pgserver.sh status DIR  exit code 0 when that server runs, 1 otherwise
 #
 # A start on an existing DIR starts the same cluster on the same port again; a
-# start while it runs only rewrites the three files. As root the server runs
-# as the postgres user, otherwise as the calling user.
+# start while it runs only rewrites the files above.
+#
+# Run by another user than root, the server runs as that user and its files
+# (cluster, socket, server log) stay in DIR. Run as root, the server runs as
+# the postgres user, which cannot reach a DIR inside a private folder such as
+# /root: its files then live in a folder of their own, made with mktemp under
+# /var/tmp and owned by postgres, whose path DIR/server-home records. Each DIR
+# has its own such folder, and stop (not halt) removes it again.
 set -euo pipefail
 
-action=${1:?usage: pgserver.sh start|stop|status|crash DIR}
-dir=${2:?usage: pgserver.sh start|stop|status|crash DIR}
+action=${1:?usage: pgserver.sh start|stop|halt|status|crash DIR}
+dir=${2:?usage: pgserver.sh start|stop|halt|status|crash DIR}
 here=$(cd "$(dirname "$0")" && pwd)
 bin=$(printf '%s\n' /usr/lib/postgresql/*/bin | grep -v '\*' | sort -V | tail -n 1 || true)
 [ -n "${bin}" ] || { echo "pgserver.sh: no PostgreSQL server found" >&2; exit 1; }
@@ -41,15 +51,15 @@ free_port() {
 }
 
 running() {
-    [ -f "${dir}/data/postmaster.pid" ] &&
-        as_server_user "${bin}/pg_ctl" -D "${dir}/data" status >/dev/null 2>&1
+    [ -f "${home}/data/postmaster.pid" ] &&
+        as_server_user "${bin}/pg_ctl" -D "${home}/data" status >/dev/null 2>&1
 }
 
 start_server() {
-    if ! as_server_user "${bin}/pg_ctl" -D "${dir}/data" -l "${dir}/server.log" -w -t 30 \
+    if ! as_server_user "${bin}/pg_ctl" -D "${home}/data" -l "${home}/server.log" -w -t 30 \
         start >/dev/null; then
-        echo "pgserver.sh: the server did not start; end of ${dir}/server.log:" >&2
-        tail -n 20 "${dir}/server.log" >&2 || true
+        echo "pgserver.sh: the server did not start; end of ${home}/server.log:" >&2
+        tail -n 20 "${home}/server.log" >&2 || true
         return 1
     fi
 }
@@ -103,14 +113,14 @@ ENV
 
 create_cluster() {
     free_port >"${dir}/port"
-    as_server_user "${bin}/initdb" -D "${dir}/data" -U postgres -A trust --no-sync -E UTF8 \
-        --locale=C >"${dir}/initdb.log"
+    as_server_user "${bin}/initdb" -D "${home}/data" -U postgres -A trust --no-sync -E UTF8 \
+        --locale=C >"${home}/initdb.log"
     # No flushes to disk, but commits stay synchronous: a commit is written
     # before the client sees it, so a crash of the server (the crash action)
     # loses nothing that a client saw committed. No JIT: on tables without
     # statistics the planner may think a small query expensive and spend most
     # of a second compiling it.
-    cat >>"${dir}/data/postgresql.conf" <<CONF
+    cat >>"${home}/data/postgresql.conf" <<CONF
 listen_addresses = '127.0.0.1'
 port = $(cat "${dir}/port")
 unix_socket_directories = '${socket_dir}'
@@ -120,7 +130,7 @@ jit = off
 CONF
     # Password authentication over TCP, so that a wrong password is refused;
     # the administrator comes in through the socket only.
-    cat >"${dir}/data/pg_hba.conf" <<HBA
+    cat >"${home}/data/pg_hba.conf" <<HBA
 local all postgres trust
 host all all 127.0.0.1/32 scram-sha-256
 HBA
@@ -158,7 +168,36 @@ SQL
         printf 'GRANT USAGE ON SCHEMA oracompat TO %s;\nSET ROLE %s;\n' "${user}" "${user}"
         cat "${here}/schema.sql"
     } | psql_admin -U postgres -d "${database}"
-    schema_sum >"${dir}/schema.sum"
+    schema_sum >"${home}/schema.sum"
+}
+
+# As root: the private folder that DIR/server-home names, when it still
+# exists. Only a folder of the form this script makes counts, since stop
+# removes it.
+recorded_home() {
+    local recorded
+    recorded=$(cat "${dir}/server-home" 2>/dev/null || true)
+    case "${recorded}" in
+    /var/tmp/vendrak-pg.*) if [ -d "${recorded}" ]; then printf '%s' "${recorded}"; fi ;;
+    esac
+}
+
+# As root: a new private folder for the server's files, owned by postgres
+# and recorded in DIR/server-home.
+make_home() {
+    home=$(mktemp -d /var/tmp/vendrak-pg.XXXXXXXXXX)
+    chown postgres:postgres "${home}"
+    printf '%s\n' "${home}" >"${dir}/server-home"
+}
+
+# Removes the server's files: as root its whole private folder and the
+# record, otherwise the cluster in DIR.
+remove_server_files() {
+    if [ "$(id -u)" = 0 ]; then
+        rm -rf "${home}" "${dir}/server-home"
+    else
+        rm -rf "${home}/data"
+    fi
 }
 
 # A cluster whose creation failed half-way is removed, so that the next start
@@ -168,41 +207,47 @@ discard_unfinished_cluster() {
     local status=$?
     if [ "${creating}" = 1 ]; then
         if running; then
-            as_server_user "${bin}/pg_ctl" -D "${dir}/data" -m immediate -w stop >/dev/null 2>&1 || true
+            as_server_user "${bin}/pg_ctl" -D "${home}/data" -m immediate -w stop >/dev/null 2>&1 || true
         fi
-        rm -rf "${dir}/data"
-        echo "pgserver.sh: creating the cluster in ${dir} failed" >&2
+        remove_server_files
+        echo "pgserver.sh: creating the cluster for ${dir} failed" >&2
     fi
     exit "${status}"
 }
 
-if [ "${action}" = status ]; then
-    [ -d "${dir}/data" ] || exit 1
-    dir=$(cd "${dir}" && pwd)
-    running
-    exit
+if [ "${action}" = status ] && [ ! -d "${dir}" ]; then
+    exit 1
 fi
-
 mkdir -p "${dir}"
 dir=$(cd "${dir}" && pwd)
-# Socket paths are limited to about 107 bytes; a long DIR gets its socket
-# folder under /tmp instead.
-socket_dir="${dir}/socket"
-if [ ${#socket_dir} -gt 80 ]; then
-    socket_dir="/tmp/vendrak-pg-$(printf '%s' "${dir}" | md5sum | cut -c1-12)"
+if [ "$(id -u)" = 0 ]; then
+    home=$(recorded_home)
+    if [ -z "${home}" ]; then
+        case "${action}" in
+        start) make_home ;;
+        stop | halt) rm -f "${dir}/server-home"; exit 0 ;;
+        status) exit 1 ;;
+        crash) echo "pgserver.sh: no server for ${dir}" >&2; exit 1 ;;
+        esac
+    fi
+    socket_dir="${home}/socket"
+else
+    home=${dir}
+    # Socket paths are limited to about 107 bytes; a long DIR gets its socket
+    # folder under /tmp instead.
+    socket_dir="${dir}/socket"
+    if [ ${#socket_dir} -gt 80 ]; then
+        socket_dir="/tmp/vendrak-pg-$(printf '%s' "${dir}" | md5sum | cut -c1-12)"
+    fi
 fi
 
 case "${action}" in
 start)
     mkdir -p "${socket_dir}"
     if [ "$(id -u)" = 0 ]; then
-        chown postgres "${dir}" "${socket_dir}"
-        if ! runuser -u postgres -- test -w "${dir}"; then
-            echo "pgserver.sh: the postgres user cannot reach ${dir} (check its parents)" >&2
-            exit 1
-        fi
+        chown postgres:postgres "${socket_dir}"
     fi
-    if [ ! -d "${dir}/data" ]; then
+    if [ ! -d "${home}/data" ]; then
         creating=1
         trap discard_unfinished_cluster EXIT
         create_cluster
@@ -214,22 +259,28 @@ start)
     elif ! running; then
         start_server
     fi
-    if [ "$(cat "${dir}/schema.sum" 2>/dev/null || true)" != "$(schema_sum)" ]; then
+    if [ "$(cat "${home}/schema.sum" 2>/dev/null || true)" != "$(schema_sum)" ]; then
         load_schema
     fi
     write_odbc_config
     ;;
-stop)
-    if [ -d "${dir}/data" ] && running; then
-        as_server_user "${bin}/pg_ctl" -D "${dir}/data" -m fast -w -t 30 stop >/dev/null
+stop | halt)
+    if [ -d "${home}/data" ] && running; then
+        as_server_user "${bin}/pg_ctl" -D "${home}/data" -m fast -w -t 30 stop >/dev/null
+    fi
+    if [ "${action}" = stop ] && [ "$(id -u)" = 0 ]; then
+        remove_server_files
     fi
     ;;
+status)
+    [ -d "${home}/data" ] && running
+    ;;
 crash)
-    as_server_user "${bin}/pg_ctl" -D "${dir}/data" -m immediate -w -t 30 stop >/dev/null
+    as_server_user "${bin}/pg_ctl" -D "${home}/data" -m immediate -w -t 30 stop >/dev/null
     start_server
     ;;
 *)
-    echo "usage: pgserver.sh start|stop|status|crash DIR" >&2
+    echo "usage: pgserver.sh start|stop|halt|status|crash DIR" >&2
     exit 2
     ;;
 esac

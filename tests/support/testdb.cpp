@@ -145,7 +145,7 @@ void testDbSetTrmAswDnlColumns(int columns) {
 
 void testDbServerStop() {
     closeConnection();
-    runScript("stop");
+    runScript("halt");
 }
 
 void testDbServerStart() {

@@ -43,6 +43,6 @@ void testDbSetTrmAswDnlColumns(int columns);
 void testDbServerStop();
 void testDbServerStart();
 
-// The shell command line that runs pgserver.sh ACTION ("start", "stop",
+// The shell command line that runs pgserver.sh ACTION ("start", "halt",
 // "crash") on the test server, for interposer hooks.
 std::string testDbServerCommand(const char* action);
