@@ -7,6 +7,8 @@
 #   - dpkg -i installs the files, creates the system user vendrak and the
 #     layout under /opt/quorvance with their modes and owners, and the
 #     installed `vendrak --version` runs as that user in the working folder;
+#   - the installed `vendrak --check` names a missing data source and
+#     changes nothing;
 #   - installing again (an upgrade) leaves a site's settings file, its run
 #     log, the modes of its folders and its enabled timer alone;
 #   - dpkg -r and dpkg --purge remove the programs but leave that settings
@@ -117,6 +119,20 @@ site_state() {
     stat -c '%n %a %U %G' "${settings}" "${log}" "${root}/files" "${root}/Quorvance_php/log"
 }
 before=$(site_state)
+
+# The installed `vendrak --check` as the operator runs it last when
+# installing: this site's data source does not exist, so it fails, names the
+# cause and changes nothing.
+check_rc=0
+check=$(cd "${root}/app/bin" && runuser -u vendrak -- /usr/bin/vendrak --check) || check_rc=$?
+echo "${check}" | tail -n 1
+[ "${check_rc}" = 99 ] || fail "vendrak --check exited ${check_rc} without a data source, not 99"
+for expected in "ok       settings file ${settings} is readable" \
+    "ok       log folder ${root}/Quorvance_php/log exists and is writable" \
+    "FAILED   connect to data source QVPROD as qvuser failed: SQLSTATE IM002"; do
+    grep -qF -- "${expected}" <<<"${check}" || fail "vendrak --check did not say: ${expected}"
+done
+[ "$(site_state)" = "${before}" ] || fail "vendrak --check changed the site's files"
 
 dpkg -i "${deb}" >/dev/null
 [ "$(site_state)" = "${before}" ] || fail "installing again changed the site's files or folders"
