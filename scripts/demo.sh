@@ -2,8 +2,8 @@
 # The demo: builds Vendrak, starts a private PostgreSQL on 127.0.0.1 (or
 # reuses the one that runs already), loads a generated demo site, lays out an
 # installation under demo/site, writes its settings file with
-# vendrak-settings, runs a full rebuild and then a key run with the real
-# vendrak, and shows the exit codes, the run log, the rows per download table
+# vendrak-settings, checks it with `vendrak --check`, runs a full rebuild and
+# then a key run with the real vendrak, and shows the exit codes, the run log, the rows per download table
 # and a few sample rows. It stops the server again if it started it.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -118,6 +118,12 @@ badge=$(sql -At -c "SELECT aswnum FROM qvsystem.qvs301asw
 new_badge=$(sql -At -c "SELECT aswnum FROM qvsystem.qvs301asw JOIN qvsystem.qvsaswdnl
                         ON rtrim(dnlasw) = aswnum WHERE dnlkey = '${key}' AND ${holds_both}
                         ORDER BY dnllfd LIMIT 1")
+
+step "installation check: vendrak --check (changes nothing)"
+check_rc=0
+(cd "${site}/app/bin" && "${top}/build/vendrak" --check) || check_rc=$?
+echo "exit code ${check_rc}"
+[ "${check_rc}" = 0 ] || { echo "demo: the check found the demo installation unfit" >&2; exit 1; }
 
 step "full rebuild: vendrak (no argument)"
 echo "(a phase that fails is tried again up to four times, 10 seconds apart)"
