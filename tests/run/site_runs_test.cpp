@@ -117,6 +117,8 @@ bool contains(const Lines& lines, const std::string& line) {
     return false;
 }
 
+void freshDownloadTables();
+
 class SiteRunTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -150,6 +152,15 @@ class SiteRunTest : public ::testing::Test {
             EXPECT_EQ(downloadTables(), expected);
         }
         std::printf("%zu faulted runs of %zu statements\n", faults.size(), clean.trace.size());
+    }
+
+    // The tables of a clean full rebuild, into `tables`; the download tables
+    // are emptied again, so that the test's own runs start from nothing.
+    void cleanRebuildTables(std::vector<Rows>& tables) {
+        ProgramResult clean = runWith({}, Fault{});
+        ASSERT_EQ(clean.exitCode, 0);
+        tables = downloadTables();
+        freshDownloadTables();
     }
 
     ProgramRun run_;
@@ -310,10 +321,8 @@ TEST_F(SiteRunTest, FiveFailuresInARowEndTheRunInTheirPhase) {
 // The server is down when the run starts and comes back during the first
 // 60-second wait of the reconnection.
 TEST_F(SiteRunTest, ServerComingBackDuringTheReconnectionAtStart) {
-    ProgramResult clean = runWith({}, Fault{});
-    ASSERT_EQ(clean.exitCode, 0);
-    std::vector<Rows> expected = downloadTables();
-    freshDownloadTables();
+    std::vector<Rows> expected;
+    ASSERT_NO_FATAL_FAILURE(cleanRebuildTables(expected));
     testDbServerStop();
     ProgramResult result = runWith({}, Fault{"hook wait 1", testDbServerCommand("start"), ""});
     testDbServerStart();  // the tests after this one need the server, whatever happened here
@@ -328,10 +337,8 @@ TEST_F(SiteRunTest, ServerComingBackDuringTheReconnectionAtStart) {
 // the tables come out as after one run. Each run sleeps a second at its first
 // statement, so that they would overlap without the lock.
 TEST_F(SiteRunTest, RunStartedDuringAnotherWaitsForItsEnd) {
-    ProgramResult clean = runWith({}, Fault{});
-    ASSERT_EQ(clean.exitCode, 0);
-    std::vector<Rows> expected = downloadTables();
-    freshDownloadTables();
+    std::vector<Rows> expected;
+    ASSERT_NO_FATAL_FAILURE(cleanRebuildTables(expected));
     run_.setRules("dbsystem ORACLE\nhook exec 1 DELETE FROM QVSYSTEM.TRMASWDNL");
     run_.setHook("sleep 1");
     std::remove((run_.root() + "/Quorvance_php/log/vendraklog.txt").c_str());
@@ -362,10 +369,8 @@ TEST_F(SiteRunTest, RunStartedDuringAnotherWaitsForItsEnd) {
 // statement without a retry, logs why and ends with 99; the next run
 // rebuilds the complete tables.
 TEST_F(SiteRunTest, SigtermStopsTheRunAtTheNextStatementAndTheNextRunRebuildsAll) {
-    ProgramResult clean = runWith({}, Fault{});
-    ASSERT_EQ(clean.exitCode, 0);
-    std::vector<Rows> expected = downloadTables();
-    freshDownloadTables();
+    std::vector<Rows> expected;
+    ASSERT_NO_FATAL_FAILURE(cleanRebuildTables(expected));
     // The hook marks that the run is at its third TrmAswDnl row, then holds
     // it there for a second; the signal comes during that second.
     const std::string marker = run_.root() + "/at-third-row";
