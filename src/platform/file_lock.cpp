@@ -15,10 +15,14 @@ namespace {
 
 constexpr long kLockPollMs = 250;
 
-long monotonicMs() {
+constexpr long long kNsPerMs = 1000000;
+
+// Nanoseconds, so that the wait never ends early through a clock rounded to
+// whole milliseconds.
+long long monotonicNs() {
     struct timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+    return static_cast<long long>(now.tv_sec) * 1000 * kNsPerMs + now.tv_nsec;
 }
 
 }  // namespace
@@ -43,17 +47,19 @@ int platformTryLockFile(int fd) {
 }
 
 int platformWaitForLockFile(int fd, long timeoutMs) {
-    const long start = monotonicMs();
+    const long long deadline = monotonicNs() + timeoutMs * kNsPerMs;
     for (;;) {
         int rc = platformTryLockFile(fd);
         if (rc != kLockBusy)
             return rc;
         if (platformStopSignal() != 0)
             return kLockStopped;
-        long left = timeoutMs - (monotonicMs() - start);
-        if (left <= 0)
+        long long leftNs = deadline - monotonicNs();
+        if (leftNs <= 0)
             return kLockTimedOut;
+        // Whole milliseconds, rounded up: poll never pauses for less.
+        long long leftMs = (leftNs + kNsPerMs - 1) / kNsPerMs;
         // poll without descriptors is a plain pause; a signal ends it early.
-        poll(nullptr, 0, static_cast<int>(left < kLockPollMs ? left : kLockPollMs));
+        poll(nullptr, 0, static_cast<int>(leftMs < kLockPollMs ? leftMs : kLockPollMs));
     }
 }
