@@ -74,7 +74,9 @@ int dbConnect(const char* user, const char* password, const char* database, cons
     }
     SQLRETURN rc = SQLConnect(dbConnection, odbcText(databaseField), SQL_NTS, odbcText(userField),
                               SQL_NTS, odbcText(passwordField), SQL_NTS);
-    std::memset(passwordField, 0, sizeof passwordField);
+    // explicit_bzero: the field is not read again, so a plain memset could
+    // be dropped by the compiler and leave the password on the stack.
+    explicit_bzero(passwordField, sizeof passwordField);
     if (rc == SQL_ERROR) {
         dbGetDiag(SQL_HANDLE_DBC, dbConnection, LastDiag);
         std::printf("Connect Error: SQLCode: %ld sqlState: %s Msg: %s\n",

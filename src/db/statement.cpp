@@ -200,7 +200,15 @@ int failureResult(int32_t native) {
 }
 
 bool isDuplicateKey(int result) {
-    return result != kResultFailed && result == DbErrorCodes.DuplicateKey;
+    if (result == kResultFailed || result != DbErrorCodes.DuplicateKey)
+        return false;
+    // Some drivers give one native number to every server error (psqlODBC
+    // reports 1, which is ORACLE's duplicate key, also for an encoding error
+    // or a lock time-out); the SQLSTATE tells a key violation (class 23)
+    // apart. LastDiag belongs to this failure only when it carries its number.
+    if (LastDiag.NativeError != result)
+        return false;
+    return isEmptyText(LastDiag.SqlState) || std::strncmp(LastDiag.SqlState, "23", 2) == 0;
 }
 
 bool appendSqlLiteral(char* out, std::size_t outSize, std::size_t* length, const char* value) {

@@ -40,8 +40,13 @@ enum class FailureMapping {
 int failureResult(int32_t native);
 
 // True when a statement's result is the DB system's duplicate-key refusal,
-// which the builders tolerate. A DB system without such a number ("MYSQL"
-// has -1 in its table) never has one: -1 stays a failure.
+// which the builders tolerate: the DB system's duplicate number, with a
+// SQLSTATE of class 23 (integrity constraint violation) where the driver
+// reports one. Call it right after the statement that failed: the SQLSTATE
+// is read from LastDiag, which must still hold that failure's diagnostic (a
+// LastDiag with another native number never counts). A DB system without
+// such a number ("MYSQL" has -1 in its table) never has one: -1 stays a
+// failure.
 bool isDuplicateKey(int result);
 
 // A value substituted into a statement text. Text values always become quoted

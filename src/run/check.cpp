@@ -362,6 +362,57 @@ void checkTables() {
     }
 }
 
+// --- write rights of the download tables -----------------------------------
+
+// The tables a run empties and writes, each with a column that the update
+// probe sets to itself.
+struct WrittenTable {
+    const char* table;
+    const char* column;
+};
+const WrittenTable kWrittenTables[] = {
+    {"TrmAswDnl", "DnlTrm"},
+    {"SalAswDnl", "DnlSal"},
+    {"SalAswDnl2", "DnlSal"},
+    {"AswBklDnl", "DnlTrm"},
+};
+
+// A DELETE and an UPDATE that meet no row: the DB system checks the rights
+// to run them, and no row changes.
+const char* const kDeleteProbe = "DELETE FROM QVSYSTEM.%s WHERE 1 = 0";
+const char* const kUpdateProbe = "UPDATE QVSYSTEM.%s SET %s = %s WHERE 1 = 0";
+
+// Runs one write probe. True when it ran, or when it was refused because
+// the table cannot be read at all, which the table check has reported;
+// otherwise the refusal is reported with the statement and the table.
+bool checkWriteRight(const WrittenTable& entry, const char* statement, const char* text) {
+    ExecOutcome outcome = execStatement(text, SqlValues(nullptr, 0));
+    if (outcome.sent && !outcome.failed)
+        return true;
+    const DiagRecord refusal = LastDiag;
+    if (probe(entry.table, "1"))
+        report(Verdict::Failed,
+               "table QVSYSTEM.%s: %s refused: SQLSTATE %s: %s; a full rebuild fails", entry.table,
+               statement, refusal.SqlState, refusal.MessageText);
+    return false;
+}
+
+void checkWriteRights() {
+    if (!Check.connected)
+        return;
+    for (const WrittenTable& entry : kWrittenTables) {
+        char deleteText[kLineSize];
+        char updateText[kLineSize];
+        std::snprintf(deleteText, sizeof deleteText, kDeleteProbe, entry.table);
+        std::snprintf(updateText, sizeof updateText, kUpdateProbe, entry.table, entry.column,
+                      entry.column);
+        const bool deleteAllowed = checkWriteRight(entry, "DELETE", deleteText);
+        const bool updateAllowed = checkWriteRight(entry, "UPDATE", updateText);
+        if (deleteAllowed && updateAllowed)
+            report(Verdict::Ok, "table QVSYSTEM.%s may be emptied and updated", entry.table);
+    }
+}
+
 // --- run lock --------------------------------------------------------------
 
 void checkRunLock() {
@@ -399,6 +450,7 @@ int runCheck(std::FILE* out) {
     checkConnect();
     checkMySql();
     checkTables();
+    checkWriteRights();
     checkRunLock();
     if (Check.connected)
         dbDisconnect();

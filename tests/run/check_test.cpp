@@ -37,12 +37,14 @@ void expectNothingWritten(const ProgramRun& run, const ProgramResult& result,
     EXPECT_FALSE(std::filesystem::exists(run.root() + "/Quorvance_php/log/vendraklog.txt"))
         << label << ": the run log was written";
     EXPECT_TRUE(result.waits.empty()) << label;
-    static const std::regex probe(R"(SELECT [A-Za-z0-9, ]+ FROM QVSYSTEM\.\w+ WHERE 1 = 0)");
+    static const std::regex probe(
+        R"((SELECT [A-Za-z0-9, ]+ FROM QVSYSTEM\.\w+|DELETE FROM QVSYSTEM\.\w+|)"
+        R"(UPDATE QVSYSTEM\.\w+ SET (\w+) = \2) WHERE 1 = 0)");
     for (const std::string& statement : result.trace)
         EXPECT_TRUE(std::regex_match(statement, probe)) << label << ": " << statement;
 }
 
-TEST(CheckTest, SoundInstallationPassesWithOneProbePerTable) {
+TEST(CheckTest, SoundInstallationPassesWithOneProbePerTableAndTwoPerDownloadTable) {
     testDbClearTables();
     ProgramRun run;
     writeSoundSettings(run);
@@ -51,14 +53,17 @@ TEST(CheckTest, SoundInstallationPassesWithOneProbePerTable) {
     ProgramResult result = run.run({"--check"});
     EXPECT_EQ(result.exitCode, 0) << result.output;
     EXPECT_EQ(lastLine(result.output),
-              "summary: 20 ok, 0 warnings, 0 failed: a full rebuild can run");
+              "summary: 24 ok, 0 warnings, 0 failed: a full rebuild can run");
     EXPECT_NE(result.output.find("ok       connected to data source vendrak_test as vendrak\n"),
               std::string::npos);
     EXPECT_NE(result.output.find("ok       TrmAswDnl has the form of 40 columns\n"),
               std::string::npos);
     EXPECT_NE(result.output.find("info     no run in progress\n"), std::string::npos);
     EXPECT_EQ(result.output.find(kTestDbPassword), std::string::npos) << "password shown";
-    EXPECT_EQ(result.trace.size(), 14u) << "one probe for each table";
+    EXPECT_NE(result.output.find("ok       table QVSYSTEM.SalAswDnl2 may be emptied and updated\n"),
+              std::string::npos);
+    EXPECT_EQ(result.trace.size(), 22u) << "one probe for each table, a DELETE and an UPDATE "
+                                           "for each download table";
     expectNothingWritten(run, result, "sound");
     EXPECT_FALSE(std::filesystem::exists(lockPath)) << "the check created the lock file";
 
@@ -139,6 +144,27 @@ TEST(CheckTest, BrokenInstallationsNameTheirCause) {
         {"TrmAswDnl without DnlNam", breakBy("ALTER TABLE qvsystem.trmaswdnl DROP dnlnam"),
          [] { testDbSetTrmAswDnlColumns(40); }, 0,
          "WARNING  TrmAswDnl has none of its forms, it lacks DnlNam: full rebuilds"},
+        // A user who may read everything and write all but two rights.
+        {"download tables not writable",
+         [](ProgramRun& run) {
+             testDbExec(
+                 "DROP ROLE IF EXISTS vendrak_reader;"
+                 "CREATE ROLE vendrak_reader LOGIN PASSWORD 'reader-pw';"
+                 "GRANT USAGE ON SCHEMA qvsystem TO vendrak_reader;"
+                 "GRANT SELECT, INSERT, UPDATE, DELETE ON ALL TABLES IN SCHEMA qvsystem TO "
+                 "vendrak_reader;"
+                 "REVOKE DELETE ON qvsystem.salaswdnl2 FROM vendrak_reader;"
+                 "REVOKE UPDATE ON qvsystem.aswbkldnl FROM vendrak_reader");
+             run.writeSettings("vendrak_reader", "reader-pw", "ORACLE", kTestDbDsn);
+         },
+         sql("REVOKE ALL ON ALL TABLES IN SCHEMA qvsystem FROM vendrak_reader;"
+             "REVOKE USAGE ON SCHEMA qvsystem FROM vendrak_reader;DROP ROLE vendrak_reader"),
+         99,
+         "ok       table QVSYSTEM.SalAswDnl may be emptied and updated\n"
+         "FAILED   table QVSYSTEM.SalAswDnl2: DELETE refused: SQLSTATE 42501: .*; a full "
+         "rebuild fails\n"
+         "FAILED   table QVSYSTEM.AswBklDnl: UPDATE refused: SQLSTATE 42501: .*; a full "
+         "rebuild fails\n"},
         {"TrmAswDnl of 37 columns", [](ProgramRun&) { testDbSetTrmAswDnlColumns(37); },
          [] { testDbSetTrmAswDnlColumns(40); }, 0,
          "WARNING  TrmAswDnl has the form of 37 columns, without DnlPin, DnlPnr, DnlNam:"},
