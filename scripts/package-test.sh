@@ -159,7 +159,7 @@ dpkg --purge vendrak >/dev/null
 # service and the layout name and leaves the user as it is. Only where this
 # test made the user and the group above; the cleanup removes both.
 if [ "${user_existed}" = 0 ] && [ "${group_existed}" = 0 ]; then
-    deluser --system --quiet vendrak >/dev/null
+    deluser --system --quiet vendrak >/dev/null 2>&1 || fail "cannot remove the user vendrak"
     if getent group vendrak >/dev/null; then delgroup --system --quiet vendrak >/dev/null; fi
     adduser --system --quiet --no-create-home vendrak
     premade=$(getent passwd vendrak)
