@@ -391,8 +391,7 @@ bool checkWriteRight(const WrittenTable& entry, const char* statement, const cha
         return true;
     const DiagRecord refusal = LastDiag;
     if (probe(entry.table, "1"))
-        report(Verdict::Failed,
-               "table QVSYSTEM.%s: %s refused: SQLSTATE %s: %s; a full rebuild fails", entry.table,
+        report(Verdict::Failed, "table QVSYSTEM.%s: %s refused: SQLSTATE %s: %s", entry.table,
                statement, refusal.SqlState, refusal.MessageText);
     return false;
 }
