@@ -1,11 +1,13 @@
 // The interposer's definitions of the ODBC calls the program makes and of
-// nanosleep. Each forwards to the next definition in the lookup order (the
+// ppoll. Each forwards to the next definition in the lookup order (the
 // driver manager, libc) found with dlsym(RTLD_NEXT). The driver manager looks
 // the driver's entry points up in the driver's own library, so it never sees
 // these definitions, whether they come preloaded or linked into a test.
 #include "odbc_interposer.h"
 
 #include <dlfcn.h>
+#include <poll.h>
+#include <signal.h>
 #include <sql.h>
 #include <sqlext.h>
 #include <sys/resource.h>
@@ -630,19 +632,25 @@ SQLRETURN SQL_API SQLGetDiagRec(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT 
     return rc;
 }
 
-// The program waits only through nanosleep. While recording, a wait is noted
-// in milliseconds and returns at once, as if it had run its full length.
-int nanosleep(const struct timespec* request, struct timespec* remaining) {
+// The program's pauses are its only calls of ppoll (its other waits use
+// poll, as the driver does). While recording, a pause is noted in
+// milliseconds and returns at once, as if it had run its full length, unless
+// a descriptor it waits on is ready already (the stop descriptor after a stop
+// signal, also one that a hook sent): that is reported as the real ppoll
+// reports it.
+int ppoll(struct pollfd* fds, nfds_t count, const struct timespec* timeout, const sigset_t* mask) {
     State& s = state();
-    if (s.recordWaits && request != nullptr) {
+    static auto forward =
+        real<int (*)(struct pollfd*, nfds_t, const struct timespec*, const sigset_t*)>("ppoll");
+    if (s.recordWaits && timeout != nullptr) {
         runHook(RuleKind::HookWait, "");
-        long ms = static_cast<long>(request->tv_sec) * 1000 + request->tv_nsec / 1000000;
+        long ms = static_cast<long>(timeout->tv_sec) * 1000 + timeout->tv_nsec / 1000000;
         s.waits.push_back(ms);
         appendLine(s.waitsFile, std::to_string(ms));
-        return 0;
+        const struct timespec now = {0, 0};
+        return forward(fds, count, &now, mask);
     }
-    static auto forward = real<int (*)(const struct timespec*, struct timespec*)>("nanosleep");
-    return forward(request, remaining);
+    return forward(fds, count, timeout, mask);
 }
 
 }  // extern "C"
