@@ -8,9 +8,11 @@
 #include <dlfcn.h>
 #include <poll.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sql.h>
 #include <sqlext.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <time.h>
 
 #include <cerrno>
@@ -24,6 +26,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+extern char** environ;
 
 namespace {
 
@@ -231,8 +235,19 @@ void runHook(RuleKind kind, const std::string& text) {
     if (firingRule(kind, text, 0) == nullptr || state().hookCommand.empty())
         return;
     unsetenv("LD_PRELOAD");
-    if (std::system(state().hookCommand.c_str()) != 0)
-        std::fprintf(stderr, "odbc interposer: hook failed: %s\n", state().hookCommand.c_str());
+    // Not system(): it ignores SIGINT in the caller while the command runs,
+    // and a hook may send the program a stop signal.
+    const char* command = state().hookCommand.c_str();
+    char* const argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"),
+                          const_cast<char*>(command), nullptr};
+    pid_t child = -1;
+    int status = -1;
+    if (posix_spawn(&child, "/bin/sh", nullptr, nullptr, argv, environ) == 0) {
+        while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+        }
+    }
+    if (status != 0)
+        std::fprintf(stderr, "odbc interposer: hook failed: %s\n", command);
 }
 
 SQLRETURN injectFailure(SQLHANDLE handle, const Rule& rule) {
@@ -637,13 +652,14 @@ SQLRETURN SQL_API SQLGetDiagRec(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT 
 // milliseconds and returns at once, as if it had run its full length, unless
 // a descriptor it waits on is ready already (the stop descriptor after a stop
 // signal, also one that a hook sent): that is reported as the real ppoll
-// reports it.
+// reports it. Hooks run at every pause, recorded or not.
 int ppoll(struct pollfd* fds, nfds_t count, const struct timespec* timeout, const sigset_t* mask) {
     State& s = state();
     static auto forward =
         real<int (*)(struct pollfd*, nfds_t, const struct timespec*, const sigset_t*)>("ppoll");
-    if (s.recordWaits && timeout != nullptr) {
+    if (timeout != nullptr)
         runHook(RuleKind::HookWait, "");
+    if (s.recordWaits && timeout != nullptr) {
         long ms = static_cast<long>(timeout->tv_sec) * 1000 + timeout->tv_nsec / 1000000;
         s.waits.push_back(ms);
         appendLine(s.waitsFile, std::to_string(ms));

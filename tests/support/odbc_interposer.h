@@ -20,7 +20,7 @@
 //                                          FROMth SQLExecDirect of a text containing
 //                                          TEXT reaches the driver
 //   hook wait FROM                         runs the hook command once, at the FROMth
-//                                          recorded wait
+//                                          wait (recorded or really waited), before it
 // TEXT is the rest of the line, blanks included, matched case-sensitively.
 // NATIVE is a number or "none" (the failure then has no diagnostic record).
 // An injected failure returns SQL_ERROR without reaching the driver (an exec
