@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "db/time_limits.h"
 #include "log/console.h"
 #include "log/runlog.h"
 #include "platform/platform.h"
@@ -36,9 +37,21 @@ const DbSystemCodes* findDbSystem(const char* dbSystem) {
     return nullptr;
 }
 
+// A host that drops packets would otherwise hold the connect for as long as
+// the operating system keeps trying. 0 leaves the driver's default.
+void setLoginTimeout(SQLHDBC connection) {
+    if (DbTimeLimits.loginSeconds <= 0)
+        return;
+    SQLSetConnectAttr(connection, SQL_ATTR_LOGIN_TIMEOUT,
+                      reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(DbTimeLimits.loginSeconds)),
+                      SQL_IS_UINTEGER);
+}
+
 SQLCHAR* odbcText(char* text) {
     return reinterpret_cast<SQLCHAR*>(text);
 }
+
+constexpr std::size_t kTimeoutCauseWidth = 96;
 
 }  // namespace
 
@@ -72,6 +85,7 @@ int dbConnect(const char* user, const char* password, const char* database, cons
         dbConnection = SQL_NULL_HDBC;
         return -1;
     }
+    setLoginTimeout(dbConnection);
     SQLRETURN rc = SQLConnect(dbConnection, odbcText(databaseField), SQL_NTS, odbcText(userField),
                               SQL_NTS, odbcText(passwordField), SQL_NTS);
     // explicit_bzero: the field is not read again, so a plain memset could
@@ -144,4 +158,7 @@ void dbGetDiag(SQLSMALLINT handleType, SQLHANDLE handle, DiagRecord& record) {
     }
     // The caller's failure line, written next, takes it to standard error.
     consoleSetPendingDiagnostic(record.SqlState, record.NativeError, record.MessageText);
+    char cause[kTimeoutCauseWidth];
+    if (describeTimeout(handleType, record.SqlState, cause, sizeof cause))
+        consoleSetPendingCause(cause);
 }

@@ -59,7 +59,9 @@ int platformWaitForLockFile(int fd, long timeoutMs) {
             return kLockTimedOut;
         // Whole milliseconds, rounded up: poll never pauses for less.
         long long leftMs = (leftNs + kNsPerMs - 1) / kNsPerMs;
-        // poll without descriptors is a plain pause; a signal ends it early.
-        poll(nullptr, 0, static_cast<int>(leftMs < kLockPollMs ? leftMs : kLockPollMs));
+        // The stop descriptor ends the pause at once, also when the stop
+        // signal came after the check above.
+        struct pollfd stop = {platformStopDescriptor(), POLLIN, 0};
+        poll(&stop, 1, static_cast<int>(leftMs < kLockPollMs ? leftMs : kLockPollMs));
     }
 }

@@ -25,6 +25,7 @@ int platformTryLockFile(int fd);
 
 // Tries for the lock every quarter of a second until it is taken, the
 // timeout has passed or a stop signal has come: kLockTaken, kLockTimedOut,
-// kLockStopped or kLockFailed. A real wait, not platformWaitMs: it is no
-// pause between attempts of the run.
+// kLockStopped or kLockFailed. A stop signal ends the wait at once. A real
+// wait (poll), not platformWaitMs: it is no pause between attempts of the
+// run, and the test interposer does not record it.
 int platformWaitForLockFile(int fd, long timeoutMs);

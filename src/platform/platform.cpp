@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <poll.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -14,6 +15,22 @@
 namespace {
 
 constexpr std::size_t kHostPathSize = PATH_MAX;
+
+constexpr long long kNsPerMs = 1000000;
+constexpr long long kNsPerSecond = 1000 * kNsPerMs;
+
+long long monotonicNs() {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * kNsPerSecond + now.tv_nsec;
+}
+
+struct timespec timespecOfNs(long long ns) {
+    struct timespec span;
+    span.tv_sec = static_cast<time_t>(ns / kNsPerSecond);
+    span.tv_nsec = static_cast<long>(ns % kNsPerSecond);
+    return span;
+}
 
 }  // namespace
 
@@ -88,13 +105,18 @@ int platformDisableCoreDumps() {
 void platformWaitMs(long milliseconds) {
     if (platformStopSignal() != 0)
         return;
-    struct timespec remaining;
-    remaining.tv_sec = milliseconds / 1000;
-    remaining.tv_nsec = (milliseconds % 1000) * 1000000L;
-    // A stop signal ends the wait at once. Any other signal cuts it short
-    // only for a moment: the rest is waited, so that the pause between
-    // attempts keeps its length.
-    while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR && platformStopSignal() == 0) {
+    const long long deadlineNs = monotonicNs() + milliseconds * kNsPerMs;
+    struct timespec left = timespecOfNs(milliseconds * kNsPerMs);
+    // The stop descriptor ends the wait, also when the stop signal came
+    // after the check above: the descriptor stays readable. Any other signal
+    // cuts the wait short only for a moment: the rest is waited, so that the
+    // pause between attempts keeps its length.
+    struct pollfd stop = {platformStopDescriptor(), POLLIN, 0};
+    while (ppoll(&stop, 1, &left, nullptr) < 0 && errno == EINTR) {
+        long long leftNs = deadlineNs - monotonicNs();
+        if (leftNs <= 0)
+            return;
+        left = timespecOfNs(leftNs);
     }
 }
 

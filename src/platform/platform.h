@@ -33,8 +33,10 @@ int platformRenameFile(const char* from, const char* to);
 int platformDisableCoreDumps();
 
 // Blocks the whole program for `milliseconds`, or until a stop signal comes
-// (at once when one has come already). Implemented with nanosleep so that
-// the test interposer can stand in for it and record the wait.
+// (at once when one has come already, also just before the wait began).
+// Implemented with ppoll on the stop descriptor, and nothing else of the
+// program calls ppoll, so that the test interposer can stand in for it and
+// record the wait.
 void platformWaitMs(long milliseconds);
 
 // Formats the current local time with `format` (strftime) into `out`.

@@ -31,8 +31,14 @@ const char kUsage[] =
     "appends to ../../Quorvance_php/log/vendraklog.txt.\n"
     "One run per installation at a time: a second run waits up to 60 minutes\n"
     "for the first (lock file ../../Quorvance_php/log/vendrak.lock).\n"
-    "SIGTERM or SIGINT (Ctrl-C) stops a run at its next statement.\n"
-    "Exit codes: 0 success, 99 failure (the run log tells why).\n";
+    "SIGTERM or SIGINT (Ctrl-C) stops a run at once: the statement in flight is\n"
+    "cancelled and no further one is sent.\n"
+    "Exit codes: 0 success, 99 failure (the run log tells why).\n"
+    "\n"
+    "Environment:\n"
+    "  VENDRAK_METRICS_FILE       write the run's metrics to this file at its end\n"
+    "  VENDRAK_LOGIN_TIMEOUT      seconds a connect may take (default 30, 0 none)\n"
+    "  VENDRAK_STATEMENT_TIMEOUT  seconds a statement may take (default 900, 0 none)\n";
 
 // Every option of the program. "--check" is answered before the program run;
 // here it only counts as an option, not as a mistyped key.

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "db/session.h"
+#include "db/statement.h"
 #include "download/access_authorisations.h"
 #include "download/balance_values.h"
 #include "download/terminal_authorisations.h"
@@ -99,7 +100,7 @@ int PrepareFull() {
 }
 
 int runProgram(int argc, char** argv) {
-    platformCatchStopSignals();
+    platformCatchStopSignals(cancelStatementInFlight);
     loadSettings(kSettingsFilePath);
     if (takeRunLock() != kRunMayStart)
         return kExitFailure;

@@ -5,11 +5,16 @@
 // server error with a native number, as a failure without a diagnostic record, and as a server
 // crash under the program's connection. The real binary runs each case from its deployment layout;
 // the interposer records the waits instead of sleeping them.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -397,6 +402,163 @@ TEST_F(SiteRunTest, SigtermStopsTheRunAtTheNextStatementAndTheNextRunRebuildsAll
     ProgramResult next = runWith({}, Fault{});
     EXPECT_EQ(next.exitCode, 0);
     EXPECT_EQ(downloadTables(), expected);
+}
+
+// --- Time limits and stops ---
+
+// True once `done` holds, checked every 50 ms for up to 30 seconds.
+bool eventually(const std::function<bool()>& done) {
+    for (int i = 0; i < 600 && !done(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    return done();
+}
+
+// Another session holds TrmAswDnl, as a forgotten transaction does; here
+// the test's own connection, until releaseTableLock.
+void holdTableLock() {
+    testDbExec("BEGIN; LOCK TABLE qvsystem.trmaswdnl IN ACCESS EXCLUSIVE MODE");
+}
+void releaseTableLock() {
+    testDbExec("ROLLBACK");
+}
+
+// The first statement of the rebuild waits for the lock until the statement
+// time-out fails it; the failure is retried like any other, and the run
+// succeeds once the lock is gone. The hook holds the pause after the failure
+// until the test has let go of the lock.
+TEST_F(SiteRunTest, StatementHeldUpByALockFailsAtTheStatementTimeOut) {
+    const std::string pausing = run_.root() + "/pausing", released = run_.root() + "/released";
+    run_.addEnvironment("VENDRAK_STATEMENT_TIMEOUT=1");
+    run_.setRules("dbsystem ORACLE\nhook wait 1");
+    run_.setHook("touch " + pausing + "; until [ -e " + released + " ]; do sleep 0.1; done");
+    std::remove((run_.root() + "/Quorvance_php/log/vendraklog.txt").c_str());
+    holdTableLock();
+    StartedRun started = run_.start({}, "");
+    EXPECT_TRUE(eventually([&] { return std::filesystem::exists(pausing); }));
+    releaseTableLock();
+    std::ofstream(released).close();
+    ProgramResult result = run_.finish(started);
+
+    const std::string failure = "Fehler SQLDeleteTrmAswDnl()! Errcode: 20000";
+    EXPECT_EQ(result.exitCode, 0) << ::testing::PrintToString(result.log);
+    ASSERT_GE(result.log.size(), 7u);
+    EXPECT_EQ(Lines(result.log.begin() + 2, result.log.begin() + 7),
+              (Lines{"Erstelle Terminalberechtigungen Versuch-Nr:1!", failure,
+                     "Versuch Nr. 1 zur Wiederherstellung der Datenbankverbindung!", kReconnected,
+                     "Erstelle Terminalberechtigungen Versuch-Nr:2!"}));
+    EXPECT_NE(result.errors.find("vendrak: " + failure +
+                                 ": timed out (statement time-out of 1 s): SQLSTATE 57014 "),
+              std::string::npos)
+        << result.errors;
+}
+
+const char* const kStoppedBy[] = {"Der Lauf wurde durch das Signal SIGTERM abgebrochen.",
+                                  "Der Lauf wurde durch das Signal SIGINT abgebrochen."};
+
+// SIGTERM while the first statement waits for the lock: the statement is
+// cancelled and the run ends at once, as a stop, long before the statement
+// time-out (which only keeps a run that ignores the stop from hanging here).
+TEST_F(SiteRunTest, SigtermCancelsAStatementHeldUpByALock) {
+    run_.addEnvironment("VENDRAK_STATEMENT_TIMEOUT=10");
+    holdTableLock();
+    StartedRun started = run_.start({}, "");
+    bool blocked = eventually(
+        [] { return testDbValue("SELECT count(*) FROM pg_locks WHERE NOT granted") != "0"; });
+    auto signalled = std::chrono::steady_clock::now();
+    ASSERT_EQ(kill(started.pid, SIGTERM), 0);
+    ProgramResult result = run_.finish(started);
+    auto took = std::chrono::steady_clock::now() - signalled;
+    releaseTableLock();
+    ASSERT_TRUE(blocked);
+    EXPECT_LT(took, std::chrono::seconds(3));
+    EXPECT_EQ(result.exitCode, 99);
+    ASSERT_GE(result.log.size(), 3u);
+    EXPECT_EQ(Lines(result.log.end() - 3, result.log.end()), (Lines{kStoppedBy[0], kFailed, kEnd}));
+    EXPECT_EQ(result.trace, Lines{"DELETE FROM QVSYSTEM.TRMASWDNL"});
+    EXPECT_NE(result.errors.find("SQLSTATE 57014"), std::string::npos) << result.errors;
+    EXPECT_EQ(result.errors.find("timed out"), std::string::npos) << "a cancel, not a time-out";
+}
+
+// True when the interposer's event log has a fetch after its last statement.
+bool fetchedAfterLastStatement(const std::string& eventsPath) {
+    std::ifstream in(eventsPath);
+    bool fetched = false;
+    for (std::string event; std::getline(in, event);)
+        fetched = event[0] == 'F' || (fetched && event[0] != 'E');
+    return fetched;
+}
+
+// A stop signal wherever it comes ends the run at once with 99 and says so:
+// nothing is sent, fetched, attempted or connected after it. A hook sends
+// the signal inside a statement (before it reaches the driver) or inside a
+// pause; the test signals the wait for the run lock, which it holds.
+TEST_F(SiteRunTest, StopSignalEndsTheRunWhereverItComes) {
+    const char* const noAttempt2 = "Erstelle Terminalberechtigungen Versuch-Nr:2!";
+    const char* const noReconnect2 = "Versuch Nr. 2 zur Wiederherstellung der Datenbankverbindung!";
+    struct Case {
+        const char* name;
+        int signal;
+        const char* key;            // "" for a full rebuild
+        const char* rules;          // its hook rule says where the signal comes; "" the run lock
+        const char* lastStatement;  // a part of the last statement sent; "" none
+        long wait;                  // the one pause recorded; 0 none
+        const char* notLogged;      // what a run that went on would log next
+    } const cases[] = {
+        {"waiting for the run lock", SIGTERM, "", "", "", 0, kStart},
+        {"SIGINT at the terminal cursor", SIGINT, "", "hook exec 1 SELECT DISTINCT TRMNAM",
+         "SELECT DISTINCT TRMNAM", 0, noAttempt2},
+        {"at a single-row query", SIGTERM, "", "hook exec 1 SELECT MSTTTP", "SELECT MSTTTP", 0,
+         "Terminalberechtigungen erstellt!"},
+        {"at the request cursor", SIGTERM, "K1", "hook exec 1 FROM QVSYSTEM.QvsAswDnl",
+         "FROM QVSYSTEM.QvsAswDnl", 0, "Erstelle Terminalberechtigungen Versuch-Nr:1!"},
+        {"in the pause between attempts", SIGTERM, "",
+         "exec 1 1 HY000 20000 DELETE FROM QVSYSTEM.TRMASWDNL\nhook wait 1", "DELETE FROM", 10000,
+         noAttempt2},
+        {"in a reconnection pause", SIGTERM, "",
+         "exec 1 1 HY000 20000 DELETE FROM QVSYSTEM.TRMASWDNL\n"
+         "connect 2 5 08001 12541\nhook wait 1",
+         "DELETE FROM", 60000, noReconnect2},
+        {"in a reconnection pause at the start", SIGTERM, "",
+         "connect 1 6 08001 12541\nhook wait 1", "", 60000, noReconnect2},
+    };
+    const std::string eventsPath = run_.root() + "/events.txt";
+    run_.addEnvironment("VENDRAK_IP_EVENTS=" + eventsPath);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const bool atRunLock = *c.rules == '\0';
+        run_.setRules(std::string("dbsystem ORACLE\n") + c.rules);
+        run_.setHook(std::string("kill -") + (c.signal == SIGINT ? "INT" : "TERM") +
+                     " $PPID; sleep 0.3");
+        std::remove((run_.root() + "/Quorvance_php/log/vendraklog.txt").c_str());
+        std::remove(eventsPath.c_str());
+        int lock = open((run_.root() + "/Quorvance_php/log/vendrak.lock").c_str(),
+                        O_RDONLY | O_CREAT, 0644);
+        ASSERT_TRUE(lock >= 0 && (!atRunLock || flock(lock, LOCK_EX) == 0));
+        StartedRun started = run_.start(*c.key != '\0' ? Lines{c.key} : Lines{}, "");
+        if (atRunLock) {  // it says on standard error that it waits
+            EXPECT_TRUE(eventually(
+                [&] { return std::ifstream(started.files + "stderr.txt").peek() != EOF; }));
+            kill(started.pid, c.signal);
+        }
+        ProgramResult result = run_.finish(started);
+        close(lock);
+
+        EXPECT_EQ(result.exitCode, 99);
+        Lines tail = {kStoppedBy[c.signal == SIGINT ? 1 : 0], kFailed, kEnd};
+        if (atRunLock) {
+            tail = {
+                "Das Warten auf den laufenden Lauf wurde durch das Signal SIGTERM "
+                "abgebrochen; dieser Lauf wird ohne Aufbereitung beendet."};
+        }
+        ASSERT_GE(result.log.size(), tail.size());
+        EXPECT_EQ(Lines(result.log.end() - static_cast<long>(tail.size()), result.log.end()), tail);
+        EXPECT_FALSE(contains(result.log, c.notLogged)) << ::testing::PrintToString(result.log);
+        EXPECT_EQ(result.trace.empty(), *c.lastStatement == '\0');
+        EXPECT_NE((result.trace.empty() ? "" : result.trace.back()).find(c.lastStatement),
+                  std::string::npos);
+        EXPECT_FALSE(fetchedAfterLastStatement(eventsPath));
+        EXPECT_EQ(result.waits, c.wait != 0 ? std::vector<long>{c.wait} : std::vector<long>{});
+    }
 }
 
 }  // namespace
