@@ -32,7 +32,13 @@ const char kUsage[] =
     "One run per installation at a time: a second run waits up to 60 minutes\n"
     "for the first (lock file ../../Quorvance_php/log/vendrak.lock).\n"
     "SIGTERM or SIGINT (Ctrl-C) stops a run at its next statement.\n"
-    "Exit codes: 0 success, 99 failure (the run log tells why).\n";
+    "Exit codes: 0 success, 99 failure (the run log tells why).\n"
+    "\n"
+    "Environment:\n"
+    "  VENDRAK_REBUILD=atomic  the full rebuild takes effect in one transaction\n"
+    "                 (and a key run badge by badge): a failed run leaves the\n"
+    "                 tables as they were; unset or empty, each statement takes\n"
+    "                 effect on its own; any other value is refused (exit 99)\n";
 
 // Every option of the program. "--check" is answered before the program run;
 // here it only counts as an option, not as a mistyped key.
