@@ -23,5 +23,8 @@ bool commitUnitOfWork();
 
 // After a failed attempt, before anything else (the reconnection, the last
 // message): in an atomic rebuild its writes are rolled back, so that the
-// tables stay as they were before it. Nothing without transactions.
+// tables stay as they were before it. Ending the session would undo them as
+// well, but a driver may refuse to disconnect while a transaction is open,
+// and the old session would then keep its locks on the download tables.
+// Nothing without transactions.
 void rollBackFailedAttempt();

@@ -8,7 +8,6 @@
 #include "download/balance_values.h"
 #include "download/terminal_authorisations.h"
 #include "log/runlog.h"
-#include "platform/platform.h"
 #include "platform/stop_signal.h"
 #include "platform/text.h"
 #include "run/attempt_policy.h"
