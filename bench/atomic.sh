@@ -13,7 +13,8 @@
 # previous tables) and must leave the same contents. After the rebuilds, a
 # key run of 100 badges in each mode must leave the same contents as well.
 #
-# Writes bench/atomic.md (section "Atomic rebuild"); working files go to
+# Writes its figures into bench/atomic.md (section "Atomic rebuild", one
+# subsection per site size, bench/atomic_report.py); working files go to
 # bench/work-atomic/. The server is started for this run and stopped at the
 # end by its PID.
 set -euo pipefail
@@ -28,7 +29,7 @@ key=BENCH
 key_badges=100
 dsn=QVATOMIC
 
-usage() { sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'; }
+usage() { sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'; }
 while [ $# -gt 0 ]; do
     case "$1" in
     --size) size=${2:?--size needs a number}; shift 2 ;;
@@ -168,34 +169,8 @@ run_program key-atomic atomic "${key}"
 check_contents key-atomic "${key_reference}"
 
 step "report"
-python3 - "${work}" "${rounds}" "${rows}" "${different}" >"${bench}/atomic.md" <<'PY'
-import sys, pathlib
-work, rounds, rows, different = pathlib.Path(sys.argv[1]), int(sys.argv[2]), sys.argv[3], sys.argv[4]
-def times(name):
-    wall, user, system, rss = (work / f"{name}.time").read_text().split()
-    return float(wall), float(user), float(system), int(rss) / 1024
-best = {}
-for mode in ("default", "atomic"):
-    runs = [times(f"full-{mode}-{r}") for r in range(1, rounds + 1)]
-    best[mode] = (min(runs, key=lambda t: t[0]), [t[0] for t in runs], max(t[3] for t in runs))
-base = best["default"][0][0]
-print("## Atomic rebuild\n")
-print(f"Written by `bench/atomic.sh` ({rows} TrmAswDnl rows, `scripts/gen_site.py --seed 1`, 40 "
-      "terminals; data source with `UseDeclareFetch=1`, `Fetch=1000`; no interposer). Each run "
-      "starts from the tables of a previous full rebuild; the modes ran in turn, and the fastest "
-      "round of each counts. ratio = wall time / the default mode's.\n")
-print("| mode | rounds | wall s fastest | wall s all rounds | ratio | user s | system s | peak RSS MiB |")
-print("|---|---:|---:|---|---:|---:|---:|---:|")
-for mode in ("default", "atomic"):
-    (wall, user, system, _), walls, rss = best[mode]
-    label = "default (each statement commits)" if mode == "default" else "VENDRAK_REBUILD=atomic"
-    print(f"| {label} | {rounds} | {wall:.2f} | {', '.join(f'{w:.2f}' for w in walls)} | "
-          f"{wall / base:.3f} | {user:.2f} | {system:.2f} | {rss:.1f} |")
-checks = (work / "checks.txt").read_text().strip().splitlines()
-print("\nTable contents: " + ("the same after every run of both modes, and after a key run of "
-      "100 badges in each mode." if different == "0" else "DIFFERENT, see below."))
-print("\n```\n" + "\n".join(checks) + "\n```")
-PY
+python3 "${bench}/atomic_report.py" "${work}" "${rounds}" "${rows}" "${different}" \
+    "${bench}/atomic.md"
 cat "${bench}/atomic.md"
 if [ "${different}" != 0 ]; then
     echo "bench/atomic.sh: some runs left different table contents (see above)" >&2
