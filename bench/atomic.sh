@@ -129,7 +129,7 @@ run_program() {
 step "site of about ${size} TrmAswDnl rows"
 badges=$(( size / 24 + key_badges ))
 site_sql="${work}/site.sql"
-for attempt in 1 2 3 4; do
+for _ in 1 2 3 4; do
     python3 "${top}/scripts/gen_site.py" --seed 1 --terminals "${terminals}" \
         --badges "${badges}" --key "${key}" --key-badges "${key_badges}" >"${site_sql}"
     rows=$(sed -n 's/^-- expected TrmAswDnl rows: //p' "${site_sql}")
