@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "db/time_limits.h"
+#include "db/transaction.h"
 #include "log/console.h"
 #include "log/runlog.h"
 #include "platform/platform.h"
@@ -99,6 +100,10 @@ int dbConnect(const char* user, const char* password, const char* database, cons
         std::fflush(stdout);
         return -1;
     }
+    // An atomic rebuild needs every session, a reconnected one included,
+    // out of auto-commit.
+    if (dbApplyCommitMode() != 0)
+        return -1;
     return 0;
 }
 

@@ -38,7 +38,12 @@ const char kUsage[] =
     "Environment:\n"
     "  VENDRAK_METRICS_FILE       write the run's metrics to this file at its end\n"
     "  VENDRAK_LOGIN_TIMEOUT      seconds a connect may take (default 30, 0 none)\n"
-    "  VENDRAK_STATEMENT_TIMEOUT  seconds a statement may take (default 900, 0 none)\n";
+    "  VENDRAK_STATEMENT_TIMEOUT  seconds a statement may take (default 900, 0 none)\n"
+    "  VENDRAK_REBUILD=atomic     the full rebuild takes effect in one transaction\n"
+    "                             (and a key run badge by badge): a failed run\n"
+    "                             leaves the tables as they were; unset or empty,\n"
+    "                             each statement takes effect on its own; any other\n"
+    "                             value is refused (exit 99)\n";
 
 // Every option of the program. "--check" is answered before the program run;
 // here it only counts as an option, not as a mistyped key.

@@ -8,6 +8,7 @@
 #include "run/check.h"
 #include "run/command_line.h"
 #include "run/prepare.h"
+#include "run/rebuild_mode.h"
 #include "run/run_metrics.h"
 
 int main(int argc, char** argv) {
@@ -22,6 +23,8 @@ int main(int argc, char** argv) {
     int refusedExit = refuseCommandLine(argc, argv, stderr);
     if (refusedExit != kCommandLineAccepted)
         return refusedExit;
+    if (takeRebuildMode() != kRebuildModeTaken)
+        return kExitFailure;
     dbReadTimeLimits();
     runMetricsBegin(argc, argv);
     int exitCode = runProgram(argc, argv);

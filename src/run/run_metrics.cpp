@@ -6,6 +6,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "db/transaction.h"
 #include "log/console.h"
 #include "platform/monitoring.h"
 #include "platform/text.h"
@@ -107,6 +108,10 @@ void appendRunMetrics(MetricsText& out, int exitCode) {
                  "Mode of the last run (full rebuild or key update) and the program version.");
     append(out, "vendrak_last_run_info{mode=\"%s\",version=\"%s\"} 1\n", runMode(),
            VENDRAK_VERSION);
+    appendHeader(out, "vendrak_last_run_atomic",
+                 "1 when the last run wrote in transactions of its own (VENDRAK_REBUILD=atomic), "
+                 "0 when each statement took effect on its own.");
+    append(out, "vendrak_last_run_atomic %d\n", dbTransactionsOn() ? 1 : 0);
 }
 
 void appendPhaseMetrics(MetricsText& out) {

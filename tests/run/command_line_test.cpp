@@ -80,4 +80,27 @@ TEST_F(InformationOptionTest, ArgumentsThatAreNoKeyAreRefusedAndEdgeCasesRunAsBe
     }
 }
 
+// VENDRAK_REBUILD is read before anything happens: a value other than
+// "atomic" is refused (an operator who mistyped it must not get the default's
+// half-built tables in silence), an empty one keeps the default.
+TEST_F(InformationOptionTest, UnknownRebuildModeIsRefusedBeforeAnythingHappens) {
+    ProgramRun mistyped;
+    mistyped.writeSettings(kTestDbUser, kTestDbPassword, "ORACLE", kTestDbDsn);
+    mistyped.setRules("dbsystem ORACLE");
+    mistyped.addEnvironment("VENDRAK_REBUILD=Atomic");
+    ProgramResult refused = mistyped.run({});
+    EXPECT_EQ(refused.exitCode, 99);
+    EXPECT_EQ(refused.errors,
+              "vendrak: VENDRAK_REBUILD='Atomic' is not a rebuild mode; unset it, or set it to "
+              "'atomic'\n");
+    EXPECT_TRUE(refused.trace.empty());
+    EXPECT_FALSE(std::filesystem::exists(mistyped.root() + "/Quorvance_php/log/vendraklog.txt"));
+
+    run_.setRules("dbsystem ORACLE");
+    run_.addEnvironment("VENDRAK_REBUILD=");
+    ProgramResult empty = run_.run({});
+    EXPECT_EQ(empty.exitCode, 0);
+    EXPECT_EQ(empty.errors, "");
+}
+
 }  // namespace

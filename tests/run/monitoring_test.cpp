@@ -120,6 +120,15 @@ TEST_F(MonitoringTest, FullRebuildWritesItsMetricsAtomicallyReadableByAll) {
     for (const auto& entry : std::filesystem::directory_iterator(metricsFolder()))
         files.push_back(entry.path().filename());
     EXPECT_EQ(files, std::vector<std::string>{"vendrak.prom"}) << "no temporary file left";
+    EXPECT_EQ(m.count("vendrak_last_run_atomic"), 1u);
+    EXPECT_EQ(m["vendrak_last_run_atomic"], 0);
+
+    // The same run as an atomic rebuild says so, with the same figures.
+    run_.addEnvironment("VENDRAK_REBUILD=atomic");
+    ASSERT_EQ(run_.run({}).exitCode, 0);
+    Metrics atomic = readMetrics(metricsFile());
+    EXPECT_EQ(atomic["vendrak_last_run_atomic"], 1);
+    expectRowsWrittenAreTheTablesRows(atomic);
 }
 
 // A key run whose connection fails at the start, with the log folder gone:
