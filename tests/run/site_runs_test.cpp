@@ -335,34 +335,43 @@ TEST_F(SiteRunTest, ServerComingBackDuringTheReconnectionAtStart) {
 // Two full rebuilds of one installation started half a second apart: the
 // second waits for the first's run lock, so the runs follow each other and
 // the tables come out as after one run. Each run sleeps a second at its first
-// statement, so that they would overlap without the lock.
+// statement, so that they would overlap without the lock. The same holds
+// when the lock file is removed while the first run holds it.
 TEST_F(SiteRunTest, RunStartedDuringAnotherWaitsForItsEnd) {
     std::vector<Rows> expected;
     ASSERT_NO_FATAL_FAILURE(cleanRebuildTables(expected));
     run_.setRules("dbsystem ORACLE\nhook exec 1 DELETE FROM QVSYSTEM.TRMASWDNL");
     run_.setHook("sleep 1");
-    std::remove((run_.root() + "/Quorvance_php/log/vendraklog.txt").c_str());
-    StartedRun firstStarted = run_.start({}, "first-");
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    StartedRun secondStarted = run_.start({}, "second-");
-    ProgramResult first = run_.finish(firstStarted);
-    ProgramResult second = run_.finish(secondStarted);
+    for (bool removeLockFile : {false, true}) {
+        SCOPED_TRACE(removeLockFile ? "lock file removed" : "lock file kept");
+        std::remove((run_.root() + "/Quorvance_php/log/vendraklog.txt").c_str());
+        StartedRun firstStarted = run_.start({}, "first-");
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        if (removeLockFile) {
+            EXPECT_EQ(std::remove((run_.root() + "/Quorvance_php/log/vendrak.lock").c_str()), 0);
+        }
+        StartedRun secondStarted = run_.start({}, "second-");
+        ProgramResult first = run_.finish(firstStarted);
+        ProgramResult second = run_.finish(secondStarted);
 
-    EXPECT_EQ(first.exitCode, 0);
-    EXPECT_EQ(second.exitCode, 0);
-    Lines banners;
-    int waitingLines = 0;
-    for (const std::string& line : second.log) {
-        if (line == kStart || line == kEnd)
-            banners.push_back(line);
-        if (line.rfind("Warte auf das Ende eines laufenden Laufs (Sperrdatei ", 0) == 0)
-            ++waitingLines;
+        EXPECT_EQ(first.exitCode, 0);
+        EXPECT_EQ(second.exitCode, 0);
+        Lines banners;
+        int waitingLines = 0;
+        for (const std::string& line : second.log) {
+            if (line == kStart || line == kEnd)
+                banners.push_back(line);
+            if (line.rfind("Warte auf das Ende eines laufenden Laufs (Sperrdatei ", 0) == 0)
+                ++waitingLines;
+        }
+        EXPECT_EQ(banners, (Lines{kStart, kEnd, kStart, kEnd}))
+            << ::testing::PrintToString(second.log);
+        EXPECT_EQ(waitingLines, 1) << "the second run waited, and said so once";
+        EXPECT_EQ(first.errors, "");
+        EXPECT_EQ(second.errors.rfind("vendrak: waiting for the run lock ", 0), 0u)
+            << second.errors;
+        EXPECT_EQ(downloadTables(), expected);
     }
-    EXPECT_EQ(banners, (Lines{kStart, kEnd, kStart, kEnd})) << ::testing::PrintToString(second.log);
-    EXPECT_EQ(waitingLines, 1) << "the second run waited, and said so once";
-    EXPECT_EQ(first.errors, "");
-    EXPECT_EQ(second.errors.rfind("vendrak: waiting for the run lock ", 0), 0u) << second.errors;
-    EXPECT_EQ(downloadTables(), expected);
 }
 
 // SIGTERM while the terminal phase writes its rows: the run stops at the next

@@ -1,8 +1,10 @@
 #include "log/runlog.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -13,6 +15,7 @@
 #include <sstream>
 #include <string>
 
+#include "log/console.h"
 #include "platform/text.h"
 #include "settings/settings.h"
 
@@ -99,11 +102,47 @@ TEST_F(RunLog, LogLineFormatsIntoLogMessageAndWritesToTheLogPath) {
     EXPECT_EQ(read(log_).substr(kTimestampChars), " " + std::string(LogMessage) + "\n");
 }
 
-TEST_F(RunLog, OverlongMessageIsCutTo255Characters) {
-    std::string longText(400, 'x');
-    logLine("%s", longText.c_str());
-    EXPECT_EQ(std::string(LogMessage), longText.substr(0, kLogMessageSize - 1));
-    EXPECT_EQ(read(log_).size(), kTimestampChars + 1 + (kLogMessageSize - 1) + 1);
+// Cut to 255 bytes, after the last whole character: formatted by logLine
+// or handed to logWrite directly, the line stays valid UTF-8.
+TEST_F(RunLog, OverlongMessageIsCutTo255BytesOnACharacterBoundary) {
+    const std::string umlauts = "\xc3\xbc\xc3\xbc\xc3\xbc";  // three of U+00FC
+    const struct {
+        std::string message;
+        std::string kept;
+    } rows[] = {
+        {std::string(400, 'x'), std::string(255, 'x')},
+        {std::string(254, 'x') + umlauts, std::string(254, 'x')},
+        {std::string(253, 'x') + umlauts, std::string(253, 'x') + "\xc3\xbc"},
+        {std::string(252, 'x') + "\xe2\x88\x92" + umlauts, std::string(252, 'x') + "\xe2\x88\x92"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.kept.size());
+        fs::remove(log_);
+        logLine("%s", row.message.c_str());
+        EXPECT_EQ(std::string(LogMessage), row.kept);
+        logWrite(log_.c_str(), row.message.c_str());
+        std::string text = read(log_);
+        ASSERT_EQ(text.size(), 2 * (kTimestampChars + 1 + row.kept.size() + 1));
+        EXPECT_EQ(text.substr(kTimestampChars + 1, row.kept.size() + 1), row.kept + "\n");
+        EXPECT_TRUE(endsWithLine(text, row.kept));
+    }
+}
+
+// A driver message that carries line ends and tabs becomes one clean line
+// on standard error, beside the log line that reports the failure; the log
+// line itself is cut as in the log.
+TEST_F(RunLog, PendingDiagnosticGoesToStandardErrorAsOneCleanLine) {
+    consoleSetPendingDiagnostic("42P01", 942, "ERROR:\trelation does not exist;\r\nError\n");
+    testing::internal::CaptureStderr();
+    logLine("Fehler SQLOpenTrmAsw()! Errcode: %ld", 942L);
+    logLine("ohne Diagnose");
+    consoleSetPendingDiagnostic("HY000", 1, "x");
+    logLine("%s", (std::string(253, 'x') + "\xc3\xbc\xc3\xbc").c_str());
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "vendrak: Fehler SQLOpenTrmAsw()! Errcode: 942: SQLSTATE 42P01 native 942: ERROR: "
+              "relation does not exist;  Error\n"
+              "vendrak: " +
+                  std::string(253, 'x') + "\xc3\xbc: SQLSTATE HY000 native 1: x\n");
 }
 
 TEST_F(RunLog, LogOfExactlyTheThresholdIsNotRotatedUntilTheNextLine) {
@@ -155,6 +194,30 @@ TEST_F(RunLog, LogIsCreated0640AndASymbolicLinkIsNotFollowed) {
     logWrite(log_.c_str(), "verloren");
     EXPECT_EQ(read(dir_ + "/target"), "fremd\n");
     EXPECT_TRUE(fs::is_symlink(log_));
+}
+
+// A FIFO at the log path neither blocks the run nor receives its lines:
+// only a regular file is a log.
+TEST_F(RunLog, FifoAtTheLogPathLosesTheLineWithoutBlocking) {
+    ASSERT_EQ(mkfifo(log_.c_str(), 0600), 0);
+    int reader = open(log_.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    logWrite(log_.c_str(), "verloren");
+    char received[64];
+    EXPECT_LE(::read(reader, received, sizeof received), 0) << "the line went into the FIFO";
+    close(reader);
+    // Without a reader a blocking open would wait for ever; a child that
+    // still waits after five seconds is ended by its alarm.
+    pid_t child = fork();
+    if (child == 0) {
+        alarm(5);
+        logWrite(log_.c_str(), "verloren");
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status)) << "the open waited for a reader of the FIFO";
+    EXPECT_EQ(fs::status(log_).type(), fs::file_type::fifo);
 }
 
 TEST_F(RunLog, MissingFolderLosesTheLineSilently) {
