@@ -336,21 +336,29 @@ TEST_F(SiteRunTest, ServerComingBackDuringTheReconnectionAtStart) {
 // second waits for the first's run lock, so the runs follow each other and
 // the tables come out as after one run. Each run sleeps a second at its first
 // statement, so that they would overlap without the lock. The same holds
-// when the lock file is removed while the first run holds it.
+// when the lock file is removed while the first run holds it, before the
+// second starts or while it waits; the run that goes on locks the file then
+// at the path, so the lock file stands there again.
 TEST_F(SiteRunTest, RunStartedDuringAnotherWaitsForItsEnd) {
     std::vector<Rows> expected;
     ASSERT_NO_FATAL_FAILURE(cleanRebuildTables(expected));
     run_.setRules("dbsystem ORACLE\nhook exec 1 DELETE FROM QVSYSTEM.TRMASWDNL");
     run_.setHook("sleep 1");
-    for (bool removeLockFile : {false, true}) {
-        SCOPED_TRACE(removeLockFile ? "lock file removed" : "lock file kept");
+    const std::string lockFile = run_.root() + "/Quorvance_php/log/vendrak.lock";
+    enum Removal { kKept, kRemovedBeforeTheSecondStarts, kRemovedWhileTheSecondWaits };
+    for (Removal removal : {kKept, kRemovedBeforeTheSecondStarts, kRemovedWhileTheSecondWaits}) {
+        SCOPED_TRACE(removal);
         std::remove((run_.root() + "/Quorvance_php/log/vendraklog.txt").c_str());
         StartedRun firstStarted = run_.start({}, "first-");
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
-        if (removeLockFile) {
-            EXPECT_EQ(std::remove((run_.root() + "/Quorvance_php/log/vendrak.lock").c_str()), 0);
+        if (removal == kRemovedBeforeTheSecondStarts) {
+            EXPECT_EQ(std::remove(lockFile.c_str()), 0);
         }
         StartedRun secondStarted = run_.start({}, "second-");
+        if (removal == kRemovedWhileTheSecondWaits) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            EXPECT_EQ(std::remove(lockFile.c_str()), 0);
+        }
         ProgramResult first = run_.finish(firstStarted);
         ProgramResult second = run_.finish(secondStarted);
 
@@ -371,6 +379,7 @@ TEST_F(SiteRunTest, RunStartedDuringAnotherWaitsForItsEnd) {
         EXPECT_EQ(second.errors.rfind("vendrak: waiting for the run lock ", 0), 0u)
             << second.errors;
         EXPECT_EQ(downloadTables(), expected);
+        EXPECT_TRUE(std::filesystem::exists(lockFile));
     }
 }
 

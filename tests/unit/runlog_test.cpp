@@ -138,11 +138,15 @@ TEST_F(RunLog, PendingDiagnosticGoesToStandardErrorAsOneCleanLine) {
     logLine("ohne Diagnose");
     consoleSetPendingDiagnostic("HY000", 1, "x");
     logLine("%s", (std::string(253, 'x') + "\xc3\xbc\xc3\xbc").c_str());
+    // A report longer than a standard error line is cut after a whole
+    // character as well.
+    consoleLine("%s", (std::string(2044, 'y') + "\xc3\xbc\xc3\xbc").c_str());
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "vendrak: Fehler SQLOpenTrmAsw()! Errcode: 942: SQLSTATE 42P01 native 942: ERROR: "
               "relation does not exist;  Error\n"
               "vendrak: " +
-                  std::string(253, 'x') + "\xc3\xbc: SQLSTATE HY000 native 1: x\n");
+                  std::string(253, 'x') + "\xc3\xbc: SQLSTATE HY000 native 1: x\n" +
+                  "vendrak: " + std::string(2044, 'y') + "\xc3\xbc\n");
 }
 
 TEST_F(RunLog, LogOfExactlyTheThresholdIsNotRotatedUntilTheNextLine) {
