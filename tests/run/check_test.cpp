@@ -95,7 +95,7 @@ TEST(CheckTest, BrokenInstallationsNameTheirCause) {
     };
     auto none = []() {};
     auto atLogFolder = [](const std::string& command) {
-        return [=](ProgramRun& run) {
+        return [=](const ProgramRun& run) {
             ASSERT_EQ(
                 std::system(("cd " + run.root() + "/Quorvance_php/log && " + command).c_str()), 0);
         };
