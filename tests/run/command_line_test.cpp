@@ -1,7 +1,8 @@
 // The command line of the real binary: "--help", "-h" and "--version" print
 // to standard output and end with 0, and a single argument that cannot be a
-// key, or an option beside other arguments, ends with 99, before the settings, the run log or the
-// database come into play; every other command line keeps its meaning.
+// key, or an option beside other arguments, ends with 99, before the
+// settings, the run log or the database come into play; every other command
+// line keeps its meaning.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -43,32 +44,14 @@ TEST_F(InformationOptionTest, HelpAndVersionPrintAndEndWithoutLogOrDatabase) {
     EXPECT_FALSE(std::filesystem::exists(logPath())) << "--version wrote the run log";
 }
 
-// A single argument that is no option and no key, and an option among two
-// or more arguments, are refused before anything happens; keys up to 14
-// bytes, an empty argument and two or more arguments without an option keep
-// their meaning.
+// A single argument that is no option and no key, and an option beside other
+// arguments, are refused before anything happens; keys up to 14 bytes, an
+// empty argument and two or more arguments without an option keep their
+// meaning.
 TEST_F(InformationOptionTest, ArgumentsThatAreNoKeyAreRefusedAndEdgeCasesRunAsBefore) {
-    const struct {
-        std::vector<std::string> arguments;
-        std::string named;
-    } refusedLines[] = {
-        {{"-x"}, "-x"},
-        {{"--dry-run"}, "--dry-run"},
-        {{"-v"}, "-v"},
-        {{"--HELP"}, "--HELP"},
-        {{"--version2"}, "--version2"},
-        {{"-h "}, "-h "},
-        {{"-"}, "-"},
-        {{"KEY-0123456789X"}, "KEY-0123456789X"},
-        {{"Schl\xc3\xbcssel12345"}, "Schl\xc3\xbcssel12345"},
-        {{"--check", "-v"}, "--check"},
-        {{"--help", "--version"}, "--help"},
-        {{"-x", "y"}, "-x"},
-        {{"K1", "K2", "-v"}, "-v"},
-    };
-    for (const auto& line : refusedLines) {
-        const std::string& refused = line.named;
-        ProgramResult result = run_.run(line.arguments);
+    for (const std::string refused : {"-x", "--dry-run", "-v", "--HELP", "--version2", "-h ", "-",
+                                      "KEY-0123456789X", "Schl\xc3\xbcssel12345"}) {
+        ProgramResult result = run_.run({refused});
         EXPECT_EQ(result.exitCode, 99) << refused;
         EXPECT_NE(result.errors.find("'" + refused + "'"), std::string::npos) << result.errors;
         EXPECT_NE(result.errors.find("\nUsage: vendrak [DOWNLOAD-KEY]\n"), std::string::npos)
@@ -76,6 +59,20 @@ TEST_F(InformationOptionTest, ArgumentsThatAreNoKeyAreRefusedAndEdgeCasesRunAsBe
         EXPECT_EQ(result.output, "") << refused;
         EXPECT_TRUE(result.trace.empty()) << refused;
         EXPECT_FALSE(std::filesystem::exists(logPath())) << refused << " wrote the run log";
+    }
+    const struct {
+        std::vector<std::string> arguments;
+        std::string named;
+    } optionAmongOthers[] = {{{"--check", "-v"}, "--check"},
+                             {{"--help", "--version"}, "--help"},
+                             {{"-x", "y"}, "-x"},
+                             {{"K1", "K2", "-v"}, "-v"}};
+    for (const auto& c : optionAmongOthers) {
+        ProgramResult result = run_.run(c.arguments);
+        EXPECT_EQ(result.exitCode, 99) << c.named;
+        EXPECT_NE(result.errors.find("'" + c.named + "'"), std::string::npos) << result.errors;
+        EXPECT_TRUE(result.trace.empty()) << c.named;
+        EXPECT_FALSE(std::filesystem::exists(logPath())) << c.named << " wrote the run log";
     }
     run_.setRules("dbsystem ORACLE");
     const std::string fullRebuild = "Erstelle Terminalberechtigungen Versuch-Nr:1!";

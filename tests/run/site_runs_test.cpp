@@ -154,6 +154,9 @@ class SiteRunTest : public ::testing::Test {
         std::printf("%zu faulted runs of %zu statements\n", faults.size(), clean.trace.size());
     }
 
+    enum LockFile { kKept, kRemovedBeforeTheSecondStarts, kRemovedWhileTheSecondWaits };
+    void expectTheSecondRunWaits(LockFile lockFile);
+
     // The tables of a clean full rebuild, into `tables`; the download tables
     // are emptied again, so that the test's own runs start from nothing.
     void cleanRebuildTables(std::vector<Rows>& tables) {
@@ -340,47 +343,48 @@ TEST_F(SiteRunTest, ServerComingBackDuringTheReconnectionAtStart) {
 // second starts or while it waits; the run that goes on locks the file then
 // at the path, so the lock file stands there again.
 TEST_F(SiteRunTest, RunStartedDuringAnotherWaitsForItsEnd) {
+    for (LockFile lockFile : {kKept, kRemovedBeforeTheSecondStarts, kRemovedWhileTheSecondWaits}) {
+        SCOPED_TRACE(lockFile);
+        expectTheSecondRunWaits(lockFile);
+    }
+}
+
+void SiteRunTest::expectTheSecondRunWaits(LockFile lockFile) {
+    const std::string lockPath = run_.root() + "/Quorvance_php/log/vendrak.lock";
     std::vector<Rows> expected;
     ASSERT_NO_FATAL_FAILURE(cleanRebuildTables(expected));
     run_.setRules("dbsystem ORACLE\nhook exec 1 DELETE FROM QVSYSTEM.TRMASWDNL");
     run_.setHook("sleep 1");
-    const std::string lockFile = run_.root() + "/Quorvance_php/log/vendrak.lock";
-    enum Removal { kKept, kRemovedBeforeTheSecondStarts, kRemovedWhileTheSecondWaits };
-    for (Removal removal : {kKept, kRemovedBeforeTheSecondStarts, kRemovedWhileTheSecondWaits}) {
-        SCOPED_TRACE(removal);
-        std::remove((run_.root() + "/Quorvance_php/log/vendraklog.txt").c_str());
-        StartedRun firstStarted = run_.start({}, "first-");
-        std::this_thread::sleep_for(std::chrono::milliseconds(500));
-        if (removal == kRemovedBeforeTheSecondStarts) {
-            EXPECT_EQ(std::remove(lockFile.c_str()), 0);
-        }
-        StartedRun secondStarted = run_.start({}, "second-");
-        if (removal == kRemovedWhileTheSecondWaits) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(300));
-            EXPECT_EQ(std::remove(lockFile.c_str()), 0);
-        }
-        ProgramResult first = run_.finish(firstStarted);
-        ProgramResult second = run_.finish(secondStarted);
-
-        EXPECT_EQ(first.exitCode, 0);
-        EXPECT_EQ(second.exitCode, 0);
-        Lines banners;
-        int waitingLines = 0;
-        for (const std::string& line : second.log) {
-            if (line == kStart || line == kEnd)
-                banners.push_back(line);
-            if (line.rfind("Warte auf das Ende eines laufenden Laufs (Sperrdatei ", 0) == 0)
-                ++waitingLines;
-        }
-        EXPECT_EQ(banners, (Lines{kStart, kEnd, kStart, kEnd}))
-            << ::testing::PrintToString(second.log);
-        EXPECT_EQ(waitingLines, 1) << "the second run waited, and said so once";
-        EXPECT_EQ(first.errors, "");
-        EXPECT_EQ(second.errors.rfind("vendrak: waiting for the run lock ", 0), 0u)
-            << second.errors;
-        EXPECT_EQ(downloadTables(), expected);
-        EXPECT_TRUE(std::filesystem::exists(lockFile));
+    std::remove((run_.root() + "/Quorvance_php/log/vendraklog.txt").c_str());
+    StartedRun firstStarted = run_.start({}, "first-");
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    if (lockFile == kRemovedBeforeTheSecondStarts) {
+        ASSERT_EQ(std::remove(lockPath.c_str()), 0);
     }
+    StartedRun secondStarted = run_.start({}, "second-");
+    if (lockFile == kRemovedWhileTheSecondWaits) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        ASSERT_EQ(std::remove(lockPath.c_str()), 0);
+    }
+    ProgramResult first = run_.finish(firstStarted);
+    ProgramResult second = run_.finish(secondStarted);
+
+    EXPECT_EQ(first.exitCode, 0);
+    EXPECT_EQ(second.exitCode, 0);
+    Lines banners;
+    int waitingLines = 0;
+    for (const std::string& line : second.log) {
+        if (line == kStart || line == kEnd)
+            banners.push_back(line);
+        if (line.rfind("Warte auf das Ende eines laufenden Laufs (Sperrdatei ", 0) == 0)
+            ++waitingLines;
+    }
+    EXPECT_EQ(banners, (Lines{kStart, kEnd, kStart, kEnd})) << ::testing::PrintToString(second.log);
+    EXPECT_EQ(waitingLines, 1) << "the second run waited, and said so once";
+    EXPECT_EQ(first.errors, "");
+    EXPECT_EQ(second.errors.rfind("vendrak: waiting for the run lock ", 0), 0u) << second.errors;
+    EXPECT_EQ(downloadTables(), expected);
+    EXPECT_TRUE(std::filesystem::exists(lockPath));
 }
 
 // SIGTERM while the terminal phase writes its rows: the run stops at the next
