@@ -83,8 +83,11 @@ void consoleLine(const char* format, ...) {
     char line[kConsoleLineSize];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(line, sizeof line, format, args);
+    int length = std::vsnprintf(line, sizeof line, format, args);
     va_end(args);
+    // The cut may have split a character; the line keeps only whole ones.
+    if (length >= static_cast<int>(sizeof line))
+        dropCutCharacter(line);
     makeOneLine(line);
     eraseProgress();
     std::fprintf(stderr, "vendrak: %s\n", line);

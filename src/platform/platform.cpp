@@ -5,9 +5,11 @@
 #include <poll.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <ctime>
 
 #include "platform/stop_signal.h"
@@ -56,13 +58,54 @@ std::FILE* platformOpenFile(const char* path, const char* mode) {
     return std::fopen(hostPath, mode);
 }
 
-std::FILE* platformOpenLogFile(const char* path) {
+const char* platformErrorText(int error) {
+    if (error == kErrorSymbolicLink)
+        return "a symbolic link, which is not followed";
+    if (error == kErrorNotRegularFile)
+        return "not a regular file";
+    return std::strerror(error);
+}
+
+int platformOpenRegularFile(const char* hostPath, int flags, unsigned mode) {
+    int fd = open(hostPath, flags | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, mode);
+    if (fd < 0) {
+        // A link fails with ELOOP, a FIFO without reader or a socket with
+        // ENXIO; say what stands at the path instead.
+        int error = errno;
+        struct stat status;
+        if (lstat(hostPath, &status) == 0 && S_ISLNK(status.st_mode))
+            error = kErrorSymbolicLink;
+        else if (lstat(hostPath, &status) == 0 && !S_ISREG(status.st_mode) &&
+                 !S_ISDIR(status.st_mode))
+            error = kErrorNotRegularFile;
+        errno = error;
+        return -1;
+    }
+    struct stat status;
+    int error = fstat(fd, &status) != 0    ? errno
+                : !S_ISREG(status.st_mode) ? kErrorNotRegularFile
+                                           : 0;
+    if (error != 0) {
+        close(fd);
+        errno = error;
+        return -1;
+    }
+    // A regular file never blocks; the flag has done its part.
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+int platformOpenLogDescriptor(const char* path, bool create) {
     char hostPath[kHostPathSize];
     if (!platformMapPath(path, hostPath, sizeof hostPath)) {
         errno = ENAMETOOLONG;
-        return nullptr;
+        return -1;
     }
-    int fd = open(hostPath, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0640);
+    return platformOpenRegularFile(hostPath, O_WRONLY | O_APPEND | (create ? O_CREAT : 0), 0640);
+}
+
+std::FILE* platformOpenLogFile(const char* path) {
+    int fd = platformOpenLogDescriptor(path, true);
     if (fd < 0)
         return nullptr;
     std::FILE* file = fdopen(fd, "a");

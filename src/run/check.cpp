@@ -7,6 +7,7 @@
 #include "db/session.h"
 #include "db/statement.h"
 #include "platform/file_checks.h"
+#include "platform/platform.h"
 #include "platform/text.h"
 #include "run/prepare.h"
 #include "settings/settings.h"
@@ -227,11 +228,11 @@ void checkLogFolder() {
     }
     report(Verdict::Ok, "log folder %s exists and is writable", shownPath);
     // An existing log that the run user may not write loses every line.
-    error = platformFileWritable(kLogFilePath);
+    error = platformLogFileWritable(kLogFilePath);
     if (error != 0 && error != ENOENT) {
         absolutePath(kLogFilePath, shownPath);
         report(Verdict::Failed, "run log %s cannot be written: %s", shownPath,
-               std::strerror(error));
+               platformErrorText(error));
     }
 }
 
@@ -427,8 +428,9 @@ void checkRunLock() {
             report(Verdict::Info, "no run in progress");
             break;
         case LockProbe::Unknown:
-            report(Verdict::Info, "cannot tell whether a run is in progress: %s: %s", path,
-                   std::strerror(error));
+            // The run cannot use it either and ends without preparing.
+            report(Verdict::Failed, "run lock %s cannot be used: %s; every run would end with 99",
+                   path, platformErrorText(error));
             break;
     }
 }

@@ -21,7 +21,9 @@ const char kUsage[] =
     "                 key without request rows is followed by a full rebuild.\n"
     "                 A key has at most 14 bytes and does not start with \"-\";\n"
     "                 any other single argument is refused (exit 99, nothing\n"
-    "                 done). Two or more arguments make a full rebuild.\n"
+    "                 done). Two or more arguments make a full rebuild, unless\n"
+    "                 one starts with \"-\": options stand alone, so such a\n"
+    "                 command line is refused the same way.\n"
     "  --check        check the installation without changing anything and exit\n"
     "  -h, --help     print this help and exit\n"
     "  --version      print the version and exit\n"
@@ -57,6 +59,15 @@ bool isOption(const char* argument) {
     return false;
 }
 
+// The first argument that starts with "-", or nullptr.
+const char* firstOptionLike(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (argv[i][0] == '-')
+            return argv[i];
+    }
+    return nullptr;
+}
+
 // The longest download key, in bytes: the key field without its terminator.
 constexpr std::size_t kDownloadKeyLength = kDownloadKeyWidth - 1;
 
@@ -78,6 +89,18 @@ int runInformationOption(int argc, char** argv, std::FILE* out) {
 }
 
 int refuseCommandLine(int argc, char** argv, std::FILE* err) {
+    const char* optionLike = firstOptionLike(argc, argv);
+    if (argc > 2 && optionLike != nullptr) {
+        // "--check -v" must not become a full rebuild: an option, known or
+        // not, never shares the command line.
+        if (isOption(optionLike))
+            std::fprintf(err, "vendrak: the option '%s' takes no further arguments\n\n",
+                         optionLike);
+        else
+            std::fprintf(err, "vendrak: unknown option '%s'\n\n", optionLike);
+        std::fputs(kUsage, err);
+        return kCommandLineRefused;
+    }
     if (argc != 2)
         return kCommandLineAccepted;
     const char* argument = argv[1];

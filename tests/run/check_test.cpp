@@ -7,6 +7,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -34,7 +35,8 @@ void writeSoundSettings(ProgramRun& run) {
 
 void expectNothingWritten(const ProgramRun& run, const ProgramResult& result,
                           const std::string& label) {
-    EXPECT_FALSE(std::filesystem::exists(run.root() + "/Quorvance_php/log/vendraklog.txt"))
+    EXPECT_FALSE(std::filesystem::is_regular_file(
+        std::filesystem::symlink_status(run.root() + "/Quorvance_php/log/vendraklog.txt")))
         << label << ": the run log was written";
     EXPECT_TRUE(result.waits.empty()) << label;
     static const std::regex probe(
@@ -97,6 +99,12 @@ TEST(CheckTest, BrokenInstallationsNameTheirCause) {
         return [=](ProgramRun&) { testDbExec(statement); };
     };
     auto none = []() {};
+    auto atLogFolder = [](const std::string& command) {
+        return [=](const ProgramRun& run) {
+            ASSERT_EQ(
+                std::system(("cd " + run.root() + "/Quorvance_php/log && " + command).c_str()), 0);
+        };
+    };
     const BrokenInstallation rows[] = {
         {"wrong password", settings("wrong", "ORACLE", kTestDbDsn), none, 99,
          "FAILED   connect to data source vendrak_test as vendrak failed: SQLSTATE 08001, native "
@@ -108,6 +116,27 @@ TEST(CheckTest, BrokenInstallationsNameTheirCause) {
          none, 99,
          "FAILED   settings file {root}/files/quorvance.ini cannot be read: No such file "
          "or directory\n"},
+        {"settings file is a folder",
+         [](ProgramRun& run) {
+             std::filesystem::remove(run.root() + "/files/quorvance.ini");
+             std::filesystem::create_directory(run.root() + "/files/quorvance.ini");
+         },
+         none, 99,
+         "FAILED   settings file {root}/files/quorvance.ini cannot be read: Is a directory\n"},
+        // The log and the lock file are opened as a run opens them: no link
+        // followed, nothing but a regular file, no wait on a FIFO.
+        {"link at the run log", atLogFolder("ln -s /etc/hostname vendraklog.txt"), none, 99,
+         "FAILED   run log {root}/Quorvance_php/log/vendraklog.txt cannot be written: a symbolic "
+         "link, which is not followed\n"},
+        {"FIFO at the run log", atLogFolder("mkfifo vendraklog.txt"), none, 99,
+         "FAILED   run log {root}/Quorvance_php/log/vendraklog.txt cannot be written: not a "
+         "regular file\n"},
+        {"link at the run lock", atLogFolder("ln -s /etc/hostname vendrak.lock"), none, 99,
+         "FAILED   run lock {root}/Quorvance_php/log/vendrak.lock cannot be used: a symbolic "
+         "link, which is not followed; every run would end with 99\n"},
+        {"FIFO at the run lock", atLogFolder("mkfifo vendrak.lock"), none, 99,
+         "FAILED   run lock {root}/Quorvance_php/log/vendrak.lock cannot be used: not a regular "
+         "file"},
         {"missing log folder",
          [](ProgramRun& run) { std::filesystem::remove(run.root() + "/Quorvance_php/log"); }, none,
          99, "FAILED   log folder {root}/Quorvance_php/log: No such file or directory"},

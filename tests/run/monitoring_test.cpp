@@ -134,10 +134,18 @@ TEST_F(MonitoringTest, FullRebuildWritesItsMetricsAtomicallyReadableByAll) {
 // A key run whose connection fails at the start, with the log folder gone:
 // the run ends early with 99, and yet the metrics file says so, and standard
 // error names the lost log once and the driver's reason at every attempt.
+// Two arguments are no key: such a run's mode is "full".
 TEST_F(MonitoringTest, RunFailingAtItsConnectionStillWritesMetricsAndItsReasons) {
     std::filesystem::remove_all(run_.root() + "/Quorvance_php/log");
-    std::ofstream(metricsFile()) << "vendrak_last_run_success 1\n";  // last night's
     run_.setRules("dbsystem ORACLE\nconnect 1 6 08001 12541");
+    ProgramResult twoArguments = run_.run({"K1", "K2"});
+    ASSERT_EQ(twoArguments.exitCode, 99);
+    EXPECT_EQ(
+        readMetrics(metricsFile())
+            .count("vendrak_last_run_info{mode=\"full\",version=\"" VENDRAK_PROJECT_VERSION "\"}"),
+        1u);
+
+    std::ofstream(metricsFile()) << "vendrak_last_run_success 1\n";  // last night's
     ProgramResult result = run_.run({"K1"});
     ASSERT_EQ(result.exitCode, 99);
 

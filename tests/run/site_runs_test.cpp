@@ -172,6 +172,9 @@ class SiteRunTest : public ::testing::Test {
         std::printf("%zu faulted runs of %zu statements\n", faults.size(), clean.trace.size());
     }
 
+    enum LockFile { kKept, kRemovedBeforeTheSecondStarts, kRemovedWhileTheSecondWaits };
+    void expectTheSecondRunWaits(LockFile lockFile);
+
     // The tables of a clean full rebuild, into `tables`; the download tables
     // are emptied again, so that the test's own runs start from nothing.
     void cleanRebuildTables(std::vector<Rows>& tables) {
@@ -366,8 +369,19 @@ TEST_F(SiteRunTest, ServerComingBackDuringTheReconnectionAtStart) {
 // Two full rebuilds of one installation started half a second apart: the
 // second waits for the first's run lock, so the runs follow each other and
 // the tables come out as after one run. Each run sleeps a second at its first
-// statement, so that they would overlap without the lock.
+// statement, so that they would overlap without the lock. The same holds
+// when the lock file is removed while the first run holds it, before the
+// second starts or while it waits; the run that goes on locks the file then
+// at the path, so the lock file stands there again.
 TEST_F(SiteRunTest, RunStartedDuringAnotherWaitsForItsEnd) {
+    for (LockFile lockFile : {kKept, kRemovedBeforeTheSecondStarts, kRemovedWhileTheSecondWaits}) {
+        SCOPED_TRACE(lockFile);
+        expectTheSecondRunWaits(lockFile);
+    }
+}
+
+void SiteRunTest::expectTheSecondRunWaits(LockFile lockFile) {
+    const std::string lockPath = run_.root() + "/Quorvance_php/log/vendrak.lock";
     std::vector<Rows> expected;
     ASSERT_NO_FATAL_FAILURE(cleanRebuildTables(expected));
     run_.setRules("dbsystem ORACLE\nhook exec 1 DELETE FROM QVSYSTEM.TRMASWDNL");
@@ -375,7 +389,14 @@ TEST_F(SiteRunTest, RunStartedDuringAnotherWaitsForItsEnd) {
     std::remove((run_.root() + "/Quorvance_php/log/vendraklog.txt").c_str());
     StartedRun firstStarted = run_.start({}, "first-");
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    if (lockFile == kRemovedBeforeTheSecondStarts) {
+        ASSERT_EQ(std::remove(lockPath.c_str()), 0);
+    }
     StartedRun secondStarted = run_.start({}, "second-");
+    if (lockFile == kRemovedWhileTheSecondWaits) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        ASSERT_EQ(std::remove(lockPath.c_str()), 0);
+    }
     ProgramResult first = run_.finish(firstStarted);
     ProgramResult second = run_.finish(secondStarted);
 
@@ -394,6 +415,7 @@ TEST_F(SiteRunTest, RunStartedDuringAnotherWaitsForItsEnd) {
     EXPECT_EQ(first.errors, "");
     EXPECT_EQ(second.errors.rfind("vendrak: waiting for the run lock ", 0), 0u) << second.errors;
     EXPECT_EQ(downloadTables(), expected);
+    EXPECT_TRUE(std::filesystem::exists(lockPath));
 }
 
 // SIGTERM while the terminal phase writes its rows: the run stops at the next
