@@ -9,7 +9,8 @@ seconds, peak resident KiB, from /usr/bin/time), the baseline's phase marks
 (NAME.marks), the site files (site-SIZE.txt), the checks (checks.txt) and
 callgrind's output of the smallest site; writes bench/RESULTS.md,
 bench/time-vs-rows.png (gnuplot) and the benchmark section of README.md
-between its markers. Uses the Python standard library only.
+between its markers. When bench/atomic.md exists, its text becomes a section
+of RESULTS.md. Uses the Python standard library only.
 """
 
 import argparse
@@ -25,6 +26,7 @@ TOP = os.path.dirname(BENCH)
 RESULTS = os.path.join(BENCH, "RESULTS.md")
 PLOT = os.path.join(BENCH, "time-vs-rows.png")
 README = os.path.join(TOP, "README.md")
+ATOMIC = os.path.join(BENCH, "atomic.md")
 BEGIN = "<!-- benchmark: begin (written by bench/run.sh) -->"
 END = "<!-- benchmark: end -->"
 
@@ -41,6 +43,8 @@ MODE_NAMES = {"full": "full rebuild", "key": "key run"}
 TARGET_RATIO = 1.10
 TARGET_OWN_SHARE = 5.0
 TARGET_RSS_GROWTH = 1.2
+# The key run's statements per second as a share of the full rebuild's.
+TARGET_KEY_PACE = 0.8
 
 
 class Segment:
@@ -248,6 +252,13 @@ def main():
                    "baseline_phases": baseline_phases(work, baseline, mode)}
             run["statements"] = sum(s.statements for s in run["program_phases"])
             run["ratio"] = run["program"][0] / run["baseline"][0]
+            run["rate"] = run["statements"] / run["program"][0]
+            # The key run without the index of TrmAswDnl by badge, program only.
+            before = read_time(work, name + "-before")
+            if mode == "key" and before:
+                phases = program_phases(work, name + "-before", mode)
+                run["before"] = before
+                run["before_rate"] = sum(p.statements for p in phases) / before[0]
             runs.append(run)
 
     with open(os.path.join(work, "checks.txt")) as f:
@@ -275,8 +286,9 @@ def main():
       "statement sequence on this driver. Both start from the same table contents; ratio = "
       "program wall time / baseline wall time. The program's figures are those of its recorded "
       "run (the interposer's cost stays in them, see below). Where the program and the "
-      "baseline ran several rounds in turn, each side's fastest round counts." % (runs[0]["terminals"],
-                                                                 runs[0]["key_badges"]))
+      "baseline ran several rounds in turn, each side's fastest round counts; the rounds "
+      "alternate, so that other load on the machine (it may be shared with builds and tests) "
+      "falls on both sides alike." % (runs[0]["terminals"], runs[0]["key_badges"]))
     w("")
     w("| size | rows | mode | rounds | statements | program s | baseline s | ratio | "
       "statements/s | user s | system s | peak RSS MiB | baseline user s | baseline system s | "
@@ -308,6 +320,9 @@ def main():
                  fmt(b.wall, 3), ratio, rate, fmt(p.user), fmt(p.system)))
     w("")
 
+    key_pace(w, runs)
+    growth_section(w, runs)
+
     w("## Targets")
     w("")
     worst = max(runs, key=lambda r: r["ratio"])
@@ -325,6 +340,15 @@ def main():
              format(total, ","), 100.0 * own / total, 100.0 * outside / total,
              100.0 * odbc / total,
              "met" if 100.0 * outside / total < TARGET_OWN_SHARE else "MISSED"))
+    for size in sizes:
+        full, key = (next(r for r in runs if r["size"] == size and r["mode"] == m)
+                     for m in ("full", "key"))
+        pace = key["rate"] / full["rate"]
+        w("- Key run at %.1f of the full rebuild's statements per second or more, %d rows: %s "
+          "(%s without the index of TrmAswDnl by badge): %s."
+          % (TARGET_KEY_PACE, full["rows"], fmt(pace), fmt(key["before_rate"] / full["rate"])
+             if "before_rate" in key else "not measured",
+             "met" if pace >= TARGET_KEY_PACE else "MISSED"))
     for mode in ("full", "key"):
         small = next(r for r in runs if r["size"] == smallest and r["mode"] == mode)
         large = next(r for r in runs if r["size"] == largest and r["mode"] == mode)
@@ -367,12 +391,87 @@ def main():
     w("")
     w("![Wall time against TrmAswDnl rows](time-vs-rows.png)")
     w("")
+    if os.path.exists(ATOMIC):
+        with open(ATOMIC) as f:
+            atomic = f.read().strip("\n")
+        # Its headings become subheadings of this file's sections.
+        out.extend(["## " + line[2:] if line.startswith("# ") else line
+                    for line in atomic.split("\n")])
+        w("")
     with open(RESULTS, "w") as f:
         f.write("\n".join(out))
 
     plot(work, runs)
     update_readme(runs, shares)
     print("wrote %s, %s and the README's benchmark section" % (RESULTS, PLOT))
+
+
+def key_pace(w, runs):
+    """The key run's pace against the full rebuild's at each size, with the
+    index of TrmAswDnl by badge (the measured key run) and without it."""
+    w("## The key run's pace")
+    w("")
+    w("Statements per second of the key run as a share of the full rebuild's at the same size "
+      "(target: at least %.1f). *before* is one further key run of the program alone, on the "
+      "same tables without the index of TrmAswDnl by badge (`gen_site.py --indexes source`, the "
+      "schema of the earlier benchmark); the full rebuild it is compared with is the measured "
+      "one, with every index." % TARGET_KEY_PACE)
+    w("")
+    w("| size | rows | full rebuild statements/s | key run statements/s | share | "
+      "before: key run s | before: statements/s | before: share |")
+    w("|---:|---:|---:|---:|---:|---:|---:|---:|")
+    for r in runs:
+        if r["mode"] != "key":
+            continue
+        full = next(f for f in runs if f["size"] == r["size"] and f["mode"] == "full")
+        before = ("| %s | %.0f | %s |" % (fmt(r["before"][0]), r["before_rate"],
+                                          fmt(r["before_rate"] / full["rate"]))
+                  if "before" in r else "| - | - | - |")
+        w("| %d | %d | %.0f | %.0f | %s %s"
+          % (r["size"], r["rows"], full["rate"], r["rate"], fmt(r["rate"] / full["rate"]),
+             before))
+    w("")
+
+
+def growth_section(w, runs):
+    """How run time and peak memory grow from each size to the next."""
+    sizes = sorted({r["size"] for r in runs})
+    if len(sizes) < 2:
+        return
+    w("## Growth with the size of the site")
+    w("")
+    w("Factors from each size to the next: rows of TrmAswDnl, wall time and peak RSS of the "
+      "program (fastest round); the full rebuild's seconds per 1000 rows and the key run's "
+      "seconds per 100 badges at the larger size.")
+    w("")
+    w("| from rows | to rows | rows x | full rebuild wall x | full rebuild s per 1000 rows | "
+      "full rebuild RSS x | key run wall x | key run s per 100 badges | key run RSS x |")
+    w("|---:|---:|---:|---:|---:|---:|---:|---:|---:|")
+    for a, b in zip(sizes, sizes[1:]):
+        fa, fb, ka, kb = (next(r for r in runs if r["size"] == size and r["mode"] == mode)
+                          for size, mode in ((a, "full"), (b, "full"), (a, "key"), (b, "key")))
+        w("| %d | %d | %s | %s | %s | %s | %s | %s | %s |"
+          % (fa["rows"], fb["rows"], fmt(fb["rows"] / fa["rows"]),
+             fmt(fb["program"][0] / fa["program"][0]), fmt(1000.0 * fb["program"][0] / fb["rows"]),
+             fmt(fb["program"][3] / fa["program"][3]), fmt(kb["program"][0] / ka["program"][0]),
+             fmt(kb["program"][0] * 100.0 / kb["key_badges"]),
+             fmt(kb["program"][3] / ka["program"][3])))
+    w("")
+    first = next(r for r in runs if r["size"] == sizes[0] and r["mode"] == "full")
+    last = next(r for r in runs if r["size"] == sizes[-1] and r["mode"] == "full")
+    key_first = next(r for r in runs if r["size"] == sizes[0] and r["mode"] == "key")
+    key_last = next(r for r in runs if r["size"] == sizes[-1] and r["mode"] == "key")
+    rows = last["rows"] / first["rows"]
+    w("From %d to %d rows (%sx): the full rebuild's wall time grows %sx, that is %s in the "
+      "rows (1.00 = linear), its statements %sx; the key run's wall time %sx for the same 100 "
+      "badges; peak RSS %sx (full rebuild) and %sx (key run)."
+      % (first["rows"], last["rows"], fmt(rows), fmt(last["program"][0] / first["program"][0]),
+         fmt((last["program"][0] / first["program"][0]) / rows),
+         fmt(last["statements"] / first["statements"]),
+         fmt(key_last["program"][0] / key_first["program"][0]),
+         fmt(last["program"][3] / first["program"][3]),
+         fmt(key_last["program"][3] / key_first["program"][3])))
+    w("")
 
 
 def plot(work, runs):
@@ -384,6 +483,11 @@ def plot(work, runs):
                 if r["mode"] == mode:
                     f.write("%d %.3f %.3f\n" % (r["rows"], r["program"][0], r["baseline"][0]))
             f.write("\n\n")
+        f.write("# key run without the index of TrmAswDnl by badge: rows program\n")
+        for r in runs:
+            if "before" in r:
+                f.write("%d %.3f\n" % (r["rows"], r["before"][0]))
+        f.write("\n\n")
     script = """
 set terminal pngcairo size 900,560 noenhanced
 set output '%s'
@@ -396,9 +500,15 @@ set key top left
 plot '%s' index 0 using 1:2 with linespoints lw 2 pt 7 title 'full rebuild: vendrak', \\
      '' index 0 using 1:3 with linespoints lw 2 pt 6 dt 2 title 'full rebuild: baseline', \\
      '' index 1 using 1:2 with linespoints lw 2 pt 5 title 'key run (100 badges): vendrak', \\
-     '' index 1 using 1:3 with linespoints lw 2 pt 4 dt 2 title 'key run (100 badges): baseline'
+     '' index 1 using 1:3 with linespoints lw 2 pt 4 dt 2 title 'key run (100 badges): baseline', \\
+     '' index 2 using 1:2 with linespoints lw 2 pt 9 title 'key run without the TrmAswDnl index by badge'
 """ % (PLOT, data)
     subprocess.run(["gnuplot"], input=script, text=True, check=True)
+
+
+def full_rate(runs, key_run):
+    return next(r["rate"] for r in runs
+                if r["size"] == key_run["size"] and r["mode"] == "full")
 
 
 def update_readme(runs, shares):
@@ -408,6 +518,14 @@ def update_readme(runs, shares):
         lines.append("| %d | %s | %d | %s | %s | %s | %s |"
                      % (r["rows"], MODE_NAMES[r["mode"]], r["statements"], fmt(r["program"][0]),
                         fmt(r["baseline"][0]), fmt(r["ratio"], 3), mib(r["program"][3])))
+    lines.append("")
+    lines.append("The key run's statements per second as a share of the full rebuild's (target "
+                 "%.1f): %s." % (TARGET_KEY_PACE, "; ".join(
+                     "%d rows %s%s" % (r["rows"], fmt(r["rate"] / full_rate(runs, r)),
+                                       " (%s without the index of TrmAswDnl by badge)"
+                                       % fmt(r["before_rate"] / full_rate(runs, r))
+                                       if "before_rate" in r else "")
+                     for r in runs if r["mode"] == "key")))
     lines.append("")
     if shares:
         total, own, outside, _ = shares
