@@ -8,6 +8,7 @@
 #include "db/statement.h"
 #include "platform/file_checks.h"
 #include "platform/text.h"
+#include "run/check_indexes.h"
 #include "run/prepare.h"
 #include "settings/settings.h"
 
@@ -362,6 +363,18 @@ void checkTables() {
     }
 }
 
+void reportIndexFinding(IndexFinding finding, const char* text) {
+    const Verdict verdict = finding == IndexFinding::AllServed   ? Verdict::Ok
+                            : finding == IndexFinding::NotServed ? Verdict::Warning
+                                                                 : Verdict::Info;
+    report(verdict, "%s", text);
+}
+
+void checkTableIndexes() {
+    if (Check.connected)
+        checkIndexes(reportIndexFinding);
+}
+
 // --- run lock --------------------------------------------------------------
 
 void checkRunLock() {
@@ -399,6 +412,7 @@ int runCheck(std::FILE* out) {
     checkConnect();
     checkMySql();
     checkTables();
+    checkTableIndexes();
     checkRunLock();
     if (Check.connected)
         dbDisconnect();

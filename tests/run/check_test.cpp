@@ -51,10 +51,12 @@ TEST(CheckTest, SoundInstallationPassesWithOneProbePerTable) {
     ProgramResult result = run.run({"--check"});
     EXPECT_EQ(result.exitCode, 0) << result.output;
     EXPECT_EQ(lastLine(result.output),
-              "summary: 20 ok, 0 warnings, 0 failed: a full rebuild can run");
+              "summary: 21 ok, 0 warnings, 0 failed: a full rebuild can run");
     EXPECT_NE(result.output.find("ok       connected to data source vendrak_test as vendrak\n"),
               std::string::npos);
     EXPECT_NE(result.output.find("ok       TrmAswDnl has the form of 40 columns\n"),
+              std::string::npos);
+    EXPECT_NE(result.output.find("ok       indexes serve all 12 lookups of the runs\n"),
               std::string::npos);
     EXPECT_NE(result.output.find("info     no run in progress\n"), std::string::npos);
     EXPECT_EQ(result.output.find(kTestDbPassword), std::string::npos) << "password shown";
@@ -124,7 +126,9 @@ TEST(CheckTest, BrokenInstallationsNameTheirCause) {
          "FAILED   DB_SYSTEM MYSQL: only connecting is supported"},
         {"missing table", breakBy("ALTER TABLE qvsystem.aswbkldnl RENAME TO x"),
          sql("ALTER TABLE qvsystem.x RENAME TO aswbkldnl"), 99,
-         "FAILED   table QVSYSTEM.AswBklDnl is missing or cannot be read: SQLSTATE 42P01"},
+         // Its indexes are not looked for.
+         "FAILED   table QVSYSTEM.AswBklDnl is missing or cannot be read: SQLSTATE 42P01"
+         "(?![\\s\\S]*AswBklDnl)"},
         {"missing columns",
          breakBy("ALTER TABLE qvsystem.qvs119msd RENAME msdanz TO x;"
                  "ALTER TABLE qvsystem.qvs119msd RENAME msderf TO y"),
@@ -142,6 +146,44 @@ TEST(CheckTest, BrokenInstallationsNameTheirCause) {
         {"TrmAswDnl of 37 columns", [](ProgramRun&) { testDbSetTrmAswDnlColumns(37); },
          [] { testDbSetTrmAswDnlColumns(40); }, 0,
          "WARNING  TrmAswDnl has the form of 37 columns, without DnlPin, DnlPnr, DnlNam:"},
+        // Indexes: each lookup of the runs needs one whose first columns are
+        // its columns, in any order.
+        {"TrmAswDnl without its index by badge", breakBy("DROP INDEX qvsystem.site_trmaswdnl_asw"),
+         sql("CREATE INDEX site_trmaswdnl_asw ON qvsystem.trmaswdnl (dnlasw)"), 0,
+         "WARNING  no index of QVSYSTEM.TrmAswDnl starts with DnlAsw: key runs read the whole "
+         "table for every badge they update\n"},
+        {"TrmAswDnl keyed by terminal alone",
+         breakBy("ALTER TABLE qvsystem.trmaswdnl DROP CONSTRAINT trmaswdnl_key;"
+                 "CREATE INDEX x ON qvsystem.trmaswdnl (dnltrm)"),
+         sql("DROP INDEX qvsystem.x; ALTER TABLE qvsystem.trmaswdnl ADD CONSTRAINT trmaswdnl_key "
+             "UNIQUE (dnltrm, dnlasw)"),
+         0,
+         "WARNING  no index of QVSYSTEM.TrmAswDnl starts with DnlTrm, DnlAsw \\(in any order\\): "
+         "full rebuilds and key runs read the whole table for every row they update\n"},
+        {"AswBklDnl keyed by badge and terminal",
+         breakBy("ALTER TABLE qvsystem.aswbkldnl DROP CONSTRAINT aswbkldnl_key;"
+                 "ALTER TABLE qvsystem.aswbkldnl ADD CONSTRAINT x UNIQUE (dnlasw, dnltrm, dnlbkl)"),
+         sql("ALTER TABLE qvsystem.aswbkldnl DROP CONSTRAINT x; ALTER TABLE qvsystem.aswbkldnl "
+             "ADD CONSTRAINT aswbkldnl_key UNIQUE (dnltrm, dnlasw, dnlbkl)"),
+         0, "ok       indexes serve all 12 lookups of the runs\n"},
+        {"AswBklDnl keyed by badge and booking class",
+         breakBy("ALTER TABLE qvsystem.aswbkldnl DROP CONSTRAINT aswbkldnl_key;"
+                 "ALTER TABLE qvsystem.aswbkldnl ADD CONSTRAINT x UNIQUE (dnlasw, dnlbkl, dnltrm)"),
+         sql("ALTER TABLE qvsystem.aswbkldnl DROP CONSTRAINT x; ALTER TABLE qvsystem.aswbkldnl "
+             "ADD CONSTRAINT aswbkldnl_key UNIQUE (dnltrm, dnlasw, dnlbkl)"),
+         0,
+         "WARNING  no index of QVSYSTEM.AswBklDnl starts with DnlTrm, DnlAsw \\(in any order\\)"},
+        // psqlODBC lists no statistics row of its own, so a table without
+        // any index cannot be told from a driver without statistics.
+        {"QVS301AWB without any index", breakBy("DROP INDEX qvsystem.site_qvs301awb_asw"),
+         sql("CREATE INDEX site_qvs301awb_asw ON qvsystem.qvs301awb (awbasw, awbbkl)"), 0,
+         "info     the driver lists no indexes of QVSYSTEM.QVS301AWB \\(it has none, or the driver "
+         "gives no statistics\\); its lookups by \\(AWBASW\\) are not checked\n"},
+        {"driver without index statistics",
+         [](ProgramRun& run) { run.setRules("statistics 1 1 HYC00 0"); }, none, 0,
+         "info     indexes of QVSYSTEM.QVS1140TRM not read \\(SQLSTATE HYC00: [^\n]*\\); its "
+         "lookups by \\(TRMNAM\\) are not checked\n[\\s\\S]*"
+         "ok       indexes serve the 11 lookups checked \\(1 not checked\\)\n"},
     };
     for (const BrokenInstallation& row : rows) {
         ProgramRun run;
