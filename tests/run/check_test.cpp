@@ -7,16 +7,19 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <regex>
 #include <sstream>
 #include <string>
+#include <utility>
 
 #include "runner.h"
 #include "settings/cipher.h"
 #include "settings/settings.h"
+#include "test_config.h"
 #include "testdb.h"
 
 namespace {
@@ -74,6 +77,69 @@ TEST(CheckTest, SoundInstallationPassesWithOneProbePerTable) {
     EXPECT_NE(during.output.find("info     a run is in progress (" + lockPath + " is held)\n"),
               std::string::npos)
         << during.output;
+}
+
+// The statements that scripts/gen_site.py writes to give a site the chosen
+// indexes (all, source or none) and drop the others.
+std::string generatedSiteIndexes(const std::string& choice) {
+    std::string command = "python3 '" + std::string(VENDRAK_TEST_SOURCE_DIR) +
+                          "/../scripts/gen_site.py' --indexes-only --indexes " + choice;
+    std::string text;
+    std::FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr)
+        return text;
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        text.append(buffer, n);
+    EXPECT_EQ(pclose(pipe), 0) << command;
+    return text;
+}
+
+// The check's index lines: those after the last table line up to the run lock.
+std::string indexLines(const std::string& output) {
+    const std::string lastTable = "ok       table QVSYSTEM.AswBklDnl with its 3 columns\n";
+    std::size_t begin = output.find(lastTable);
+    std::size_t end = output.find("info     no run in progress\n");
+    if (begin == std::string::npos || end == std::string::npos || end < begin)
+        return "index lines not found in:\n" + output;
+    begin += lastTable.size();
+    return output.substr(begin, end - begin);
+}
+
+// The demo and the benchmark run on the indexes that gen_site.py creates:
+// with all of them no lookup lacks its index; without those of the download
+// tables the key run's lookup by badge does; without any, psqlODBC lists no
+// indexes of the tables that have no unique key.
+TEST(CheckTest, GeneratedSiteIndexesServeEveryLookup) {
+    testDbClearTables();
+    auto unlisted = [](const std::string& table, const std::string& lookups) {
+        return "info     the driver lists no indexes of QVSYSTEM." + table +
+               " (it has none, or the driver gives no statistics); its lookups by " + lookups +
+               " are not checked\n";
+    };
+    const std::string byBadge =
+        "WARNING  no index of QVSYSTEM.TrmAswDnl starts with DnlAsw: key runs read the whole "
+        "table for every badge they update\n";
+    const std::pair<std::string, std::string> cases[] = {
+        {"none", unlisted("QVS1140TRM", "(TRMNAM)") + unlisted("MGSST35P", "(M35TRM)") +
+                     unlisted("QVS301ASW", "(ASWNUM)") + unlisted("QVS301AWB", "(AWBASW)") +
+                     unlisted("O2002TSW", "(TSWIDN)") + unlisted("QVS119MST", "(MSTNAM)") +
+                     unlisted("QVS119MSD", "(MSDSAL)") +
+                     unlisted("QVS102WHL", "(FTXNUMSPR, FTXWHL, FTXSPR)") +
+                     unlisted("QvsAswDnl", "(DnlKey)") + byBadge},
+        {"source", byBadge},
+        // Last, so that the test database keeps its indexes.
+        {"all", "ok       indexes serve all 12 lookups of the runs\n"},
+    };
+    for (const auto& [choice, expected] : cases) {
+        testDbExec(generatedSiteIndexes(choice));
+        ProgramRun run;
+        writeSoundSettings(run);
+        ProgramResult result = run.run({"--check"});
+        EXPECT_EQ(result.exitCode, 0) << choice;
+        EXPECT_EQ(indexLines(result.output), expected) << choice;
+        expectNothingWritten(run, result, choice);
+    }
 }
 
 struct BrokenInstallation {
