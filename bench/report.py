@@ -253,6 +253,7 @@ def main():
             run["statements"] = sum(s.statements for s in run["program_phases"])
             run["ratio"] = run["program"][0] / run["baseline"][0]
             run["rate"] = run["statements"] / run["program"][0]
+            run["program_name"] = program
             # The key run without the index of TrmAswDnl by badge, program only.
             before = read_time(work, name + "-before")
             if mode == "key" and before:
@@ -321,6 +322,7 @@ def main():
     w("")
 
     key_pace(w, runs)
+    key_statements(w, work, runs)
     growth_section(w, runs)
 
     w("## Targets")
@@ -430,6 +432,53 @@ def key_pace(w, runs):
         w("| %d | %d | %.0f | %.0f | %s %s"
           % (r["size"], r["rows"], full["rate"], r["rate"], fmt(r["rate"] / full["rate"]),
              before))
+    w("")
+
+
+def statement_kinds(work, name):
+    """Wall time per kind of statement of a run, from its event log: each
+    statement's time runs to the next one (the last to the end of the run),
+    its fetches included. The kind is the text up to its first literal.
+    Returns {kind: (statements, seconds)}."""
+    kinds = {}
+    previous = None
+    with open(os.path.join(work, name + ".events"), encoding="utf-8", errors="replace") as f:
+        for line in f:
+            if line[0] not in "EQ":
+                continue
+            fields = line.split(" ", 6)
+            clock = int(fields[2] if line[0] == "E" else fields[1]) / 1e9
+            if previous is not None:
+                count, seconds = kinds.get(previous[1], (0, 0.0))
+                kinds[previous[1]] = (count + 1, seconds + clock - previous[0])
+            if line[0] == "E":
+                kind = " ".join(fields[6].split("'")[0].split())
+                previous = (clock, kind[:60] + ("..." if len(kind) > 60 else ""))
+    return kinds
+
+
+def key_statements(w, work, runs):
+    """Where a key run's time goes, per kind of statement and size, with the
+    index of TrmAswDnl by badge and without it."""
+    w("## The key run by statement")
+    w("")
+    w("Wall time of the key run per kind of statement (the text up to its first value), from "
+      "the event logs of the program's fastest recorded round and of its run without the index "
+      "of TrmAswDnl by badge (*before*). A statement's time includes its fetches; ms = "
+      "milliseconds per statement.")
+    w("")
+    w("| size | statement | count | s | ms | before: s | before: ms |")
+    w("|---:|---|---:|---:|---:|---:|---:|")
+    for r in runs:
+        if r["mode"] != "key":
+            continue
+        after = statement_kinds(work, r["program_name"])
+        before = (statement_kinds(work, "key-%d-before" % r["size"]) if "before" in r else {})
+        for kind, (count, seconds) in sorted(after.items(), key=lambda item: -item[1][1]):
+            b = before.get(kind)
+            w("| %d | `%s` | %d | %.2f | %.2f | %s | %s |"
+              % (r["size"], kind, count, seconds, 1000.0 * seconds / count,
+                 "%.2f" % b[1] if b else "-", "%.2f" % (1000.0 * b[1] / b[0]) if b else "-"))
     w("")
 
 
