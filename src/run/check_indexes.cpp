@@ -57,7 +57,8 @@ const char* const kSchema = "QVSYSTEM";
 
 // Catalog names are at most 128 characters in the supported DB systems.
 constexpr std::size_t kNameSize = 129;
-// Only the first columns of an index can serve a lookup; no lookup has more.
+// Only the first columns of an index can serve a lookup; no lookup has more
+// columns than this.
 constexpr std::size_t kLeadingColumns = 4;
 // Indexes beyond these of one table are not looked at.
 constexpr std::size_t kMaxIndexes = 32;
