@@ -2,6 +2,7 @@
 # The benchmark (not a test; CI does not run it):
 #
 #   bench/run.sh [--sizes 10000,100000,300000] [--rounds 3,2,1]
+#                [--program-only SIZES] [--resume]
 #
 # For sites of increasing size (TrmAswDnl rows of a full rebuild; default
 # 10 000, 100 000 and 300 000) it generates the site with scripts/gen_site.py, runs a
@@ -14,6 +15,10 @@
 # and the baseline run in turn, --rounds times at each size (in the order of
 # --sizes; the last count holds for further sizes), and the report takes the
 # fastest run of each side: other load on the machine then disturbs both.
+# At the sizes of --program-only the baseline does not run (on a busy
+# machine the largest site takes hours with it). --resume keeps the files
+# of an earlier run that was stopped and goes on with the first size that
+# it did not finish.
 #
 # The sites have the recommended indexes (scripts/gen_site.py --indexes all).
 # After the measured key run the program runs the key once more without the
@@ -38,19 +43,24 @@ work="${bench}/work"
 server="${top}/tests/support/pgserver.sh"
 sizes=10000,100000,300000
 rounds=3,2,1
+program_only=""
+resume=0
 terminals=40
 key=BENCH
 key_badges=100
 dsn=QVBENCH
 dsn_unbatched=QVBENCH0
 
-usage() { sed -n '2,32p' "$0" | sed 's/^# \{0,1\}//'; }
+usage() { sed -n '2,38p' "$0" | sed 's/^# \{0,1\}//'; }
 while [ $# -gt 0 ]; do
     case "$1" in
     --sizes) sizes=${2:?--sizes needs a list}; shift 2 ;;
     --sizes=*) sizes=${1#--sizes=}; shift ;;
     --rounds) rounds=${2:?--rounds needs a list}; shift 2 ;;
     --rounds=*) rounds=${1#--rounds=}; shift ;;
+    --program-only) program_only=${2:?--program-only needs a list}; shift 2 ;;
+    --program-only=*) program_only=${1#--program-only=}; shift ;;
+    --resume) resume=1; shift ;;
     -h | --help) usage; exit 0 ;;
     *) echo "bench/run.sh: unknown argument $1" >&2; usage >&2; exit 2 ;;
     esac
@@ -96,7 +106,10 @@ else
 fi
 # shellcheck source=/dev/null
 source "${db}/env"
-find "${work}" -mindepth 1 -maxdepth 1 ! -name db -exec rm -rf {} +
+if [ "${resume}" = 0 ]; then
+    find "${work}" -mindepth 1 -maxdepth 1 ! -name db -exec rm -rf {} +
+    date +%s >"${work}/started"
+fi
 # Two data sources on the same server: batched fetching (the benchmark's),
 # and without it (the driver's default, only for the comparison of results).
 cat >"${work}/odbc.ini" <<INI
@@ -224,6 +237,7 @@ measure() {
         else
             check_contents "${base}-program${suffix}" "${reference}"
         fi
+        [[ ",${program_only}," == *",${size},"* ]] && continue
         reset_tables "${state}"
         run_baseline "${base}-baseline${suffix}" "${base}-program" "${marks[@]}"
         check_contents "${base}-baseline${suffix}" "${reference}"
@@ -239,6 +253,10 @@ for index in "${!size_list[@]}"; do
     size=${size_list[${index}]}
     rounds=${rounds_list[-1]}
     [ "${index}" -lt "${#rounds_list[@]}" ] && rounds=${rounds_list[${index}]}
+    if [ "${resume}" = 1 ] && [ -f "${work}/key-${size}-before.time" ]; then
+        echo "size ${size}: measured by the earlier run"
+        continue
+    fi
     step "site of about ${size} TrmAswDnl rows"
     # About 24 rows per badge with 40 terminals; corrections on the
     # generator's own count bring the site within 1% of the size.
