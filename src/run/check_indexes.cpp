@@ -63,6 +63,7 @@ constexpr std::size_t kLeadingColumns = 4;
 // Indexes beyond these of one table are not looked at.
 constexpr std::size_t kMaxIndexes = 32;
 constexpr std::size_t kListSize = 512;
+constexpr std::size_t kFailureSize = 1400;  // a diagnostic's state and message
 constexpr std::size_t kTextSize = 4096;
 
 struct IndexColumns {
@@ -145,8 +146,10 @@ bool readIndexes(const char* table, TableIndexes& out) {
     for (std::size_t i = 0; table[i] != '\0' && i + 1 < sizeof catalogName; ++i)
         catalogName[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(table[i])));
     CatalogHandle statement;
-    if (statement.get() == SQL_NULL_HSTMT)
+    if (statement.get() == SQL_NULL_HSTMT) {
+        dbGetDiag(SQL_HANDLE_DBC, dbConnection, LastDiag);
         return false;
+    }
     SQLRETURN rc = SQLStatistics(
         statement.get(), nullptr, 0, reinterpret_cast<SQLCHAR*>(const_cast<char*>(kSchema)),
         SQL_NTS, reinterpret_cast<SQLCHAR*>(catalogName), SQL_NTS, SQL_INDEX_ALL, SQL_QUICK);
@@ -177,17 +180,15 @@ bool readIndexes(const char* table, TableIndexes& out) {
     return true;
 }
 
-// True when the first columns of an index, as many as `lookupColumns` (a
-// ", "-separated list) has, are the lookup's columns in any order, compared
-// without regard to case. `indexColumns[i]` is the column at position i + 1;
-// an empty name (no column there) matches no lookup column.
-bool indexServesLookup(const char* const* indexColumns, std::size_t indexColumnCount,
-                       const char* lookupColumns) {
-    const std::size_t wanted = columnCount(lookupColumns);
-    if (wanted > indexColumnCount)
+// True when the first columns of the index, as many as the lookup has, are
+// the lookup's columns in any order, compared without regard to case. An
+// empty name (the index has no column there) matches no lookup column.
+bool indexServes(const IndexColumns& index, const Lookup& lookup) {
+    const std::size_t wanted = columnCount(lookup.columns);
+    if (wanted > kLeadingColumns)
         return false;
     for (std::size_t i = 0; i < wanted; ++i) {
-        if (!listHoldsName(lookupColumns, indexColumns[i]))
+        if (!listHoldsName(lookup.columns, index.columns[i]))
             return false;
     }
     // The index's columns are distinct, so `wanted` of them from a list of
@@ -197,10 +198,7 @@ bool indexServesLookup(const char* const* indexColumns, std::size_t indexColumnC
 
 bool lookupServed(const TableIndexes& table, const Lookup& lookup) {
     for (std::size_t i = 0; i < table.count; ++i) {
-        const char* columns[kLeadingColumns];
-        for (std::size_t c = 0; c < kLeadingColumns; ++c)
-            columns[c] = table.indexes[i].columns[c];
-        if (indexServesLookup(columns, kLeadingColumns, lookup.columns))
+        if (indexServes(table.indexes[i], lookup))
             return true;
     }
     return false;
@@ -230,53 +228,76 @@ std::size_t tableLookups(std::size_t first, char (&list)[kListSize]) {
     return end;
 }
 
+struct IndexTally {
+    std::size_t checked;
+    std::size_t missing;
+};
+
+// Why the indexes could not be read, from the failed call's diagnostic.
+void describeFailure(char (&out)[kFailureSize]) {
+    if (isEmptyText(LastDiag.SqlState))
+        std::snprintf(out, sizeof out, "without a diagnostic");
+    else
+        std::snprintf(out, sizeof out, "SQLSTATE %s: %s", LastDiag.SqlState, LastDiag.MessageText);
+}
+
+// Checks the lookups kLookups[first] to kLookups[end - 1] of one table.
+void checkTable(std::size_t first, std::size_t end, const char* lookups, IndexLineSink sink,
+                IndexTally& tally) {
+    static TableIndexes indexes;
+    const char* table = kLookups[first].table;
+    char text[kTextSize];
+    if (!readIndexes(table, indexes)) {
+        char failure[kFailureSize];
+        describeFailure(failure);
+        std::snprintf(text, sizeof text,
+                      "indexes of QVSYSTEM.%s not read (%s); its lookups by %s are not checked",
+                      table, failure, lookups);
+        sink(IndexFinding::NoStatistics, text);
+        return;
+    }
+    if (indexes.rows == 0) {
+        if (tableExists(table)) {
+            std::snprintf(text, sizeof text,
+                          "the driver lists no indexes of QVSYSTEM.%s (it has none, or the "
+                          "driver gives no statistics); its lookups by %s are not checked",
+                          table, lookups);
+            sink(IndexFinding::NoStatistics, text);
+        }
+        return;
+    }
+    for (std::size_t i = first; i < end; ++i) {
+        ++tally.checked;
+        if (lookupServed(indexes, kLookups[i]))
+            continue;
+        ++tally.missing;
+        std::snprintf(text, sizeof text, "no index of QVSYSTEM.%s starts with %s%s: %s", table,
+                      kLookups[i].columns,
+                      columnCount(kLookups[i].columns) > 1 ? " (in any order)" : "",
+                      kLookups[i].scan);
+        sink(IndexFinding::NotServed, text);
+    }
+}
+
 }  // namespace
 
 void checkIndexes(IndexLineSink sink) {
     const std::size_t lookupCount = sizeof kLookups / sizeof kLookups[0];
-    std::size_t checked = 0;
-    std::size_t missing = 0;
-    char text[kTextSize];
-    static TableIndexes indexes;
+    IndexTally tally = {};
     for (std::size_t first = 0; first < lookupCount;) {
-        const char* table = kLookups[first].table;
         char lookups[kListSize];
         const std::size_t end = tableLookups(first, lookups);
-        if (!readIndexes(table, indexes)) {
-            std::snprintf(text, sizeof text,
-                          "indexes of QVSYSTEM.%s not read (SQLSTATE %s: %s); its lookups by %s "
-                          "are not checked",
-                          table, LastDiag.SqlState, LastDiag.MessageText, lookups);
-            sink(IndexFinding::NoStatistics, text);
-        } else if (indexes.rows == 0) {
-            if (tableExists(table)) {
-                std::snprintf(text, sizeof text,
-                              "the driver lists no indexes of QVSYSTEM.%s (it has none, or the "
-                              "driver gives no statistics); its lookups by %s are not checked",
-                              table, lookups);
-                sink(IndexFinding::NoStatistics, text);
-            }
-        } else {
-            for (std::size_t i = first; i < end; ++i) {
-                ++checked;
-                if (lookupServed(indexes, kLookups[i]))
-                    continue;
-                ++missing;
-                std::snprintf(text, sizeof text, "no index of QVSYSTEM.%s starts with %s%s: %s",
-                              table, kLookups[i].columns,
-                              columnCount(kLookups[i].columns) > 1 ? " (in any order)" : "",
-                              kLookups[i].scan);
-                sink(IndexFinding::NotServed, text);
-            }
-        }
+        checkTable(first, end, lookups, sink, tally);
         first = end;
     }
-    if (checked == 0 || missing > 0)
+    if (tally.checked == 0 || tally.missing > 0)
         return;
-    if (checked == lookupCount)
-        std::snprintf(text, sizeof text, "indexes serve all %zu lookups of the runs", checked);
+    char text[kTextSize];
+    if (tally.checked == lookupCount)
+        std::snprintf(text, sizeof text, "indexes serve all %zu lookups of the runs",
+                      tally.checked);
     else
         std::snprintf(text, sizeof text, "indexes serve the %zu lookups checked (%zu not checked)",
-                      checked, lookupCount - checked);
+                      tally.checked, lookupCount - tally.checked);
     sink(IndexFinding::AllServed, text);
 }

@@ -250,6 +250,10 @@ TEST(CheckTest, BrokenInstallationsNameTheirCause) {
          "info     indexes of QVSYSTEM.QVS1140TRM not read \\(SQLSTATE HYC00: [^\n]*\\); its "
          "lookups by \\(TRMNAM\\) are not checked\n[\\s\\S]*"
          "ok       indexes serve the 11 lookups checked \\(1 not checked\\)\n"},
+        {"driver failing without a diagnostic",
+         [](ProgramRun& run) { run.setRules("statistics 11 1 HY000 none"); }, none, 0,
+         "info     indexes of QVSYSTEM.AswBklDnl not read \\(without a diagnostic\\); its lookups "
+         "by \\(DnlTrm, DnlAsw\\) are not checked\n"},
     };
     for (const BrokenInstallation& row : rows) {
         ProgramRun run;
