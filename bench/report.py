@@ -487,6 +487,7 @@ def key_statements(w, work, runs):
     w("")
     w("| size | statement | count | s | ms | before: s | before: ms |")
     w("|---:|---|---:|---:|---:|---:|---:|")
+    kinds_by_size = []
     for r in runs:
         if r["mode"] != "key":
             continue
@@ -497,7 +498,25 @@ def key_statements(w, work, runs):
             w("| %d | `%s` | %d | %.2f | %.2f | %s | %s |"
               % (r["size"], kind, count, seconds, 1000.0 * seconds / count,
                  "%.2f" % b[1] if b else "-", "%.2f" % (1000.0 * b[1] / b[0]) if b else "-"))
+        kinds_by_size.append((r, after))
     w("")
+    # The statement that costs the key run most at the largest size, and how
+    # its cost per statement grew from the smallest.
+    (small, first), (large, last) = kinds_by_size[0], kinds_by_size[-1]
+    kind, (count, seconds) = max(last.items(), key=lambda item: item[1][1])
+    if kind in first and small is not large:
+        was = 1000.0 * first[kind][1] / first[kind][0]
+        now = 1000.0 * seconds / count
+        w("The most costly statement of the key run at %d rows is `%s`: %.0f%% of the run, "
+          "%.1f ms each against %.1f ms at %d rows (%.1fx for %.1fx the rows)."
+          % (large["rows"], kind, 100.0 * seconds / large["program"][0], now, was,
+             small["rows"], now / was, large["rows"] / small["rows"]))
+        w("")
+
+
+def cpu(run):
+    """User and system seconds of the program's fastest round."""
+    return run["program"][1] + run["program"][2]
 
 
 def growth_section(w, runs):
@@ -507,21 +526,24 @@ def growth_section(w, runs):
         return
     w("## Growth with the size of the site")
     w("")
-    w("Factors from each size to the next: rows of TrmAswDnl, wall time and peak RSS of the "
-      "program (fastest round); the full rebuild's seconds per 1000 rows and the key run's "
-      "seconds per 100 badges at the larger size.")
+    w("Factors from each size to the next: rows of TrmAswDnl, wall time, CPU time (user and "
+      "system) and peak RSS of the program (fastest round); the full rebuild's seconds per 1000 "
+      "rows and the key run's seconds per 100 badges at the larger size. Other load on the "
+      "machine lengthens wall times more than CPU times.")
     w("")
-    w("| from rows | to rows | rows x | full rebuild wall x | full rebuild s per 1000 rows | "
-      "full rebuild RSS x | key run wall x | key run s per 100 badges | key run RSS x |")
-    w("|---:|---:|---:|---:|---:|---:|---:|---:|---:|")
+    w("| from rows | to rows | rows x | full rebuild wall x | full rebuild CPU x | "
+      "full rebuild s per 1000 rows | full rebuild RSS x | key run wall x | key run CPU x | "
+      "key run s per 100 badges | key run RSS x |")
+    w("|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|")
     for a, b in zip(sizes, sizes[1:]):
         fa, fb, ka, kb = (next(r for r in runs if r["size"] == size and r["mode"] == mode)
                           for size, mode in ((a, "full"), (b, "full"), (a, "key"), (b, "key")))
-        w("| %d | %d | %s | %s | %s | %s | %s | %s | %s |"
+        w("| %d | %d | %s | %s | %s | %s | %s | %s | %s | %s | %s |"
           % (fa["rows"], fb["rows"], fmt(fb["rows"] / fa["rows"]),
-             fmt(fb["program"][0] / fa["program"][0]), fmt(1000.0 * fb["program"][0] / fb["rows"]),
+             fmt(fb["program"][0] / fa["program"][0]), fmt(cpu(fb) / cpu(fa)),
+             fmt(1000.0 * fb["program"][0] / fb["rows"]),
              fmt(fb["program"][3] / fa["program"][3]), fmt(kb["program"][0] / ka["program"][0]),
-             fmt(kb["program"][0] * 100.0 / kb["key_badges"]),
+             fmt(cpu(kb) / cpu(ka)), fmt(kb["program"][0] * 100.0 / kb["key_badges"]),
              fmt(kb["program"][3] / ka["program"][3])))
     w("")
     first = next(r for r in runs if r["size"] == sizes[0] and r["mode"] == "full")
@@ -529,13 +551,16 @@ def growth_section(w, runs):
     key_first = next(r for r in runs if r["size"] == sizes[0] and r["mode"] == "key")
     key_last = next(r for r in runs if r["size"] == sizes[-1] and r["mode"] == "key")
     rows = last["rows"] / first["rows"]
-    w("From %d to %d rows (%sx): the full rebuild's wall time grows %sx, that is %s in the "
-      "rows (1.00 = linear), its statements %sx; the key run's wall time %sx for the same 100 "
-      "badges; peak RSS %sx (full rebuild) and %sx (key run)."
-      % (first["rows"], last["rows"], fmt(rows), fmt(last["program"][0] / first["program"][0]),
+    w("From %d to %d rows (%sx): the full rebuild's statements grow %sx, its wall time %sx "
+      "and its CPU time %sx (per row: %s and %s, 1.00 = linear); the key run of the same 100 "
+      "badges takes %sx the wall time and %sx the CPU time; peak RSS grows %sx (full rebuild) "
+      "and %sx (key run)."
+      % (first["rows"], last["rows"], fmt(rows), fmt(last["statements"] / first["statements"]),
+         fmt(last["program"][0] / first["program"][0]), fmt(cpu(last) / cpu(first)),
          fmt((last["program"][0] / first["program"][0]) / rows),
-         fmt(last["statements"] / first["statements"]),
+         fmt((cpu(last) / cpu(first)) / rows),
          fmt(key_last["program"][0] / key_first["program"][0]),
+         fmt(cpu(key_last) / cpu(key_first)),
          fmt(last["program"][3] / first["program"][3]),
          fmt(key_last["program"][3] / key_first["program"][3])))
     w("")
