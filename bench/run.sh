@@ -1,16 +1,29 @@
 #!/usr/bin/env bash
 # The benchmark (not a test; CI does not run it):
 #
-#   bench/run.sh [--sizes 10000,100000[,1000000]]
+#   bench/run.sh [--sizes 10000,100000,300000] [--rounds 3,2,1]
+#                [--program-only SIZES] [--resume]
 #
 # For sites of increasing size (TrmAswDnl rows of a full rebuild; default
-# 10 000 and 100 000) it generates the site with scripts/gen_site.py, runs a
+# 10 000, 100 000 and 300 000) it generates the site with scripts/gen_site.py, runs a
 # full rebuild and then a key run of 100 badges with the real vendrak
 # (RelWithDebInfo, laid out as installed, through a data source that fetches
 # 1000 rows at a time), and replays the very same driver calls with the
 # minimal client bench/baseline.cpp, the limit for that statement sequence on
 # this driver. Every run starts from the same table contents, and every
-# replay must leave the tables exactly as the program left them.
+# replay must leave the tables exactly as the program left them. The program
+# and the baseline run in turn, --rounds times at each size (in the order of
+# --sizes; the last count holds for further sizes), and the report takes the
+# fastest run of each side: other load on the machine then disturbs both.
+# At the sizes of --program-only the baseline does not run (on a busy
+# machine the largest site takes hours with it). --resume keeps the files
+# of an earlier run that was stopped and goes on with the first size that
+# it did not finish.
+#
+# The sites have the recommended indexes (scripts/gen_site.py --indexes all).
+# After the measured key run the program runs the key once more without the
+# index of TrmAswDnl by badge (--indexes source, the schema before it), so
+# that the report can compare the key run's pace before and after.
 #
 # The program runs with the test interposer preloaded, which records an event
 # log (statements, fetches, clock and CPU time at every statement: counts and
@@ -28,22 +41,26 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 bench="${top}/bench"
 work="${bench}/work"
 server="${top}/tests/support/pgserver.sh"
-sizes=10000,100000
+sizes=10000,100000,300000
+rounds=3,2,1
+program_only=""
+resume=0
 terminals=40
 key=BENCH
 key_badges=100
 dsn=QVBENCH
 dsn_unbatched=QVBENCH0
-# The smallest site runs are short and so the most disturbed by other load on
-# the machine: the program and the baseline run in turn this often there,
-# and the report takes the fastest run of each.
-small_rounds=2
 
-usage() { sed -n '2,25p' "$0" | sed 's/^# \{0,1\}//'; }
+usage() { sed -n '2,38p' "$0" | sed 's/^# \{0,1\}//'; }
 while [ $# -gt 0 ]; do
     case "$1" in
     --sizes) sizes=${2:?--sizes needs a list}; shift 2 ;;
     --sizes=*) sizes=${1#--sizes=}; shift ;;
+    --rounds) rounds=${2:?--rounds needs a list}; shift 2 ;;
+    --rounds=*) rounds=${1#--rounds=}; shift ;;
+    --program-only) program_only=${2:?--program-only needs a list}; shift 2 ;;
+    --program-only=*) program_only=${1#--program-only=}; shift ;;
+    --resume) resume=1; shift ;;
     -h | --help) usage; exit 0 ;;
     *) echo "bench/run.sh: unknown argument $1" >&2; usage >&2; exit 2 ;;
     esac
@@ -51,6 +68,10 @@ done
 IFS=, read -r -a size_list <<<"${sizes}"
 for size in "${size_list[@]}"; do
     [[ "${size}" =~ ^[1-9][0-9]*$ ]] || { echo "bench/run.sh: bad size ${size}" >&2; exit 2; }
+done
+IFS=, read -r -a rounds_list <<<"${rounds}"
+for count in "${rounds_list[@]}"; do
+    [[ "${count}" =~ ^[1-9][0-9]*$ ]] || { echo "bench/run.sh: bad rounds ${count}" >&2; exit 2; }
 done
 
 step() { printf '\n== %s ==\n' "$*"; }
@@ -85,7 +106,10 @@ else
 fi
 # shellcheck source=/dev/null
 source "${db}/env"
-find "${work}" -mindepth 1 -maxdepth 1 ! -name db -exec rm -rf {} +
+if [ "${resume}" = 0 ]; then
+    find "${work}" -mindepth 1 -maxdepth 1 ! -name db -exec rm -rf {} +
+    date +%s >"${work}/started"
+fi
 # Two data sources on the same server: batched fetching (the benchmark's),
 # and without it (the driver's default, only for the comparison of results).
 cat >"${work}/odbc.ini" <<INI
@@ -213,6 +237,7 @@ measure() {
         else
             check_contents "${base}-program${suffix}" "${reference}"
         fi
+        [[ ",${program_only}," == *",${size},"* ]] && continue
         reset_tables "${state}"
         run_baseline "${base}-baseline${suffix}" "${base}-program" "${marks[@]}"
         check_contents "${base}-baseline${suffix}" "${reference}"
@@ -224,7 +249,14 @@ for size in "${size_list[@]}"; do
     [ "${size}" -lt "${smallest}" ] && smallest=${size}
 done
 
-for size in "${size_list[@]}"; do
+for index in "${!size_list[@]}"; do
+    size=${size_list[${index}]}
+    rounds=${rounds_list[-1]}
+    [ "${index}" -lt "${#rounds_list[@]}" ] && rounds=${rounds_list[${index}]}
+    if [ "${resume}" = 1 ] && [ -f "${work}/key-${size}-before.time" ]; then
+        echo "size ${size}: measured by the earlier run"
+        continue
+    fi
     step "site of about ${size} TrmAswDnl rows"
     # About 24 rows per badge with 40 terminals; corrections on the
     # generator's own count bring the site within 1% of the size.
@@ -243,8 +275,6 @@ for size in "${size_list[@]}"; do
     sql -c "DROP SCHEMA IF EXISTS bench CASCADE" -c "CREATE SCHEMA bench"
 
     step "full rebuild, ${rows} rows"
-    rounds=1
-    [ "${size}" = "${smallest}" ] && rounds=${small_rounds}
     measure full "${size}" "${rounds}" empty
     if [ "${size}" = "${smallest}" ]; then
         reset_tables empty
@@ -273,6 +303,13 @@ for size in "${size_list[@]}"; do
         run_program "key-${size}-unbatched" "${work}/site0" "${key}"
         check_contents "key-${size}-unbatched" "${reference}"
     fi
+
+    step "key run of ${key_badges} badges, ${rows} rows, without the index of TrmAswDnl by badge"
+    python3 "${top}/scripts/gen_site.py" --indexes source --indexes-only | sql
+    reset_tables rebuilt
+    RECORD=1 run_program "key-${size}-before" "${work}/site" "${key}"
+    check_contents "key-${size}-before" "${reference}"
+    python3 "${top}/scripts/gen_site.py" --indexes all --indexes-only | sql
 done
 
 step "report"

@@ -2,7 +2,8 @@
 """Generates a Vendrak site (master data and request rows) as SQL for psql.
 
     gen_site.py [--seed N] [--terminals N] [--badges N] [--key KEY] [--key-badges N]
-                [--summary]  | psql -v ON_ERROR_STOP=1 -q
+                [--summary] [--indexes all|source|none] [--indexes-only]
+                | psql -v ON_ERROR_STOP=1 -q
 
 The output empties every table of schema qvsystem and loads, in one
 transaction, a site of the given size: sites, terminals of several models and
@@ -29,6 +30,12 @@ rows of TrmAswDnl that a full rebuild writes grow with terminals x badges
 (about half of the pairs qualify); the exact numbers, before and after the
 key run, are printed in the header comments ("expected TrmAswDnl rows") and,
 with --summary, on standard error.
+
+The site gets the indexes that the program's lookups need (--indexes all);
+--indexes source leaves out those on the download tables (the schema before
+TrmAswDnl was indexed by badge), --indexes none leaves out every one, and
+--indexes-only writes just the statements that create or drop them, for a
+site that is loaded already.
 Uses the Python standard library only.
 """
 
@@ -240,18 +247,35 @@ def sql_text(value):
     return "'" + value.replace("'", "''") + "'"
 
 
-# Indexes on the columns by which the statements look rows up, as a
-# production database has them on its keys; without them every lookup scans
-# its table and a full rebuild grows with the square of the site.
-INDEXES = [("site_qvs1140trm_nam", "qvs1140trm", "trmnam"),
-           ("site_mgsst35p_trm", "mgsst35p", "m35trm, m35bch, m35bkl"),
-           ("site_qvs301asw_num", "qvs301asw", "aswnum"),
-           ("site_qvs301awb_asw", "qvs301awb", "awbasw, awbbkl"),
-           ("site_o2002tsw_idn", "o2002tsw", "tswidn"),
-           ("site_qvs119mst_nam", "qvs119mst", "mstnam, mstliz, mstmnd"),
-           ("site_qvs119msd_sal", "qvs119msd", "msdsal, msdlfd"),
-           ("site_qvs102whl_num", "qvs102whl", "ftxnumspr, ftxwhl, ftxspr"),
-           ("site_qvsaswdnl_key", "qvsaswdnl", "dnlkey, dnllfd")]
+# Indexes on the columns by which the statements look rows up, as a well-kept
+# site has them: on the tables the program reads, and on TrmAswDnl by badge
+# for the key run (the unique keys of the download tables come with the
+# schema). Without them every lookup scans its table: a full rebuild grows
+# with the square of the site, and a key run reads the whole TrmAswDnl for
+# every badge it updates.
+SOURCE_INDEXES = [("site_qvs1140trm_nam", "qvs1140trm", "trmnam"),
+                  ("site_mgsst35p_trm", "mgsst35p", "m35trm, m35bch, m35bkl"),
+                  ("site_qvs301asw_num", "qvs301asw", "aswnum"),
+                  ("site_qvs301awb_asw", "qvs301awb", "awbasw, awbbkl"),
+                  ("site_o2002tsw_idn", "o2002tsw", "tswidn"),
+                  ("site_qvs119mst_nam", "qvs119mst", "mstnam, mstliz, mstmnd"),
+                  ("site_qvs119msd_sal", "qvs119msd", "msdsal, msdlfd"),
+                  ("site_qvs102whl_num", "qvs102whl", "ftxnumspr, ftxwhl, ftxspr"),
+                  ("site_qvsaswdnl_key", "qvsaswdnl", "dnlkey, dnllfd")]
+DOWNLOAD_INDEXES = [("site_trmaswdnl_asw", "trmaswdnl", "dnlasw")]
+# --indexes: which of them the site gets; the others are dropped.
+INDEX_CHOICES = {"all": SOURCE_INDEXES + DOWNLOAD_INDEXES, "source": SOURCE_INDEXES,
+                 "none": []}
+
+
+def emit_indexes(out, choice):
+    kept = INDEX_CHOICES[choice]
+    for name, table, columns in SOURCE_INDEXES + DOWNLOAD_INDEXES:
+        if (name, table, columns) in kept:
+            out.write("CREATE INDEX IF NOT EXISTS %s ON qvsystem.%s (%s);\n"
+                      % (name, table, columns))
+        else:
+            out.write("DROP INDEX IF EXISTS qvsystem.%s;\n" % name)
 
 
 def emit_site(out, args, terminals, badges, request_rows):
@@ -259,8 +283,7 @@ def emit_site(out, args, terminals, badges, request_rows):
               "qvs119msd", "qvs102whl", "qvsaswdnl", "trmaswdnl", "salaswdnl", "salaswdnl2",
               "aswbkldnl"]
     out.write("SET client_min_messages = warning;\nBEGIN;\n")
-    for name, table, columns in INDEXES:
-        out.write("CREATE INDEX IF NOT EXISTS %s ON qvsystem.%s (%s);\n" % (name, table, columns))
+    emit_indexes(out, args.indexes)
     out.write("TRUNCATE %s;\n" % ", ".join("qvsystem." + t for t in tables))
     # QVS113STO may be a view (the test database adds a column to it), so it
     # is emptied and filled row by row.
@@ -362,12 +385,21 @@ def main():
                         help="badges listed under the key")
     parser.add_argument("--summary", action="store_true",
                         help="print the site's counts on standard error")
+    parser.add_argument("--indexes", choices=sorted(INDEX_CHOICES), default="all",
+                        help="the recommended indexes (all), those on the tables the program "
+                        "reads only (source), or none; the others are dropped")
+    parser.add_argument("--indexes-only", action="store_true",
+                        help="write only the statements that set the indexes, not the site")
     args = parser.parse_args()
     if args.terminals < 1 or args.badges < 1 or args.key_badges < 0:
         parser.error("--terminals and --badges must be at least 1, --key-badges at least 0")
     if len(args.key) > 14 or "'" in args.key or args.key.startswith("-"):
         parser.error("--key: at most 14 characters, no quote, not starting with '-'")
 
+    if args.indexes_only:
+        sys.stdout.write("SET client_min_messages = warning;\n")
+        emit_indexes(sys.stdout, args.indexes)
+        return
     rng = random.Random(args.seed)
     terminals = make_terminals(rng, args.terminals)
     badges = make_badges(rng, args.badges)

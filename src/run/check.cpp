@@ -9,6 +9,7 @@
 #include "platform/file_checks.h"
 #include "platform/platform.h"
 #include "platform/text.h"
+#include "run/check_indexes.h"
 #include "run/prepare.h"
 #include "settings/settings.h"
 
@@ -413,6 +414,18 @@ void checkWriteRights() {
     }
 }
 
+void reportIndexFinding(IndexFinding finding, const char* text) {
+    const Verdict verdict = finding == IndexFinding::AllServed   ? Verdict::Ok
+                            : finding == IndexFinding::NotServed ? Verdict::Warning
+                                                                 : Verdict::Info;
+    report(verdict, "%s", text);
+}
+
+void checkTableIndexes() {
+    if (Check.connected)
+        checkIndexes(reportIndexFinding);
+}
+
 // --- run lock --------------------------------------------------------------
 
 void checkRunLock() {
@@ -452,6 +465,7 @@ int runCheck(std::FILE* out) {
     checkMySql();
     checkTables();
     checkWriteRights();
+    checkTableIndexes();
     checkRunLock();
     if (Check.connected)
         dbDisconnect();

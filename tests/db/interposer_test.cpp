@@ -312,6 +312,7 @@ TEST_F(InterposerTest, MalformedRulesAreRefusedAndNeverFire) {
         "exec 1 1 HY0 1 SELECT",       // SQLSTATE of five characters
         "fetch 1 -1 HY000 1 SELECT",   // negative COUNT
         "connect 1 1 08001 1 SELECT",  // connect takes no text
+        "statistics 1 1 HYC00 1 X",    // nor does statistics
         "alloc 4 1 1",                 // handle types 1 to 3
         "alloc 3 1",                   // COUNT missing
         "dbsystem DB2",                // unknown DB system

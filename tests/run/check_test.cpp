@@ -7,6 +7,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -14,10 +15,12 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <utility>
 
 #include "runner.h"
 #include "settings/cipher.h"
 #include "settings/settings.h"
+#include "test_config.h"
 #include "testdb.h"
 
 namespace {
@@ -55,10 +58,12 @@ TEST(CheckTest, SoundInstallationPassesWithOneProbePerTableAndTwoPerDownloadTabl
     ProgramResult result = run.run({"--check"});
     EXPECT_EQ(result.exitCode, 0) << result.output;
     EXPECT_EQ(lastLine(result.output),
-              "summary: 24 ok, 0 warnings, 0 failed: a full rebuild can run");
+              "summary: 25 ok, 0 warnings, 0 failed: a full rebuild can run");
     EXPECT_NE(result.output.find("ok       connected to data source vendrak_test as vendrak\n"),
               std::string::npos);
     EXPECT_NE(result.output.find("ok       TrmAswDnl has the form of 40 columns\n"),
+              std::string::npos);
+    EXPECT_NE(result.output.find("ok       indexes serve all 12 lookups of the runs\n"),
               std::string::npos);
     EXPECT_NE(result.output.find("info     no run in progress\n"), std::string::npos);
     EXPECT_EQ(result.output.find(kTestDbPassword), std::string::npos) << "password shown";
@@ -79,6 +84,69 @@ TEST(CheckTest, SoundInstallationPassesWithOneProbePerTableAndTwoPerDownloadTabl
     EXPECT_NE(during.output.find("info     a run is in progress (" + lockPath + " is held)\n"),
               std::string::npos)
         << during.output;
+}
+
+// The statements that scripts/gen_site.py writes to give a site the chosen
+// indexes (all, source or none) and drop the others.
+std::string generatedSiteIndexes(const std::string& choice) {
+    std::string command = "python3 '" + std::string(VENDRAK_TEST_SOURCE_DIR) +
+                          "/../scripts/gen_site.py' --indexes-only --indexes " + choice;
+    std::string text;
+    std::FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr)
+        return text;
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        text.append(buffer, n);
+    EXPECT_EQ(pclose(pipe), 0) << command;
+    return text;
+}
+
+// The check's index lines: those after the last table line up to the run lock.
+std::string indexLines(const std::string& output) {
+    const std::string lastTable = "ok       table QVSYSTEM.AswBklDnl with its 3 columns\n";
+    std::size_t begin = output.find(lastTable);
+    std::size_t end = output.find("info     no run in progress\n");
+    if (begin == std::string::npos || end == std::string::npos || end < begin)
+        return "index lines not found in:\n" + output;
+    begin += lastTable.size();
+    return output.substr(begin, end - begin);
+}
+
+// The demo and the benchmark run on the indexes that gen_site.py creates:
+// with all of them no lookup lacks its index; without those of the download
+// tables the key run's lookup by badge does; without any, psqlODBC lists no
+// indexes of the tables that have no unique key.
+TEST(CheckTest, GeneratedSiteIndexesServeEveryLookup) {
+    testDbClearTables();
+    auto unlisted = [](const std::string& table, const std::string& lookups) {
+        return "info     the driver lists no indexes of QVSYSTEM." + table +
+               " (it has none, or the driver gives no statistics); its lookups by " + lookups +
+               " are not checked\n";
+    };
+    const std::string byBadge =
+        "WARNING  no index of QVSYSTEM.TrmAswDnl starts with DnlAsw: key runs read the whole "
+        "table for every badge they update\n";
+    const std::pair<std::string, std::string> cases[] = {
+        {"none", unlisted("QVS1140TRM", "(TRMNAM)") + unlisted("MGSST35P", "(M35TRM)") +
+                     unlisted("QVS301ASW", "(ASWNUM)") + unlisted("QVS301AWB", "(AWBASW)") +
+                     unlisted("O2002TSW", "(TSWIDN)") + unlisted("QVS119MST", "(MSTNAM)") +
+                     unlisted("QVS119MSD", "(MSDSAL)") +
+                     unlisted("QVS102WHL", "(FTXNUMSPR, FTXWHL, FTXSPR)") +
+                     unlisted("QvsAswDnl", "(DnlKey)") + byBadge},
+        {"source", byBadge},
+        // Last, so that the test database keeps its indexes.
+        {"all", "ok       indexes serve all 12 lookups of the runs\n"},
+    };
+    for (const auto& [choice, expected] : cases) {
+        testDbExec(generatedSiteIndexes(choice));
+        ProgramRun run;
+        writeSoundSettings(run);
+        ProgramResult result = run.run({"--check"});
+        EXPECT_EQ(result.exitCode, 0) << choice;
+        EXPECT_EQ(indexLines(result.output), expected) << choice;
+        expectNothingWritten(run, result, choice);
+    }
 }
 
 struct BrokenInstallation {
@@ -158,8 +226,9 @@ TEST(CheckTest, BrokenInstallationsNameTheirCause) {
          "FAILED   DB_SYSTEM MYSQL: only connecting is supported"},
         {"missing table", breakBy("ALTER TABLE qvsystem.aswbkldnl RENAME TO x"),
          sql("ALTER TABLE qvsystem.x RENAME TO aswbkldnl"), 99,
+         // Its indexes are not looked for, and no refused write comes on top.
          "FAILED   table QVSYSTEM.AswBklDnl is missing or cannot be read: SQLSTATE 42P01"
-         "[\\s\\S]*, 1 failed: "},  // and no refused write on top
+         "(?![\\s\\S]*AswBklDnl)[\\s\\S]*, 1 failed: "},
         {"missing columns",
          breakBy("ALTER TABLE qvsystem.qvs119msd RENAME msdanz TO x;"
                  "ALTER TABLE qvsystem.qvs119msd RENAME msderf TO y"),
@@ -198,6 +267,48 @@ TEST(CheckTest, BrokenInstallationsNameTheirCause) {
         {"TrmAswDnl of 37 columns", [](ProgramRun&) { testDbSetTrmAswDnlColumns(37); },
          [] { testDbSetTrmAswDnlColumns(40); }, 0,
          "WARNING  TrmAswDnl has the form of 37 columns, without DnlPin, DnlPnr, DnlNam:"},
+        // Indexes: each lookup of the runs needs one whose first columns are
+        // its columns, in any order.
+        {"TrmAswDnl without its index by badge", breakBy("DROP INDEX qvsystem.site_trmaswdnl_asw"),
+         sql("CREATE INDEX site_trmaswdnl_asw ON qvsystem.trmaswdnl (dnlasw)"), 0,
+         "WARNING  no index of QVSYSTEM.TrmAswDnl starts with DnlAsw: key runs read the whole "
+         "table for every badge they update\n"},
+        {"TrmAswDnl keyed by terminal alone",
+         breakBy("ALTER TABLE qvsystem.trmaswdnl DROP CONSTRAINT trmaswdnl_key;"
+                 "CREATE INDEX x ON qvsystem.trmaswdnl (dnltrm)"),
+         sql("DROP INDEX qvsystem.x; ALTER TABLE qvsystem.trmaswdnl ADD CONSTRAINT trmaswdnl_key "
+             "UNIQUE (dnltrm, dnlasw)"),
+         0,
+         "WARNING  no index of QVSYSTEM.TrmAswDnl starts with DnlTrm, DnlAsw \\(in any order\\): "
+         "full rebuilds and key runs read the whole table for every row they update\n"},
+        {"AswBklDnl keyed by badge and terminal",
+         breakBy("ALTER TABLE qvsystem.aswbkldnl DROP CONSTRAINT aswbkldnl_key;"
+                 "ALTER TABLE qvsystem.aswbkldnl ADD CONSTRAINT x UNIQUE (dnlasw, dnltrm, dnlbkl)"),
+         sql("ALTER TABLE qvsystem.aswbkldnl DROP CONSTRAINT x; ALTER TABLE qvsystem.aswbkldnl "
+             "ADD CONSTRAINT aswbkldnl_key UNIQUE (dnltrm, dnlasw, dnlbkl)"),
+         0, "ok       indexes serve all 12 lookups of the runs\n"},
+        {"AswBklDnl keyed by badge and booking class",
+         breakBy("ALTER TABLE qvsystem.aswbkldnl DROP CONSTRAINT aswbkldnl_key;"
+                 "ALTER TABLE qvsystem.aswbkldnl ADD CONSTRAINT x UNIQUE (dnlasw, dnlbkl, dnltrm)"),
+         sql("ALTER TABLE qvsystem.aswbkldnl DROP CONSTRAINT x; ALTER TABLE qvsystem.aswbkldnl "
+             "ADD CONSTRAINT aswbkldnl_key UNIQUE (dnltrm, dnlasw, dnlbkl)"),
+         0,
+         "WARNING  no index of QVSYSTEM.AswBklDnl starts with DnlTrm, DnlAsw \\(in any order\\)"},
+        // psqlODBC lists no statistics row of its own, so a table without
+        // any index cannot be told from a driver without statistics.
+        {"QVS301AWB without any index", breakBy("DROP INDEX qvsystem.site_qvs301awb_asw"),
+         sql("CREATE INDEX site_qvs301awb_asw ON qvsystem.qvs301awb (awbasw, awbbkl)"), 0,
+         "info     the driver lists no indexes of QVSYSTEM.QVS301AWB \\(it has none, or the driver "
+         "gives no statistics\\); its lookups by \\(AWBASW\\) are not checked\n"},
+        {"driver without index statistics",
+         [](ProgramRun& run) { run.setRules("statistics 1 1 HYC00 0"); }, none, 0,
+         "info     indexes of QVSYSTEM.QVS1140TRM not read \\(SQLSTATE HYC00: [^\n]*\\); its "
+         "lookups by \\(TRMNAM\\) are not checked\n[\\s\\S]*"
+         "ok       indexes serve the 11 lookups checked \\(1 not checked\\)\n"},
+        {"driver failing without a diagnostic",
+         [](ProgramRun& run) { run.setRules("statistics 11 1 HY000 none"); }, none, 0,
+         "info     indexes of QVSYSTEM.AswBklDnl not read \\(without a diagnostic\\); its lookups "
+         "by \\(DnlTrm, DnlAsw\\) are not checked\n"},
     };
     for (const BrokenInstallation& row : rows) {
         ProgramRun run;

@@ -319,6 +319,73 @@ TEST_F(SiteRunTest, EveryFailureOfAnAtomicKeyRunIsRetriedToTheCleanResult) {
     expectEveryFaultRecovers({"K1"}, savedDownloadTables, atomic_, false);
 }
 
+// The reads of the tables that grow with the badges in one statement's
+// plan that look at more than the rows the statement is after, as "table:
+// node": a sequential scan, or an index scan whose condition leaves the
+// index's first column free (a scan of the whole index). The planner is
+// told to avoid sequential scans, so one left in a plan has no index to
+// replace it. The tables of terminals, sites and lists are left out: a
+// badge is paired with every terminal by design.
+Lines wholeTableReads(const std::string& statement) {
+    testDbExec(R"(
+        CREATE OR REPLACE FUNCTION pg_temp.whole_reads(statement text) RETURNS SETOF text
+        LANGUAGE plpgsql AS $$
+        DECLARE plan jsonb;
+        BEGIN
+            SET LOCAL enable_seqscan = off;
+            EXECUTE 'EXPLAIN (FORMAT JSON) ' || statement INTO plan;
+            RETURN QUERY
+            SELECT r.tab || ': ' || r.node FROM (
+                SELECT COALESCE(i.indrelid::regclass::text, 'qvsystem.' || (n->>'Relation Name'))
+                           AS tab, n->>'Node Type' AS node,
+                       n->>'Node Type' = 'Seq Scan' OR COALESCE(n->>'Index Cond', '') !~
+                           ('\m' || a.attname || '\M') AS whole
+                FROM jsonb_path_query(plan, 'strict $.**') AS n
+                LEFT JOIN pg_class c ON c.relname = n->>'Index Name'
+                LEFT JOIN pg_index i ON i.indexrelid = c.oid
+                LEFT JOIN pg_attribute a ON a.attrelid = i.indrelid AND a.attnum = i.indkey[0]
+                WHERE jsonb_typeof(n) = 'object'
+                  AND (n->>'Node Type' = 'Seq Scan' OR n ? 'Index Name')) r
+            WHERE r.whole AND r.tab IN ('qvsystem.qvs301asw', 'qvsystem.qvs301awb',
+                'qvsystem.o2002tsw', 'qvsystem.qvsaswdnl', 'qvsystem.trmaswdnl',
+                'qvsystem.aswbkldnl');
+        END $$)");
+    Lines reads;
+    for (const auto& row : testDbQuery("SELECT pg_temp.whole_reads($s$" + statement + "$s$)"))
+        reads.push_back(row[0]);
+    return reads;
+}
+
+// A key run's work grows with its badges, not with the site: with the
+// indexes of the test schema every statement of a key run finds its rows by
+// an index. Inserts look nothing up, and the access pass's first query reads
+// every access row of TrmAswDnl whatever the indexes: it names the badge only
+// in a subquery tied to the outer row, which no index can narrow (the planner
+// may reach those rows through an index by terminal, so its plan is not
+// judged).
+TEST_F(SiteRunTest, KeyRunStatementsFindTheirRowsByIndex) {
+    run_.setRules("dbsystem ORACLE");
+    prepareKeyRun(run_);
+    savedDownloadTables();
+    ProgramResult result = runWith({"K1"}, Fault{});
+    ASSERT_EQ(result.exitCode, 0) << ::testing::PrintToString(result.log);
+    std::vector<KindCount> kinds = statementKinds(result.trace);
+    ASSERT_GE(kinds.size(), 9u);
+    const std::string accessPass = "SELECT DISTINCT DNLTRM, DNLASW, M35BKL FROM ";
+    for (const KindCount& kind : kinds) {
+        if (kind.kind.rfind("INSERT", 0) == 0)
+            continue;
+        for (const std::string& text : result.trace) {
+            if (text.find(kind.kind) == std::string::npos)
+                continue;
+            if (text.rfind(accessPass, 0) != 0) {
+                EXPECT_EQ(wholeTableReads(text), Lines{}) << text;
+            }
+            break;
+        }
+    }
+}
+
 // Five failures in a row of one statement of each phase: the phase gives up,
 // the later phases do not run, and the run ends with 99.
 TEST_F(SiteRunTest, FiveFailuresInARowEndTheRunInTheirPhase) {

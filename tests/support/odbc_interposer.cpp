@@ -31,7 +31,16 @@ extern char** environ;
 
 namespace {
 
-enum class RuleKind { Exec, Fetch, Connect, Alloc, NoDataAsSuccess, HookExec, HookWait };
+enum class RuleKind {
+    Exec,
+    Fetch,
+    Connect,
+    Statistics,
+    Alloc,
+    NoDataAsSuccess,
+    HookExec,
+    HookWait
+};
 
 struct Rule {
     RuleKind kind;
@@ -176,10 +185,11 @@ bool parseRule(std::string line) {
         rule.text = restOfLine(in);
         if (rule.text.empty())
             return false;
-    } else if (word == "exec" || word == "fetch" || word == "connect") {
-        rule.kind = word == "exec"    ? RuleKind::Exec
-                    : word == "fetch" ? RuleKind::Fetch
-                                      : RuleKind::Connect;
+    } else if (word == "exec" || word == "fetch" || word == "connect" || word == "statistics") {
+        rule.kind = word == "exec"      ? RuleKind::Exec
+                    : word == "fetch"   ? RuleKind::Fetch
+                    : word == "connect" ? RuleKind::Connect
+                                        : RuleKind::Statistics;
         std::string native;
         if (!parseRange(in, rule) || !(in >> rule.sqlState >> native) ||
             rule.sqlState.size() != 5) {
@@ -194,8 +204,9 @@ bool parseRule(std::string line) {
             return false;
         }
         rule.text = restOfLine(in);
-        // exec and fetch need a text to match; connect takes none.
-        if (rule.text.empty() != (rule.kind == RuleKind::Connect))
+        // exec and fetch need a text to match; connect and statistics take none.
+        const bool textless = rule.kind == RuleKind::Connect || rule.kind == RuleKind::Statistics;
+        if (rule.text.empty() != textless)
             return false;
     } else {
         return false;
@@ -609,6 +620,20 @@ SQLRETURN SQL_API SQLFetch(SQLHSTMT stmt) {
     }
     static auto forward = real<SQLRETURN (*)(SQLHSTMT)>("SQLFetch");
     return forward(stmt);
+}
+
+SQLRETURN SQL_API SQLStatistics(SQLHSTMT stmt, SQLCHAR* catalog, SQLSMALLINT catalogLength,
+                                SQLCHAR* schema, SQLSMALLINT schemaLength, SQLCHAR* table,
+                                SQLSMALLINT tableLength, SQLUSMALLINT unique,
+                                SQLUSMALLINT accuracy) {
+    clearFake(stmt);
+    if (const Rule* rule = firingRule(RuleKind::Statistics, "", 0))
+        return injectFailure(stmt, *rule);
+    static auto forward =
+        real<SQLRETURN (*)(SQLHSTMT, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*,
+                           SQLSMALLINT, SQLUSMALLINT, SQLUSMALLINT)>("SQLStatistics");
+    return forward(stmt, catalog, catalogLength, schema, schemaLength, table, tableLength, unique,
+                   accuracy);
 }
 
 SQLRETURN SQL_API SQLRowCount(SQLHSTMT stmt, SQLLEN* rows) {

@@ -13,6 +13,7 @@
 //   exec FROM COUNT SQLSTATE NATIVE TEXT   SQLExecDirect of a text containing TEXT
 //   fetch FROM COUNT SQLSTATE NATIVE TEXT  SQLFetch on a statement whose text contains TEXT
 //   connect FROM COUNT SQLSTATE NATIVE     SQLConnect
+//   statistics FROM COUNT SQLSTATE NATIVE  SQLStatistics
 //   alloc TYPE FROM COUNT                  SQLAllocHandle of TYPE (1 env, 2 dbc, 3 stmt)
 //   nodata-as-success FROM COUNT TEXT      an UPDATE/DELETE containing TEXT that changed no
 //                                          row returns SQL_SUCCESS, as some drivers do

@@ -80,3 +80,16 @@ CREATE TABLE qvsystem.qvsaswdnl (
     dnlkey varchar(30), dnllfd integer, dnlmnd varchar(30), dnlliz varchar(30),
     dnlasw varchar(100), dnlkze integer, dnlkzu integer, dnlkmp integer, dnlsta integer,
     dnlerf varchar(100));
+
+-- The indexes that the runs' lookups need, as a well-kept site has them
+-- (scripts/gen_site.py creates the same, under the same names).
+CREATE INDEX site_qvs1140trm_nam ON qvsystem.qvs1140trm (trmnam);
+CREATE INDEX site_mgsst35p_trm ON qvsystem.mgsst35p (m35trm, m35bch, m35bkl);
+CREATE INDEX site_qvs301asw_num ON qvsystem.qvs301asw (aswnum);
+CREATE INDEX site_qvs301awb_asw ON qvsystem.qvs301awb (awbasw, awbbkl);
+CREATE INDEX site_o2002tsw_idn ON qvsystem.o2002tsw (tswidn);
+CREATE INDEX site_qvs119mst_nam ON qvsystem.qvs119mst (mstnam, mstliz, mstmnd);
+CREATE INDEX site_qvs119msd_sal ON qvsystem.qvs119msd (msdsal, msdlfd);
+CREATE INDEX site_qvs102whl_num ON qvsystem.qvs102whl (ftxnumspr, ftxwhl, ftxspr);
+CREATE INDEX site_qvsaswdnl_key ON qvsystem.qvsaswdnl (dnlkey, dnllfd);
+CREATE INDEX site_trmaswdnl_asw ON qvsystem.trmaswdnl (dnlasw);

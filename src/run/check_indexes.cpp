@@ -1,0 +1,303 @@
+#include "run/check_indexes.h"
+
+#include <sql.h>
+#include <sqlext.h>
+#include <strings.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
+#include "db/session.h"
+#include "db/statement.h"
+#include "platform/text.h"
+
+namespace {
+
+// Every lookup of the runs' statements: the table, the columns of the
+// equality conditions that find its rows (as few as make the lookup
+// selective, so that a site's own key over more columns still counts), and
+// what a run does without an index that starts with them. The lookups of
+// one table stand together. A statement that looks rows up by other columns
+// adds its lookup here.
+struct Lookup {
+    const char* table;    // as the check names it
+    const char* columns;  // ", "-separated
+    const char* scan;
+};
+
+const Lookup kLookups[] = {
+    {"QVS1140TRM", "TRMNAM",
+     "full rebuilds and key runs read the whole table for every terminal whose rows they write"},
+    {"MGSST35P", "M35TRM",
+     "full rebuilds and key runs read the whole table for every terminal and badge pair"},
+    {"QVS301ASW", "ASWNUM", "key runs read the whole table for every badge they update"},
+    {"QVS301AWB", "AWBASW",
+     "full rebuilds and key runs read the whole table for every terminal and badge pair"},
+    {"O2002TSW", "TSWIDN",
+     "full rebuilds and key runs read the whole table for every terminal and badge pair"},
+    {"QVS119MST", "MSTNAM",
+     "full rebuilds and key runs read the whole table for every row of a badge with a balance "
+     "table of its own"},
+    {"QVS119MSD", "MSDSAL",
+     "full rebuilds read the whole table for every display line of every balance table they "
+     "write"},
+    {"QVS102WHL", "FTXNUMSPR, FTXWHL, FTXSPR",
+     "full rebuilds read the whole table twice for every display line of every balance table "
+     "they write"},
+    {"QvsAswDnl", "DnlKey", "key runs read the whole table once"},
+    {"TrmAswDnl", "DnlTrm, DnlAsw",
+     "full rebuilds and key runs read the whole table for every row they update"},
+    {"TrmAswDnl", "DnlAsw", "key runs read the whole table for every badge they update"},
+    {"AswBklDnl", "DnlTrm, DnlAsw",
+     "full rebuilds and key runs read the whole table for every reader of every access row"},
+};
+
+const char* const kSchema = "QVSYSTEM";
+
+// Catalog names are at most 128 characters in the supported DB systems.
+constexpr std::size_t kNameSize = 129;
+// Only the first columns of an index can serve a lookup; no lookup has more
+// columns than this.
+constexpr std::size_t kLeadingColumns = 4;
+// Indexes beyond these of one table are not looked at.
+constexpr std::size_t kMaxIndexes = 32;
+constexpr std::size_t kListSize = 512;
+constexpr std::size_t kFailureSize = 1400;  // a diagnostic's state and message
+constexpr std::size_t kTextSize = 4096;
+
+struct IndexColumns {
+    char name[kNameSize];
+    char columns[kLeadingColumns][kNameSize];
+};
+
+// What SQLStatistics listed for one table: `rows` counts every row, also
+// the table's own statistics row that some drivers add.
+struct TableIndexes {
+    long rows;
+    std::size_t count;
+    IndexColumns indexes[kMaxIndexes];
+};
+
+// Frees the catalog call's statement handle on every path.
+class CatalogHandle {
+  public:
+    CatalogHandle() {
+        if (SQLAllocHandle(SQL_HANDLE_STMT, dbConnection, &handle_) == SQL_ERROR)
+            handle_ = SQL_NULL_HSTMT;
+    }
+    ~CatalogHandle() {
+        if (handle_ != SQL_NULL_HSTMT)
+            SQLFreeHandle(SQL_HANDLE_STMT, handle_);
+    }
+    CatalogHandle(const CatalogHandle&) = delete;
+    CatalogHandle& operator=(const CatalogHandle&) = delete;
+
+    SQLHSTMT get() const { return handle_; }
+
+  private:
+    SQLHSTMT handle_ = SQL_NULL_HSTMT;
+};
+
+std::size_t columnCount(const char* list) {
+    std::size_t count = 1;
+    for (; *list != '\0'; ++list)
+        count += *list == ',' ? 1 : 0;
+    return count;
+}
+
+// True when `name` is one of the ", "-separated `list`, without regard to case.
+bool listHoldsName(const char* list, const char* name) {
+    const std::size_t length = std::strlen(name);
+    for (const char* rest = list; *rest != '\0';) {
+        const char* comma = std::strchr(rest, ',');
+        const std::size_t itemLength =
+            comma == nullptr ? std::strlen(rest) : static_cast<std::size_t>(comma - rest);
+        if (itemLength == length && strncasecmp(rest, name, length) == 0)
+            return true;
+        if (comma == nullptr)
+            break;
+        rest = comma[1] == ' ' ? comma + 2 : comma + 1;
+    }
+    return false;
+}
+
+// The entry of index `name`, made when it is new; nullptr when the table has
+// more indexes than are looked at.
+IndexColumns* indexNamed(TableIndexes& table, const char* name) {
+    for (std::size_t i = 0; i < table.count; ++i) {
+        if (std::strcmp(table.indexes[i].name, name) == 0)
+            return &table.indexes[i];
+    }
+    if (table.count == kMaxIndexes)
+        return nullptr;
+    IndexColumns* entry = &table.indexes[table.count++];
+    copyField(entry->name, name);
+    return entry;
+}
+
+// Lists the table's indexes with SQLStatistics. Catalog names go in capitals:
+// the dictionaries of ORACLE and the folded names of PostgreSQL are found so,
+// and MSSQL compares them without regard to case. Returns false when the
+// call failed (the diagnostic is in LastDiag).
+bool readIndexes(const char* table, TableIndexes& out) {
+    std::memset(&out, 0, sizeof out);
+    char catalogName[kNameSize] = {};
+    for (std::size_t i = 0; table[i] != '\0' && i + 1 < sizeof catalogName; ++i)
+        catalogName[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(table[i])));
+    CatalogHandle statement;
+    if (statement.get() == SQL_NULL_HSTMT) {
+        dbGetDiag(SQL_HANDLE_DBC, dbConnection, LastDiag);
+        return false;
+    }
+    SQLRETURN rc = SQLStatistics(
+        statement.get(), nullptr, 0, reinterpret_cast<SQLCHAR*>(const_cast<char*>(kSchema)),
+        SQL_NTS, reinterpret_cast<SQLCHAR*>(catalogName), SQL_NTS, SQL_INDEX_ALL, SQL_QUICK);
+    if (!SQL_SUCCEEDED(rc)) {
+        dbGetDiag(SQL_HANDLE_STMT, statement.get(), LastDiag);
+        return false;
+    }
+    char indexName[kNameSize];
+    char columnName[kNameSize];
+    SQLSMALLINT position = 0;
+    SQLLEN indexNameLength = 0;
+    SQLLEN positionLength = 0;
+    SQLLEN columnNameLength = 0;
+    SQLBindCol(statement.get(), 6, SQL_C_CHAR, indexName, sizeof indexName, &indexNameLength);
+    SQLBindCol(statement.get(), 8, SQL_C_SSHORT, &position, 0, &positionLength);
+    SQLBindCol(statement.get(), 9, SQL_C_CHAR, columnName, sizeof columnName, &columnNameLength);
+    while (SQL_SUCCEEDED(SQLFetch(statement.get()))) {
+        ++out.rows;
+        // The table's statistics row names no index and no column.
+        if (indexNameLength == SQL_NULL_DATA || columnNameLength == SQL_NULL_DATA ||
+            positionLength == SQL_NULL_DATA || position < 1 ||
+            static_cast<std::size_t>(position) > kLeadingColumns)
+            continue;
+        IndexColumns* index = indexNamed(out, indexName);
+        if (index != nullptr)
+            copyField(index->columns[position - 1], columnName);
+    }
+    return true;
+}
+
+// True when the first columns of the index, as many as the lookup has, are
+// the lookup's columns in any order, compared without regard to case. An
+// empty name (the index has no column there) matches no lookup column.
+bool indexServes(const IndexColumns& index, const Lookup& lookup) {
+    const std::size_t wanted = columnCount(lookup.columns);
+    if (wanted > kLeadingColumns)
+        return false;
+    for (std::size_t i = 0; i < wanted; ++i) {
+        if (!listHoldsName(lookup.columns, index.columns[i]))
+            return false;
+    }
+    // The index's columns are distinct, so `wanted` of them from a list of
+    // `wanted` names are all of them.
+    return true;
+}
+
+bool lookupServed(const TableIndexes& table, const Lookup& lookup) {
+    for (std::size_t i = 0; i < table.count; ++i) {
+        if (indexServes(table.indexes[i], lookup))
+            return true;
+    }
+    return false;
+}
+
+// A table that does not exist has no statistics either; the table check
+// reports it, so it gets no line here.
+bool tableExists(const char* table) {
+    char text[kTextSize];
+    std::snprintf(text, sizeof text, "SELECT 1 FROM %s.%s WHERE 1 = 0", kSchema, table);
+    ExecOutcome outcome = execStatement(text, SqlValues(nullptr, 0));
+    return outcome.sent && !outcome.failed;
+}
+
+// The lookups of the table that starts at `first`, as "(A), (B, C)", and the
+// index one past its last lookup.
+std::size_t tableLookups(std::size_t first, char (&list)[kListSize]) {
+    list[0] = '\0';
+    std::size_t end = first;
+    for (; end < sizeof kLookups / sizeof kLookups[0] &&
+           std::strcmp(kLookups[end].table, kLookups[first].table) == 0;
+         ++end) {
+        std::size_t length = std::strlen(list);
+        std::snprintf(list + length, sizeof list - length, "%s(%s)", length > 0 ? ", " : "",
+                      kLookups[end].columns);
+    }
+    return end;
+}
+
+struct IndexTally {
+    std::size_t checked;
+    std::size_t missing;
+};
+
+// Why the indexes could not be read, from the failed call's diagnostic.
+void describeFailure(char (&out)[kFailureSize]) {
+    if (isEmptyText(LastDiag.SqlState))
+        std::snprintf(out, sizeof out, "without a diagnostic");
+    else
+        std::snprintf(out, sizeof out, "SQLSTATE %s: %s", LastDiag.SqlState, LastDiag.MessageText);
+}
+
+// Checks the lookups kLookups[first] to kLookups[end - 1] of one table.
+void checkTable(std::size_t first, std::size_t end, const char* lookups, IndexLineSink sink,
+                IndexTally& tally) {
+    static TableIndexes indexes;
+    const char* table = kLookups[first].table;
+    char text[kTextSize];
+    if (!readIndexes(table, indexes)) {
+        char failure[kFailureSize];
+        describeFailure(failure);
+        std::snprintf(text, sizeof text,
+                      "indexes of QVSYSTEM.%s not read (%s); its lookups by %s are not checked",
+                      table, failure, lookups);
+        sink(IndexFinding::NoStatistics, text);
+        return;
+    }
+    if (indexes.rows == 0) {
+        if (tableExists(table)) {
+            std::snprintf(text, sizeof text,
+                          "the driver lists no indexes of QVSYSTEM.%s (it has none, or the "
+                          "driver gives no statistics); its lookups by %s are not checked",
+                          table, lookups);
+            sink(IndexFinding::NoStatistics, text);
+        }
+        return;
+    }
+    for (std::size_t i = first; i < end; ++i) {
+        ++tally.checked;
+        if (lookupServed(indexes, kLookups[i]))
+            continue;
+        ++tally.missing;
+        std::snprintf(text, sizeof text, "no index of QVSYSTEM.%s starts with %s%s: %s", table,
+                      kLookups[i].columns,
+                      columnCount(kLookups[i].columns) > 1 ? " (in any order)" : "",
+                      kLookups[i].scan);
+        sink(IndexFinding::NotServed, text);
+    }
+}
+
+}  // namespace
+
+void checkIndexes(IndexLineSink sink) {
+    const std::size_t lookupCount = sizeof kLookups / sizeof kLookups[0];
+    IndexTally tally = {};
+    for (std::size_t first = 0; first < lookupCount;) {
+        char lookups[kListSize];
+        const std::size_t end = tableLookups(first, lookups);
+        checkTable(first, end, lookups, sink, tally);
+        first = end;
+    }
+    if (tally.checked == 0 || tally.missing > 0)
+        return;
+    char text[kTextSize];
+    if (tally.checked == lookupCount)
+        std::snprintf(text, sizeof text, "indexes serve all %zu lookups of the runs",
+                      tally.checked);
+    else
+        std::snprintf(text, sizeof text, "indexes serve the %zu lookups checked (%zu not checked)",
+                      tally.checked, lookupCount - tally.checked);
+    sink(IndexFinding::AllServed, text);
+}
