@@ -104,7 +104,7 @@ std::string generatedSiteIndexes(const std::string& choice) {
 
 // The check's index lines: those after the last table line up to the run lock.
 std::string indexLines(const std::string& output) {
-    const std::string lastTable = "ok       table QVSYSTEM.AswBklDnl with its 3 columns\n";
+    const std::string lastTable = "ok       table QVSYSTEM.AswBklDnl may be emptied and updated\n";
     std::size_t begin = output.find(lastTable);
     std::size_t end = output.find("info     no run in progress\n");
     if (begin == std::string::npos || end == std::string::npos || end < begin)
