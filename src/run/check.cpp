@@ -2,15 +2,18 @@
 
 #include <cerrno>
 #include <cstdarg>
+#include <cstdlib>
 #include <cstring>
 
 #include "db/session.h"
 #include "db/statement.h"
+#include "db/statement_rollback.h"
 #include "platform/file_checks.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 #include "run/check_indexes.h"
 #include "run/prepare.h"
+#include "run/rebuild_mode.h"
 #include "settings/settings.h"
 
 namespace {
@@ -271,6 +274,35 @@ void checkMySql() {
            "the two terminal counts have no MySQL form, so every run fails");
 }
 
+// The rebuild mode of the environment, as a run would take it: nothing to
+// say without VENDRAK_REBUILD; a value that a run refuses fails; with the
+// atomic rebuild, the data source's settings that make a run refuse it.
+void checkRebuildMode() {
+    const char* value = std::getenv(kRebuildModeVariable);
+    if (value == nullptr || isEmptyText(value))
+        return;
+    if (std::strcmp(value, kAtomicRebuild) != 0) {
+        report(Verdict::Failed, "%s='%s' is not a rebuild mode; unset it, or set it to '%s'",
+               kRebuildModeVariable, value, kAtomicRebuild);
+        return;
+    }
+    if (!Check.connected) {
+        report(Verdict::Skipped, "atomic rebuild: data source not checked without a connection");
+        return;
+    }
+    RollbackSetting setting;
+    if (dbFindUnsafeRollbackSetting(Settings.database, setting) == kStatementRollbackSafe) {
+        report(Verdict::Ok, "atomic rebuild: data source %s has no setting against it",
+               Settings.database);
+        return;
+    }
+    report(Verdict::Failed,
+           "atomic rebuild: data source %s has %s=%s (%s), with which psqlODBC does not roll back "
+           "a failed statement alone; %s, or unset %s",
+           Settings.database, setting.key, setting.value, setting.place, setting.remedy,
+           kRebuildModeVariable);
+}
+
 // One zero-row query of `columns` (or of the constant 1) from the table.
 // True when it ran; on failure the driver's diagnostic is in LastDiag.
 bool probe(const char* table, const char* columns) {
@@ -463,6 +495,7 @@ int runCheck(std::FILE* out) {
     checkLogFolder();
     checkConnect();
     checkMySql();
+    checkRebuildMode();
     checkTables();
     checkWriteRights();
     checkTableIndexes();

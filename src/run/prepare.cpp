@@ -13,6 +13,7 @@
 #include "platform/text.h"
 #include "run/attempt_policy.h"
 #include "run/prepare_by_key.h"
+#include "run/rebuild_mode.h"
 #include "run/run_guard.h"
 #include "settings/settings.h"
 
@@ -154,6 +155,8 @@ int runProgram(int argc, char** argv) {
     takeDownloadKey(argc, argv, key);
     long keyResult = 0;
     bool failed = runStopRequested();  // a stop signal while connecting
+    if (!failed && checkDataSourceForRebuildMode(Settings.database) != kRebuildModeTaken)
+        failed = true;
     if (!failed && !isEmptyText(key)) {
         logLine("Download-Key: %s.", key);
         keyResult = PrepareByKey(key);

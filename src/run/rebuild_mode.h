@@ -16,3 +16,13 @@ constexpr int kRebuildModeRefused = 1;
 // refused with a message on standard error (kRebuildModeRefused): a mistyped value
 // must not make the site believe its tables are protected when they are not.
 int takeRebuildMode();
+
+// With the atomic rebuild, on the run's first session: refuses a data source
+// whose driver would not roll back a failed statement alone inside the
+// rebuild's transaction (statement_rollback.h), so that such a site gets no
+// rebuild that reports success with rows lost. The refusal is logged (the
+// data source and its setting) and explained on standard error; the run then
+// ends without a statement and without retries, for it is the configuration
+// that has to change. kRebuildModeRefused then, else kRebuildModeTaken.
+// Without the atomic rebuild nothing is asked of the driver.
+int checkDataSourceForRebuildMode(const char* dataSource);

@@ -84,6 +84,16 @@ TEST(CheckTest, SoundInstallationPassesWithOneProbePerTableAndTwoPerDownloadTabl
     EXPECT_NE(during.output.find("info     a run is in progress (" + lockPath + " is held)\n"),
               std::string::npos)
         << during.output;
+
+    // The atomic rebuild on the test's data source: one check more, passed.
+    run.addEnvironment("VENDRAK_REBUILD=atomic");
+    ProgramResult atomic = run.run({"--check"});
+    EXPECT_EQ(lastLine(atomic.output),
+              "summary: 25 ok, 0 warnings, 0 failed: a full rebuild can run");
+    EXPECT_NE(atomic.output.find(
+                  "ok       atomic rebuild: data source vendrak_test has no setting against it\n"),
+              std::string::npos)
+        << atomic.output;
 }
 
 // The statements that scripts/gen_site.py writes to give a site the chosen
@@ -264,6 +274,23 @@ TEST(CheckTest, BrokenInstallationsNameTheirCause) {
          "denied.*\n"
          "FAILED   table QVSYSTEM.AswBklDnl: UPDATE refused: SQLSTATE 42501: .*permission "
          "denied.*\n"},
+        {"atomic rebuild on a data source with UseDeclareFetch=1",
+         [](ProgramRun& run) {
+             std::ofstream(run.root() + "/odbc.ini")
+                 << std::ifstream(std::string(std::getenv("VENDRAK_TEST_DB_DIR")) + "/odbc.ini")
+                        .rdbuf()
+                 << "UseDeclareFetch=1\n";
+             run.addEnvironment("ODBCINI=" + run.root() + "/odbc.ini");
+             run.addEnvironment("VENDRAK_REBUILD=atomic");
+         },
+         none, 99,
+         "FAILED   atomic rebuild: data source vendrak_test has UseDeclareFetch=1 "
+         "\\(odbc.ini \\[vendrak_test\\]\\), with which psqlODBC does not roll back a failed "
+         "statement alone; set UseDeclareFetch=0 there, or unset VENDRAK_REBUILD\n"},
+        {"mistyped rebuild mode",
+         [](ProgramRun& run) { run.addEnvironment("VENDRAK_REBUILD=Atomic"); }, none, 99,
+         "FAILED   VENDRAK_REBUILD='Atomic' is not a rebuild mode; unset it, or set it to "
+         "'atomic'\n"},
         {"TrmAswDnl of 37 columns", [](ProgramRun&) { testDbSetTrmAswDnlColumns(37); },
          [] { testDbSetTrmAswDnlColumns(40); }, 0,
          "WARNING  TrmAswDnl has the form of 37 columns, without DnlPin, DnlPnr, DnlNam:"},

@@ -833,6 +833,66 @@ TEST_F(SiteRunTest, AtomicRebuildToleratesFailedStatementsAsTheDefaultDoes) {
     }
 }
 
+// psqlODBC settings under which a failed statement is not rolled back alone
+// make the atomic rebuild refuse the data source before its first statement,
+// whether the data source sets them or its driver's section does. The same
+// data source runs as usual without the atomic rebuild, and so does one that
+// names the statement-level rollback or overrides the driver's setting.
+TEST_F(SiteRunTest, AtomicRebuildRefusesADataSourceThatRollsBackMoreThanTheFailedStatement) {
+    const std::string testDbDir = std::getenv("VENDRAK_TEST_DB_DIR");
+    auto fileText = [](const std::string& path) {
+        std::ifstream in(path);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    const struct {
+        const char* dataSourceLines;
+        const char* driverLine;
+        bool atomic;
+        std::string refused;  // the setting, empty when the run goes ahead
+        const char* place;
+    } cases[] = {
+        {"UseDeclareFetch=1", "", true, "UseDeclareFetch=1", "(odbc.ini [vendrak_test])"},
+        {"Protocol=7.4-1", "", true, "Protocol=7.4-1", "(odbc.ini [vendrak_test])"},
+        {"", "UseDeclareFetch=1", true, "UseDeclareFetch=1", "(odbcinst.ini [PostgreSQL ANSI])"},
+        {"UseDeclareFetch=1\nProtocol=7.4-1", "", false, "", ""},
+        {"UseDeclareFetch=0\nProtocol=7.4-2", "UseDeclareFetch=1", true, "", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.dataSourceLines) + " / " + c.driverLine);
+        freshDownloadTables();
+        const std::vector<Rows> before = downloadTables();
+        ProgramRun run;
+        std::ofstream(run.root() + "/odbc.ini")
+            << fileText(testDbDir + "/odbc.ini") << c.dataSourceLines << "\n";
+        std::ofstream(run.root() + "/odbcinst.ini")
+            << fileText(testDbDir + "/odbcinst.ini") << c.driverLine << "\n";
+        run.addEnvironment("ODBCINI=" + run.root() + "/odbc.ini");
+        run.addEnvironment("ODBCSYSINI=" + run.root());
+        if (c.atomic)
+            run.addEnvironment("VENDRAK_REBUILD=atomic");
+        run.writeSettings(kTestDbUser, kTestDbPassword, "ORACLE", kTestDbDsn);
+        ProgramResult result = runWith(run, {}, Fault{});
+        if (c.refused.empty()) {
+            EXPECT_EQ(result.exitCode, 0) << ::testing::PrintToString(result.log);
+            EXPECT_NE(downloadTables(), before);
+            continue;
+        }
+        EXPECT_EQ(result.exitCode, 99);
+        EXPECT_EQ(result.log,
+                  (Lines{"**********", kStart,
+                         "Die Datenquelle vendrak_test erlaubt keine atomare Aufbereitung (" +
+                             c.refused + ")!",
+                         kFailed, kEnd}));
+        EXPECT_NE(result.errors.find("vendrak: data source vendrak_test: with " + c.refused + " " +
+                                     c.place + " psqlODBC does not roll back"),
+                  std::string::npos)
+            << result.errors;
+        EXPECT_EQ(result.trace, Lines{});
+        EXPECT_EQ(result.waits, std::vector<long>{});
+        EXPECT_EQ(downloadTables(), before);
+    }
+}
+
 // A commit that the server refuses fails the attempt like any statement: a
 // deferred foreign key on AswBklDnl, checked only at the commit, refuses
 // every attempt; the third phase gives up and the tables stay as before.
