@@ -89,7 +89,7 @@ TEST(CheckTest, SoundInstallationPassesWithOneProbePerTableAndTwoPerDownloadTabl
     run.addEnvironment("VENDRAK_REBUILD=atomic");
     ProgramResult atomic = run.run({"--check"});
     EXPECT_EQ(lastLine(atomic.output),
-              "summary: 25 ok, 0 warnings, 0 failed: a full rebuild can run");
+              "summary: 26 ok, 0 warnings, 0 failed: a full rebuild can run");
     EXPECT_NE(atomic.output.find(
                   "ok       atomic rebuild: data source vendrak_test has no setting against it\n"),
               std::string::npos)
