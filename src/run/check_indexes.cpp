@@ -231,6 +231,7 @@ std::size_t tableLookups(std::size_t first, char (&list)[kListSize]) {
 struct IndexTally {
     std::size_t checked;
     std::size_t missing;
+    std::size_t listedTables;  // tables for which the driver listed indexes
 };
 
 // Why the indexes could not be read, from the failed call's diagnostic.
@@ -241,42 +242,68 @@ void describeFailure(char (&out)[kFailureSize]) {
         std::snprintf(out, sizeof out, "SQLSTATE %s: %s", LastDiag.SqlState, LastDiag.MessageText);
 }
 
-// Checks the lookups kLookups[first] to kLookups[end - 1] of one table.
-void checkTable(std::size_t first, std::size_t end, const char* lookups, IndexLineSink sink,
-                IndexTally& tally) {
-    static TableIndexes indexes;
-    const char* table = kLookups[first].table;
+// One line per lookup of the table kLookups[first] to kLookups[end - 1]
+// that no index serves, `indexes` being the table's indexes.
+void reportUnservedLookups(std::size_t first, std::size_t end, const TableIndexes& indexes,
+                           IndexLineSink sink, IndexTally& tally) {
     char text[kTextSize];
-    if (!readIndexes(table, indexes)) {
-        char failure[kFailureSize];
-        describeFailure(failure);
-        std::snprintf(text, sizeof text,
-                      "indexes of QVSYSTEM.%s not read (%s); its lookups by %s are not checked",
-                      table, failure, lookups);
-        sink(IndexFinding::NoStatistics, text);
-        return;
-    }
-    if (indexes.rows == 0) {
-        if (tableExists(table)) {
-            std::snprintf(text, sizeof text,
-                          "the driver lists no indexes of QVSYSTEM.%s (it has none, or the "
-                          "driver gives no statistics); its lookups by %s are not checked",
-                          table, lookups);
-            sink(IndexFinding::NoStatistics, text);
-        }
-        return;
-    }
     for (std::size_t i = first; i < end; ++i) {
         ++tally.checked;
         if (lookupServed(indexes, kLookups[i]))
             continue;
         ++tally.missing;
-        std::snprintf(text, sizeof text, "no index of QVSYSTEM.%s starts with %s%s: %s", table,
-                      kLookups[i].columns,
+        std::snprintf(text, sizeof text, "no index of QVSYSTEM.%s starts with %s%s: %s",
+                      kLookups[i].table, kLookups[i].columns,
                       columnCount(kLookups[i].columns) > 1 ? " (in any order)" : "",
                       kLookups[i].scan);
         sink(IndexFinding::NotServed, text);
     }
+}
+
+// Checks the lookups kLookups[first] to kLookups[end - 1] of one table.
+// Returns true when the table exists but the driver listed nothing for it:
+// whether it has no index or the driver gives no statistics is decided once
+// every table has been asked.
+bool checkTable(std::size_t first, std::size_t end, const char* lookups, IndexLineSink sink,
+                IndexTally& tally) {
+    static TableIndexes indexes;
+    const char* table = kLookups[first].table;
+    if (!readIndexes(table, indexes)) {
+        char failure[kFailureSize];
+        describeFailure(failure);
+        char text[kTextSize];
+        std::snprintf(text, sizeof text,
+                      "indexes of QVSYSTEM.%s not read (%s); its lookups by %s are not checked",
+                      table, failure, lookups);
+        sink(IndexFinding::NoStatistics, text);
+        return false;
+    }
+    if (indexes.rows == 0)
+        return tableExists(table);
+    ++tally.listedTables;
+    reportUnservedLookups(first, end, indexes, sink, tally);
+    return false;
+}
+
+// A table for which the driver listed nothing. A driver that listed the
+// indexes of another table gives statistics, so this table has no index at
+// all and none of its lookups is served; a driver that listed nothing for
+// any table may give no statistics, and the table is not checked.
+void reportUnlistedTable(std::size_t first, std::size_t end, IndexLineSink sink,
+                         IndexTally& tally) {
+    if (tally.listedTables > 0) {
+        static const TableIndexes none = {};
+        reportUnservedLookups(first, end, none, sink, tally);
+        return;
+    }
+    char lookups[kListSize];
+    tableLookups(first, lookups);
+    char text[kTextSize];
+    std::snprintf(text, sizeof text,
+                  "the driver lists no indexes of QVSYSTEM.%s (it has none, or the driver gives "
+                  "no statistics); its lookups by %s are not checked",
+                  kLookups[first].table, lookups);
+    sink(IndexFinding::NoStatistics, text);
 }
 
 }  // namespace
@@ -284,11 +311,19 @@ void checkTable(std::size_t first, std::size_t end, const char* lookups, IndexLi
 void checkIndexes(IndexLineSink sink) {
     const std::size_t lookupCount = sizeof kLookups / sizeof kLookups[0];
     IndexTally tally = {};
+    // The first lookup of each table for which the driver listed nothing.
+    std::size_t unlisted[sizeof kLookups / sizeof kLookups[0]];
+    std::size_t unlistedCount = 0;
     for (std::size_t first = 0; first < lookupCount;) {
         char lookups[kListSize];
         const std::size_t end = tableLookups(first, lookups);
-        checkTable(first, end, lookups, sink, tally);
+        if (checkTable(first, end, lookups, sink, tally))
+            unlisted[unlistedCount++] = first;
         first = end;
+    }
+    for (std::size_t i = 0; i < unlistedCount; ++i) {
+        char lookups[kListSize];
+        reportUnlistedTable(unlisted[i], tableLookups(unlisted[i], lookups), sink, tally);
     }
     if (tally.checked == 0 || tally.missing > 0)
         return;
