@@ -13,7 +13,9 @@
 #     log, the modes of its folders and its enabled timer alone;
 #   - dpkg -r and dpkg --purge remove the programs but leave that settings
 #     file and run log in place; the purge removes the timer's link, and
-#     without the site's files it leaves no empty folder.
+#     without the site's files it leaves no empty folder;
+#   - beside a user vendrak made before the package without a group vendrak,
+#     install, upgrade and reinstall succeed and the group is made.
 # Needs root and a machine on which neither vendrak nor /opt/quorvance
 # exists (CI machines are thrown away after the run). It leaves the machine
 # as it found it.
@@ -150,4 +152,30 @@ rm "${settings}" "${log}"
 dpkg -i "${deb}" >/dev/null
 dpkg --purge vendrak >/dev/null
 [ ! -e "${root}" ] || fail "the purge left the empty layout: $(find "${root}" | tr '\n' ' ')"
+
+# A user vendrak that the site made before the package, as `adduser --system
+# vendrak` makes one: in nogroup, without a group vendrak. Installing,
+# upgrading and reinstalling succeed; the package adds the group that the
+# service and the layout name and leaves the user as it is. Only where this
+# test made the user and the group above; the cleanup removes both.
+if [ "${user_existed}" = 0 ] && [ "${group_existed}" = 0 ]; then
+    deluser --system --quiet vendrak >/dev/null 2>&1 || fail "cannot remove the user vendrak"
+    if getent group vendrak >/dev/null; then delgroup --system --quiet vendrak >/dev/null; fi
+    adduser --system --quiet --no-create-home vendrak
+    premade=$(getent passwd vendrak)
+    [ "$(id -gn vendrak)" = nogroup ] || fail "adduser --system put vendrak in $(id -gn vendrak)"
+    dpkg -i "${deb}" >/dev/null || fail "installing beside a user vendrak without its group failed"
+    getent group vendrak >/dev/null || fail "postinst did not create the missing group vendrak"
+    [ "$(getent passwd vendrak)" = "${premade}" ] || fail "postinst changed the existing user"
+    expect_folder "${root}/files" "700 vendrak vendrak"
+    expect_folder "${root}/Quorvance_php/log" "750 vendrak vendrak"
+    dpkg -i "${deb}" >/dev/null || fail "upgrading beside a pre-made user vendrak failed"
+    dpkg -r vendrak >/dev/null
+    dpkg -i "${deb}" >/dev/null || fail "reinstalling beside a pre-made user vendrak failed"
+    [ "$(getent passwd vendrak)" = "${premade}" ] || fail "installing again changed the user"
+    reported=$(cd "${root}/app/bin" && runuser -u vendrak -g vendrak -- /usr/bin/vendrak --version)
+    [ "${reported}" = "vendrak ${version%-*}" ] || fail "vendrak --version as vendrak:vendrak failed"
+    dpkg --purge vendrak >/dev/null
+    echo "pre-made user vendrak: install, upgrade and reinstall passed"
+fi
 echo "package test passed"

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "db/time_limits.h"
+#include "db/transaction.h"
 #include "log/console.h"
 #include "log/runlog.h"
 #include "platform/platform.h"
@@ -36,9 +38,21 @@ const DbSystemCodes* findDbSystem(const char* dbSystem) {
     return nullptr;
 }
 
+// A host that drops packets would otherwise hold the connect for as long as
+// the operating system keeps trying. 0 leaves the driver's default.
+void setLoginTimeout(SQLHDBC connection) {
+    if (DbTimeLimits.loginSeconds <= 0)
+        return;
+    SQLSetConnectAttr(connection, SQL_ATTR_LOGIN_TIMEOUT,
+                      reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(DbTimeLimits.loginSeconds)),
+                      SQL_IS_UINTEGER);
+}
+
 SQLCHAR* odbcText(char* text) {
     return reinterpret_cast<SQLCHAR*>(text);
 }
+
+constexpr std::size_t kTimeoutCauseWidth = 96;
 
 }  // namespace
 
@@ -72,9 +86,12 @@ int dbConnect(const char* user, const char* password, const char* database, cons
         dbConnection = SQL_NULL_HDBC;
         return -1;
     }
+    setLoginTimeout(dbConnection);
     SQLRETURN rc = SQLConnect(dbConnection, odbcText(databaseField), SQL_NTS, odbcText(userField),
                               SQL_NTS, odbcText(passwordField), SQL_NTS);
-    std::memset(passwordField, 0, sizeof passwordField);
+    // explicit_bzero: the field is not read again, so a plain memset could
+    // be dropped by the compiler and leave the password on the stack.
+    explicit_bzero(passwordField, sizeof passwordField);
     if (rc == SQL_ERROR) {
         dbGetDiag(SQL_HANDLE_DBC, dbConnection, LastDiag);
         std::printf("Connect Error: SQLCode: %ld sqlState: %s Msg: %s\n",
@@ -83,6 +100,10 @@ int dbConnect(const char* user, const char* password, const char* database, cons
         std::fflush(stdout);
         return -1;
     }
+    // An atomic rebuild needs every session, a reconnected one included,
+    // out of auto-commit.
+    if (dbApplyCommitMode() != 0)
+        return -1;
     return 0;
 }
 
@@ -142,4 +163,7 @@ void dbGetDiag(SQLSMALLINT handleType, SQLHANDLE handle, DiagRecord& record) {
     }
     // The caller's failure line, written next, takes it to standard error.
     consoleSetPendingDiagnostic(record.SqlState, record.NativeError, record.MessageText);
+    char cause[kTimeoutCauseWidth];
+    if (describeTimeout(handleType, record.SqlState, cause, sizeof cause))
+        consoleSetPendingCause(cause);
 }

@@ -1,9 +1,13 @@
 #include "db/statement.h"
 
+#include <pthread.h>
+
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 #include "db/session.h"
+#include "db/time_limits.h"
 #include "log/console.h"
 #include "platform/stop_signal.h"
 #include "platform/text.h"
@@ -60,6 +64,61 @@ bool stopRequested() {
     return platformStopSignal() != 0;
 }
 
+// A statement that the database holds up (a lock that another session keeps)
+// fails after the time-out like any other failure. 0 leaves the driver's
+// default: no limit.
+void setStatementTimeout(SQLHSTMT stmt) {
+    if (DbTimeLimits.statementSeconds <= 0)
+        return;
+    SQLSetStmtAttr(
+        stmt, SQL_ATTR_QUERY_TIMEOUT,
+        reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(DbTimeLimits.statementSeconds)),
+        SQL_IS_UINTEGER);
+}
+
+// The driver call in flight, for the stop watcher to cancel. The run's thread
+// registers a statement right before it executes or fetches and removes it
+// right after, both under the lock; the watcher cancels under the same lock,
+// so it never cancels a handle that is being freed. A stop that came before
+// the registration refuses it (the watcher may have looked already).
+struct InFlightCall {
+    pthread_mutex_t lock;
+    pthread_cond_t returned;  // signalled when the call is removed
+    SQLHSTMT stmt;
+};
+// Long enough for a short statement that the first cancel missed to finish
+// by itself; short enough that a stop still acts within seconds.
+constexpr time_t kCancelRepeatSeconds = 2;
+
+InFlightCall inFlight = {PTHREAD_MUTEX_INITIALIZER, PTHREAD_COND_INITIALIZER, SQL_NULL_HSTMT};
+
+class CallInFlight {
+  public:
+    explicit CallInFlight(SQLHSTMT stmt) {
+        pthread_mutex_lock(&inFlight.lock);
+        admitted_ = !stopRequested();
+        if (admitted_)
+            inFlight.stmt = stmt;
+        pthread_mutex_unlock(&inFlight.lock);
+    }
+    ~CallInFlight() {
+        if (!admitted_)
+            return;
+        pthread_mutex_lock(&inFlight.lock);
+        inFlight.stmt = SQL_NULL_HSTMT;
+        pthread_cond_broadcast(&inFlight.returned);
+        pthread_mutex_unlock(&inFlight.lock);
+    }
+    CallInFlight(const CallInFlight&) = delete;
+    CallInFlight& operator=(const CallInFlight&) = delete;
+
+    // False after a stop: the call must not be made.
+    bool admitted() const { return admitted_; }
+
+  private:
+    bool admitted_ = false;
+};
+
 // Owns a statement handle for the length of one statement function, so that
 // every path frees it. A cursor hands its handle over to its slot instead.
 class StatementHandle {
@@ -71,7 +130,9 @@ class StatementHandle {
             return;
         if (SQLAllocHandle(SQL_HANDLE_STMT, dbConnection, &handle_) == SQL_ERROR) {
             handle_ = SQL_NULL_HSTMT;
+            return;
         }
+        setStatementTimeout(handle_);
     }
     ~StatementHandle() {
         if (handle_ != SQL_NULL_HSTMT)
@@ -106,6 +167,9 @@ bool formatText(const char* pattern, SqlValues values) {
 // ever carries the diagnostic of its own call.
 SQLRETURN executeText(SQLHSTMT stmt) {
     consoleClearPendingDiagnostic();
+    CallInFlight call(stmt);
+    if (!call.admitted())
+        return SQL_ERROR;
     return SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(StatementBuffer), SQL_NTS);
 }
 
@@ -163,7 +227,12 @@ bool fetchDeliveredRow(SQLRETURN rc) {
 SQLRETURN fetchRow(SQLHSTMT stmt, ColumnBindings columns) {
     bindColumns(stmt, columns);
     consoleClearPendingDiagnostic();
-    SQLRETURN rc = SQLFetch(stmt);
+    SQLRETURN rc = SQL_ERROR;
+    {
+        CallInFlight call(stmt);
+        if (call.admitted())
+            rc = SQLFetch(stmt);
+    }
     if (fetchDeliveredRow(rc))
         finishTextColumns(columns);
     return rc;
@@ -200,7 +269,15 @@ int failureResult(int32_t native) {
 }
 
 bool isDuplicateKey(int result) {
-    return result != kResultFailed && result == DbErrorCodes.DuplicateKey;
+    if (result == kResultFailed || result != DbErrorCodes.DuplicateKey)
+        return false;
+    // Some drivers give one native number to every server error (psqlODBC
+    // reports 1, which is ORACLE's duplicate key, also for an encoding error
+    // or a lock time-out); the SQLSTATE tells a key violation (class 23)
+    // apart. LastDiag belongs to this failure only when it carries its number.
+    if (LastDiag.NativeError != result)
+        return false;
+    return isEmptyText(LastDiag.SqlState) || std::strncmp(LastDiag.SqlState, "23", 2) == 0;
 }
 
 bool appendSqlLiteral(char* out, std::size_t outSize, std::size_t* length, const char* value) {
@@ -382,6 +459,24 @@ int cursorClose(CursorSlot slot) {
     SQLRETURN rc = SQLFreeHandle(SQL_HANDLE_STMT, stmt);
     stmt = SQL_NULL_HSTMT;
     return rc;
+}
+
+void cancelStatementInFlight() {
+    pthread_mutex_lock(&inFlight.lock);
+    while (inFlight.stmt != SQL_NULL_HSTMT) {
+        SQLHSTMT cancelled = inFlight.stmt;
+        SQLCancel(cancelled);
+        struct timespec until;
+        clock_gettime(CLOCK_MONOTONIC, &until);
+        until.tv_sec += kCancelRepeatSeconds;
+        // Wakes when the call returns; after kCancelRepeatSeconds the loop
+        // cancels again whatever is still in flight.
+        while (inFlight.stmt == cancelled &&
+               pthread_cond_clockwait(&inFlight.returned, &inFlight.lock, CLOCK_MONOTONIC,
+                                      &until) == 0) {
+        }
+    }
+    pthread_mutex_unlock(&inFlight.lock);
 }
 
 void trimRight(char* text) {

@@ -40,8 +40,13 @@ enum class FailureMapping {
 int failureResult(int32_t native);
 
 // True when a statement's result is the DB system's duplicate-key refusal,
-// which the builders tolerate. A DB system without such a number ("MYSQL"
-// has -1 in its table) never has one: -1 stays a failure.
+// which the builders tolerate: the DB system's duplicate number, with a
+// SQLSTATE of class 23 (integrity constraint violation) where the driver
+// reports one. Call it right after the statement that failed: the SQLSTATE
+// is read from LastDiag, which must still hold that failure's diagnostic (a
+// LastDiag with another native number never counts). A DB system without
+// such a number ("MYSQL" has -1 in its table) never has one: -1 stays a
+// failure.
 bool isDuplicateKey(int result);
 
 // A value substituted into a statement text. Text values always become quoted
@@ -166,6 +171,14 @@ SQLHSTMT cursorHandle(CursorSlot slot);
 // Cursor close: frees the slot's handle if one is held. Returns the result of
 // SQLFreeHandle, 0 when the slot was empty.
 int cursorClose(CursorSlot slot);
+
+// The stop action, run on the stop watcher's thread once a stop signal has
+// come: cancels (SQLCancel) the execution or fetch that the driver is working
+// on, and repeats the cancel every 2 seconds while that call has not
+// returned, since a cancel that reaches the driver before the statement
+// itself is lost. Returns once no call is in flight; none begins after a
+// stop (it fails with -1 instead).
+void cancelStatementInFlight();
 
 // Removes trailing blanks, tabs and line feeds in place.
 void trimRight(char* text);

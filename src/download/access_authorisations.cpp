@@ -99,9 +99,10 @@ bool writeAccessRows(const BuildTexts& texts) {
             countRowWritten(DownloadTable::AswBklDnl);
             continue;
         }
+        const bool duplicate = skipDuplicateRow(rc);
         logLine("Fehler SQLWriteAswBklDnl() Ausweis:%s BKL:%s! Errcode: %ld", row.DnlAsw,
                 row.DnlBkl, static_cast<long>(rc));
-        if (!isDuplicateKey(rc))
+        if (!duplicate)
             return false;
     }
 }

@@ -102,12 +102,31 @@ struct PairPart {
     char shown[kLineTextWidth];
 };
 
+// The bytes of the first `count` characters of `text` (all of it when it
+// has fewer).
+std::size_t leadingCharacterBytes(const char* text, std::size_t count) {
+    std::size_t bytes = 0;
+    for (std::size_t step = 0; count > 0 && (step = characterBytesAt(text, bytes)) > 0; --count)
+        bytes += step;
+    return bytes;
+}
+
+std::size_t characterCount(const char* text) {
+    std::size_t count = 0;
+    for (std::size_t at = 0, step = 0; (step = characterBytesAt(text, at)) > 0; at += step)
+        ++count;
+    return count;
+}
+
 PairPart pairPart(const char* field) {
     PairPart part = {};
     const SignedValue value = readSignedValue(field);
-    const std::size_t length = std::strlen(value.digits);
+    // The digits are dropped by character, so that a multi-byte character
+    // among them is kept or dropped whole.
+    const std::size_t length = characterCount(value.digits);
     const std::size_t keep = length > kPairDroppedDigits ? length - kPairDroppedDigits : 0;
-    copyText(part.kept, std::min(keep + 1, sizeof part.kept), value.digits);
+    copyText(part.kept, std::min(leadingCharacterBytes(value.digits, keep) + 1, sizeof part.kept),
+             value.digits);
     std::snprintf(part.shown, sizeof part.shown, "%1s%2s", signText(value, "+"), part.kept);
     return part;
 }
@@ -185,7 +204,10 @@ SignedValue readSignedValue(const char* field) {
     // An empty field has no second character to start the digits from.
     if (isEmptyText(field))
         return {false, field};
-    return {field[0] == '-', SkipBlanks(field + 1)};
+    // The sign position is the first character, taken whole: a multi-byte
+    // one (a typographic minus, say) must not leave its tail to the digits,
+    // which would then be no valid text for the database.
+    return {field[0] == '-', SkipBlanks(field + characterBytesAt(field, 0))};
 }
 
 const char* signedColumn(const SaldoWerte& values, int32_t type) {
@@ -193,18 +215,32 @@ const char* signedColumn(const SaldoWerte& values, int32_t type) {
 }
 
 void formatBalanceDate(const char* date, char (&out)[kLineTextWidth]) {
-    // Positions in yyyymmdd of dd, mm and yy; -1 stands for the dot.
+    // Character positions in yyyymmdd of dd, mm and yy; -1 stands for the
+    // dot. Characters are moved whole, so that a date column holding other
+    // than digits still gives a valid text; one that no longer fits ends
+    // the value like the end of the date does.
     const int positions[] = {6, 7, -1, 4, 5, -1, 2, 3};
-    const std::size_t length = std::strlen(date);
+    constexpr std::size_t kDateChars = 8;
+    std::size_t starts[kDateChars] = {};
+    std::size_t sizes[kDateChars] = {};
+    std::size_t at = 0;
+    for (std::size_t c = 0; c < kDateChars; ++c) {
+        starts[c] = at;
+        sizes[c] = characterBytesAt(date, at);
+        at += sizes[c];
+    }
     std::size_t n = 0;
     for (int position : positions) {
-        if (position < 0) {
-            out[n++] = '.';
-        } else if (static_cast<std::size_t>(position) < length) {
-            out[n++] = date[position];
-        } else {
-            break;
+        const char* piece = ".";
+        std::size_t bytes = 1;
+        if (position >= 0) {
+            piece = date + starts[position];
+            bytes = sizes[position];
         }
+        if (bytes == 0 || n + bytes >= sizeof out)
+            break;
+        std::memcpy(out + n, piece, bytes);
+        n += bytes;
     }
     out[n] = '\0';
 }

@@ -75,9 +75,10 @@ int BuildSalAswDnl2(const SaldoTexte& texts, const SalAswRow& row) {
             countRowWritten(DownloadTable::SalAswDnl2);
             continue;
         }
+        const bool duplicate = skipDuplicateRow(rc);
         logLine("Fehler SQLWriteSalAswDnl2() Saldotabelle:%s Ausweis:%s! Errcode: %ld", row.DnlSal,
                 row.DnlAsw, static_cast<long>(rc));
-        if (!isDuplicateKey(rc))
+        if (!duplicate)
             return 0;
     }
     return 1;

@@ -115,9 +115,10 @@ RowStep writeDisplayLines(const SaldoTexte& texts, SalAswRow& row) {
         countRowWritten(DownloadTable::SalAswDnl);
         return RowStep::Next;
     }
+    const bool duplicate = skipDuplicateRow(rc);
     logLine("Fehler SQLWriteSalAswDnl() Saldotabelle:%s Ausweis:%s! Errcode: %ld", row.DnlSal,
             row.DnlAsw, static_cast<long>(rc));
-    return isDuplicateKey(rc) ? RowStep::Next : RowStep::Stop;
+    return duplicate ? RowStep::Next : RowStep::Stop;
 }
 
 // Writes the badge's value list when a terminal of list A uses its balance

@@ -1,6 +1,9 @@
 #include "download/rows_written.h"
 
+#include "db/session.h"
+#include "db/statement.h"
 #include "log/console.h"
+#include "platform/text.h"
 
 RowsWrittenRecord RowsWritten;
 
@@ -13,6 +16,15 @@ void countRowWritten(DownloadTable table) {
 void countRowUpdatedInPlace() {
     ++RowsWritten.updatedInPlace;
     consoleProgressRows(RowsWritten.total + RowsWritten.updatedInPlace);
+}
+
+bool skipDuplicateRow(int result) {
+    if (!isDuplicateKey(result))
+        return false;
+    if (RowsWritten.duplicatesSkipped++ == 0)
+        copyField(RowsWritten.duplicateState, LastDiag.SqlState);
+    consoleClearPendingDiagnostic();
+    return true;
 }
 
 void clearRowsWritten() {

@@ -17,6 +17,8 @@ struct RowsWrittenRecord {
     long rows[static_cast<int>(DownloadTable::Count)];
     long total;
     long updatedInPlace;
+    long duplicatesSkipped;  // inserts refused as a duplicate key and tolerated
+    char duplicateState[6];  // the SQLSTATE of the first of them, empty without one
 };
 extern RowsWrittenRecord RowsWritten;
 
@@ -27,6 +29,13 @@ void countRowWritten(DownloadTable table);
 // row written, but work that the progress line shows, so that it keeps
 // moving through the access phase's second pass.
 void countRowUpdatedInPlace();
+
+// Decides on a failed insert whose row the builder skips when it is a
+// duplicate key (isDuplicateKey): true for one, which is counted, and whose
+// diagnostic is kept off standard error, so that the failure line written
+// next goes to the run log only. Call it right after the insert and before
+// that line. False for any other failure, which keeps its diagnostic.
+bool skipDuplicateRow(int result);
 
 // Sets every count to 0.
 void clearRowsWritten();

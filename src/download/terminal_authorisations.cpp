@@ -166,9 +166,10 @@ RowStep insertRow(const TrmAswRow& row) {
         countRowWritten(DownloadTable::TrmAswDnl);
         return RowStep::Write;
     }
+    const bool duplicate = skipDuplicateRow(rc);
     logLine("Fehler SQLInsertTrmAswDnl() Terminal:%s Ausweis:%s! Errcode: %ld", row.DnlTrm,
             row.DnlAsw, static_cast<long>(rc));
-    return isDuplicateKey(rc) ? RowStep::Write : RowStep::Stop;
+    return duplicate ? RowStep::Write : RowStep::Stop;
 }
 
 void logReadFailure(const BuildTexts& texts, int rc) {

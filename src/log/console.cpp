@@ -12,6 +12,7 @@ namespace {
 constexpr std::size_t kConsoleLineSize = 2048;
 constexpr std::size_t kSqlStateWidth = 16;
 constexpr std::size_t kDriverMessageWidth = 1000;
+constexpr std::size_t kCauseWidth = 128;
 constexpr std::size_t kProgressLabelWidth = 64;
 
 struct PendingDiagnostic {
@@ -19,6 +20,7 @@ struct PendingDiagnostic {
     char sqlState[kSqlStateWidth];
     int32_t native;
     char message[kDriverMessageWidth];
+    char cause[kCauseWidth];  // empty: none given
 };
 PendingDiagnostic Pending;
 
@@ -81,8 +83,11 @@ void consoleLine(const char* format, ...) {
     char line[kConsoleLineSize];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(line, sizeof line, format, args);
+    int length = std::vsnprintf(line, sizeof line, format, args);
     va_end(args);
+    // The cut may have split a character; the line keeps only whole ones.
+    if (length >= static_cast<int>(sizeof line))
+        dropCutCharacter(line);
     makeOneLine(line);
     eraseProgress();
     std::fprintf(stderr, "vendrak: %s\n", line);
@@ -94,6 +99,11 @@ void consoleSetPendingDiagnostic(const char* sqlState, int32_t native, const cha
     copyField(Pending.sqlState, sqlState);
     Pending.native = native;
     copyField(Pending.message, message);
+    Pending.cause[0] = '\0';
+}
+
+void consoleSetPendingCause(const char* cause) {
+    copyField(Pending.cause, cause);
 }
 
 void consoleClearPendingDiagnostic() {
@@ -108,8 +118,9 @@ void consoleReportPendingDiagnostic(const char* logLine) {
         consoleLine("%s: no diagnostic record from the driver", logLine);
         return;
     }
-    consoleLine("%s: SQLSTATE %s native %ld: %s", logLine, Pending.sqlState,
-                static_cast<long>(Pending.native), Pending.message);
+    const char* separator = isEmptyText(Pending.cause) ? "" : ": ";
+    consoleLine("%s%s%s: SQLSTATE %s native %ld: %s", logLine, separator, Pending.cause,
+                Pending.sqlState, static_cast<long>(Pending.native), Pending.message);
 }
 
 void consoleProgressBegin(const char* label) {

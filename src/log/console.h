@@ -16,13 +16,18 @@ void consoleLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // driver's message; an empty SQLSTATE means the driver posted no record.
 void consoleSetPendingDiagnostic(const char* sqlState, int32_t native, const char* message);
 
+// Adds to the pending diagnostic what it means in words ("timed out (...)"),
+// written before its SQLSTATE. Cleared with the diagnostic.
+void consoleSetPendingCause(const char* cause);
+
 // Drops a pending diagnostic that no failure line reported: the call it
 // belonged to was tolerated, and it must not be taken for a later line's.
 void consoleClearPendingDiagnostic();
 
 // Called for every run log line: with a diagnostic pending, writes
-// "vendrak: <line>: SQLSTATE <state> native <number>: <message>" and clears
-// it. Nothing otherwise.
+// "vendrak: <line>: SQLSTATE <state> native <number>: <message>" (with its
+// cause, if one was given, before "SQLSTATE") and clears it. Nothing
+// otherwise.
 void consoleReportPendingDiagnostic(const char* logLine);
 
 // The progress line of one phase attempt, shown only when standard error is

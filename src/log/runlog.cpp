@@ -8,6 +8,7 @@
 #include "log/console.h"
 #include "platform/monitoring.h"
 #include "platform/platform.h"
+#include "platform/text.h"
 #include "settings/settings.h"
 
 char LogMessage[kLogMessageSize];
@@ -16,7 +17,7 @@ namespace {
 
 constexpr std::size_t kTimestampSize = 32;  // "%Y-%m-%d %H:%M:%S" takes 19
 // Room for the timestamp, the blank and a full LogMessage; a longer message
-// handed to logWrite directly is cut here.
+// handed to logWrite directly is cut to LogMessage's length.
 constexpr std::size_t kLineSize = kTimestampSize + 1 + kLogMessageSize;
 constexpr std::size_t kLogPathDescriptionSize = 4096;
 
@@ -40,7 +41,7 @@ void reportUnwritableLog(const char* path, int error) {
     reported = true;
     char where[kLogPathDescriptionSize];
     platformDescribePath(path, where, sizeof where);
-    consoleLine("cannot write the run log %s: %s", where, std::strerror(error));
+    consoleLine("cannot write the run log %s: %s", where, platformErrorText(error));
 }
 
 }  // namespace
@@ -56,8 +57,10 @@ void logWrite(const char* path, const char* message) {
     }
     char timestamp[kTimestampSize];
     platformLocalTime("%Y-%m-%d %H:%M:%S", timestamp, sizeof timestamp);
+    // Cut after a whole character, so that the line stays valid UTF-8.
+    int length = static_cast<int>(textCutLength(message, kLogMessageSize - 1));
     char line[kLineSize];
-    std::snprintf(line, sizeof line, "%s %s", timestamp, message);
+    std::snprintf(line, sizeof line, "%s %.*s", timestamp, length, message);
     std::fprintf(file, "%s\n", line);
     long position = std::ftell(file);
     if (position > kLogRotateSize) {
@@ -71,8 +74,11 @@ void logWrite(const char* path, const char* message) {
 void logLine(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    std::vsnprintf(LogMessage, sizeof LogMessage, format, args);
+    int length = std::vsnprintf(LogMessage, sizeof LogMessage, format, args);
     va_end(args);
+    // The cut may have split a character; the line keeps only whole ones.
+    if (length >= static_cast<int>(sizeof LogMessage))
+        dropCutCharacter(LogMessage);
     logWrite(Settings.logPath, LogMessage);
     consoleReportPendingDiagnostic(LogMessage);
 }

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/file_lock.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 
@@ -63,8 +64,12 @@ bool platformAbsolutePath(const char* path, char* out, std::size_t outSize) {
         copyField(out, outSize, path);
         return false;
     }
+    // A link as the last part is named itself: the run log and the run lock
+    // do not follow it, and the check names what stands at their paths.
+    struct stat status;
+    bool link = lstat(host, &status) == 0 && S_ISLNK(status.st_mode);
     char resolved[kHostPathSize];
-    if (realpath(host, resolved) != nullptr)
+    if (!link && realpath(host, resolved) != nullptr)
         return copyField(out, outSize, resolved);
     if (resolveThroughFolder(host, out, outSize))
         return true;
@@ -115,22 +120,18 @@ int platformFolderWritable(const char* path) {
     return access(host, W_OK | X_OK) == 0 ? 0 : errno;
 }
 
-int platformFileWritable(const char* path) {
-    char host[kHostPathSize];
-    if (!platformMapPath(path, host, sizeof host))
-        return ENAMETOOLONG;
-    return access(host, W_OK) == 0 ? 0 : errno;
+int platformLogFileWritable(const char* path) {
+    int file = platformOpenLogDescriptor(path, false);
+    if (file < 0)
+        return errno;
+    close(file);
+    return 0;
 }
 
 LockProbe platformProbeLock(const char* path, int* error) {
     *error = 0;
-    char host[kHostPathSize];
-    if (!platformMapPath(path, host, sizeof host)) {
-        *error = ENAMETOOLONG;
-        return LockProbe::Unknown;
-    }
-    // No O_CREAT: looking must not leave a lock file behind.
-    int file = open(host, O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    // Not created: looking must not leave a lock file behind.
+    int file = platformOpenLockFile(path, false);
     if (file < 0) {
         if (errno == ENOENT)
             return LockProbe::NoLockFile;

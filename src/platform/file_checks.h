@@ -8,7 +8,8 @@
 #include <cstddef>
 
 // Writes the absolute host form of `path` into `out` (always terminated):
-// resolved by the file system where the file, or else its folder, exists;
+// resolved by the file system where the file, or else its folder, exists
+// (a symbolic link as the last part is not resolved, it is named itself);
 // otherwise the working directory joined with the mapped path. Returns false
 // when it did not fit (out then holds the path as given, mapped).
 bool platformAbsolutePath(const char* path, char* out, std::size_t outSize);
@@ -26,9 +27,11 @@ int platformFileReadable(const char* path);
 // folder, EACCES when it may not write there).
 int platformFolderWritable(const char* path);
 
-// 0 when the file at `path` exists and this process may write to it; ENOENT
-// when it does not exist; otherwise the errno value.
-int platformFileWritable(const char* path);
+// 0 when the run log at `path` exists and opens for appending as a run
+// opens it (platformOpenLogDescriptor, without creating it); ENOENT when it
+// does not exist; otherwise the errno value, kErrorSymbolicLink or
+// kErrorNotRegularFile.
+int platformLogFileWritable(const char* path);
 
 enum class LockProbe {
     NoLockFile,  // the lock file does not exist (it is not created)
@@ -37,7 +40,8 @@ enum class LockProbe {
     Unknown,     // it could not be opened or probed; *error says why
 };
 
-// Whether another process holds the lock file at `path`: opens it read-only
-// only when it exists, tries a shared lock without waiting and lets it go at
-// once. `*error` receives the errno value for Unknown, 0 otherwise.
+// Whether another process holds the lock file at `path`: opens it as a run
+// does (platformOpenLockFile) only when it exists, tries a shared lock
+// without waiting and lets it go at once. `*error` receives the errno value,
+// kErrorSymbolicLink or kErrorNotRegularFile for Unknown, 0 otherwise.
 LockProbe platformProbeLock(const char* path, int* error);

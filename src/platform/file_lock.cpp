@@ -4,8 +4,11 @@
 #include <limits.h>
 #include <poll.h>
 #include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <ctime>
 
 #include "platform/platform.h"
@@ -27,13 +30,41 @@ long long monotonicNs() {
 
 }  // namespace
 
-int platformOpenLockFile(const char* path) {
+int platformOpenLockFile(const char* path, bool create) {
     char hostPath[PATH_MAX];
     if (!platformMapPath(path, hostPath, sizeof hostPath)) {
         errno = ENAMETOOLONG;
         return -1;
     }
-    return open(hostPath, O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    return platformOpenRegularFile(hostPath, O_RDONLY | (create ? O_CREAT : 0), 0644);
+}
+
+bool platformLockFileStillAt(int fd, const char* path) {
+    char hostPath[PATH_MAX];
+    struct stat opened;
+    struct stat atPath;
+    return platformMapPath(path, hostPath, sizeof hostPath) && fstat(fd, &opened) == 0 &&
+           lstat(hostPath, &atPath) == 0 && opened.st_dev == atPath.st_dev &&
+           opened.st_ino == atPath.st_ino;
+}
+
+int platformOpenLockFolder(const char* path) {
+    char hostPath[PATH_MAX];
+    if (!platformMapPath(path, hostPath, sizeof hostPath)) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    char* slash = std::strrchr(hostPath, '/');
+    if (slash == nullptr)
+        return open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (slash == hostPath)
+        ++slash;  // the root folder
+    *slash = '\0';
+    return open(hostPath, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+void platformCloseLockFile(int fd) {
+    close(fd);
 }
 
 int platformTryLockFile(int fd) {
@@ -59,7 +90,9 @@ int platformWaitForLockFile(int fd, long timeoutMs) {
             return kLockTimedOut;
         // Whole milliseconds, rounded up: poll never pauses for less.
         long long leftMs = (leftNs + kNsPerMs - 1) / kNsPerMs;
-        // poll without descriptors is a plain pause; a signal ends it early.
-        poll(nullptr, 0, static_cast<int>(leftMs < kLockPollMs ? leftMs : kLockPollMs));
+        // The stop descriptor ends the pause at once, also when the stop
+        // signal came after the check above.
+        struct pollfd stop = {platformStopDescriptor(), POLLIN, 0};
+        poll(&stop, 1, static_cast<int>(leftMs < kLockPollMs ? leftMs : kLockPollMs));
     }
 }

@@ -2,11 +2,14 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <poll.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <ctime>
 
 #include "platform/stop_signal.h"
@@ -14,6 +17,22 @@
 namespace {
 
 constexpr std::size_t kHostPathSize = PATH_MAX;
+
+constexpr long long kNsPerMs = 1000000;
+constexpr long long kNsPerSecond = 1000 * kNsPerMs;
+
+long long monotonicNs() {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * kNsPerSecond + now.tv_nsec;
+}
+
+struct timespec timespecOfNs(long long ns) {
+    struct timespec span;
+    span.tv_sec = static_cast<time_t>(ns / kNsPerSecond);
+    span.tv_nsec = static_cast<long>(ns % kNsPerSecond);
+    return span;
+}
 
 }  // namespace
 
@@ -39,13 +58,54 @@ std::FILE* platformOpenFile(const char* path, const char* mode) {
     return std::fopen(hostPath, mode);
 }
 
-std::FILE* platformOpenLogFile(const char* path) {
+const char* platformErrorText(int error) {
+    if (error == kErrorSymbolicLink)
+        return "a symbolic link, which is not followed";
+    if (error == kErrorNotRegularFile)
+        return "not a regular file";
+    return std::strerror(error);
+}
+
+int platformOpenRegularFile(const char* hostPath, int flags, unsigned mode) {
+    int fd = open(hostPath, flags | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, mode);
+    if (fd < 0) {
+        // A link fails with ELOOP, a FIFO without reader or a socket with
+        // ENXIO; say what stands at the path instead.
+        int error = errno;
+        struct stat status;
+        if (lstat(hostPath, &status) == 0 && S_ISLNK(status.st_mode))
+            error = kErrorSymbolicLink;
+        else if (lstat(hostPath, &status) == 0 && !S_ISREG(status.st_mode) &&
+                 !S_ISDIR(status.st_mode))
+            error = kErrorNotRegularFile;
+        errno = error;
+        return -1;
+    }
+    struct stat status;
+    int error = fstat(fd, &status) != 0    ? errno
+                : !S_ISREG(status.st_mode) ? kErrorNotRegularFile
+                                           : 0;
+    if (error != 0) {
+        close(fd);
+        errno = error;
+        return -1;
+    }
+    // A regular file never blocks; the flag has done its part.
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+int platformOpenLogDescriptor(const char* path, bool create) {
     char hostPath[kHostPathSize];
     if (!platformMapPath(path, hostPath, sizeof hostPath)) {
         errno = ENAMETOOLONG;
-        return nullptr;
+        return -1;
     }
-    int fd = open(hostPath, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0640);
+    return platformOpenRegularFile(hostPath, O_WRONLY | O_APPEND | (create ? O_CREAT : 0), 0640);
+}
+
+std::FILE* platformOpenLogFile(const char* path) {
+    int fd = platformOpenLogDescriptor(path, true);
     if (fd < 0)
         return nullptr;
     std::FILE* file = fdopen(fd, "a");
@@ -88,13 +148,18 @@ int platformDisableCoreDumps() {
 void platformWaitMs(long milliseconds) {
     if (platformStopSignal() != 0)
         return;
-    struct timespec remaining;
-    remaining.tv_sec = milliseconds / 1000;
-    remaining.tv_nsec = (milliseconds % 1000) * 1000000L;
-    // A stop signal ends the wait at once. Any other signal cuts it short
-    // only for a moment: the rest is waited, so that the pause between
-    // attempts keeps its length.
-    while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR && platformStopSignal() == 0) {
+    const long long deadlineNs = monotonicNs() + milliseconds * kNsPerMs;
+    struct timespec left = timespecOfNs(milliseconds * kNsPerMs);
+    // The stop descriptor ends the wait, also when the stop signal came
+    // after the check above: the descriptor stays readable. Any other signal
+    // cuts the wait short only for a moment: the rest is waited, so that the
+    // pause between attempts keeps its length.
+    struct pollfd stop = {platformStopDescriptor(), POLLIN, 0};
+    while (ppoll(&stop, 1, &left, nullptr) < 0 && errno == EINTR) {
+        long long leftNs = deadlineNs - monotonicNs();
+        if (leftNs <= 0)
+            return;
+        left = timespecOfNs(leftNs);
     }
 }
 

@@ -17,10 +17,32 @@ bool platformMapPath(const char* path, char* out, std::size_t outSize);
 // failure or when the mapped path does not fit.
 std::FILE* platformOpenFile(const char* path, const char* mode);
 
-// Opens the run log by its program path for appending, creating it with
-// mode 0640 (less what the umask takes away). A symbolic link at the path is
-// not followed: the open fails as for an unwritable log, so nobody who can
-// write the log folder can point the log at another file. nullptr on failure.
+// errno-style values beside the system's own, for a path that holds
+// something other than a regular file. The run log and the run lock are
+// regular files; anything else at their paths makes them unusable.
+constexpr int kErrorSymbolicLink = 0x10001;
+constexpr int kErrorNotRegularFile = 0x10002;
+
+// The text of an errno value, kErrorSymbolicLink or kErrorNotRegularFile.
+const char* platformErrorText(int error);
+
+// Opens the host path `hostPath` with `flags` (`mode` when O_CREAT creates
+// it) so that no file at the path can block or redirect the open: a
+// symbolic link is not followed (kErrorSymbolicLink), a FIFO or device does
+// not block the open (O_NONBLOCK, cleared again for the regular file), and
+// anything that is not a regular file is closed again
+// (kErrorNotRegularFile). Close-on-exec. The descriptor, or -1 with errno set.
+int platformOpenRegularFile(const char* hostPath, int flags, unsigned mode);
+
+// Opens the run log by its program path for appending, by the rules of
+// platformOpenRegularFile; with `create`, a missing log is created with mode
+// 0640 (less what the umask takes away). Nobody who can write the log folder
+// can point the log at another file or hang the run with a FIFO. The
+// descriptor, or -1 with errno set.
+int platformOpenLogDescriptor(const char* path, bool create);
+
+// platformOpenLogDescriptor(path, true) as a stdio stream; nullptr with
+// errno set on failure.
 std::FILE* platformOpenLogFile(const char* path);
 
 // Removes / renames files by their program paths. Return 0 on success.
@@ -33,8 +55,10 @@ int platformRenameFile(const char* from, const char* to);
 int platformDisableCoreDumps();
 
 // Blocks the whole program for `milliseconds`, or until a stop signal comes
-// (at once when one has come already). Implemented with nanosleep so that
-// the test interposer can stand in for it and record the wait.
+// (at once when one has come already, also just before the wait began).
+// Implemented with ppoll on the stop descriptor, and nothing else of the
+// program calls ppoll, so that the test interposer can stand in for it and
+// record the wait.
 void platformWaitMs(long milliseconds);
 
 // Formats the current local time with `format` (strftime) into `out`.

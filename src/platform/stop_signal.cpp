@@ -1,31 +1,91 @@
 #include "platform/stop_signal.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
 #include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
 
 namespace {
 
-// Written only by the handler, read by the run; sig_atomic_t keeps both sides
-// async-signal-safe.
-volatile sig_atomic_t stopSignal = 0;
+// Written only by the handler, read by the run and the watcher; a lock-free
+// atomic keeps both sides async-signal-safe.
+std::atomic<int> stopSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free, "the stop flag is set in a signal handler");
+
+// The stop pipe: the handler writes one byte into it and nobody reads it, so
+// it stays readable from the stop to the end of the process.
+int stopPipe[2] = {-1, -1};
+
+void (*stopAction)() = nullptr;
 
 void onStopSignal(int signal) {
-    if (stopSignal == 0)
-        stopSignal = signal;
+    int expected = 0;
+    if (!stopSignal.compare_exchange_strong(expected, signal))
+        return;
+    int savedErrno = errno;  // the interrupted code may be about to read it
+    const char byte = 1;
+    ssize_t written = write(stopPipe[1], &byte, 1);
+    static_cast<void>(written);  // a full or missing pipe: the flag still stands
+    errno = savedErrno;
+}
+
+// Waits for the stop, then runs the stop action. Runs for the whole process
+// when no stop comes; it holds nothing that an exit would need.
+void* watchForStop(void*) {
+    struct pollfd stop = {stopPipe[0], POLLIN, 0};
+    while (poll(&stop, 1, -1) < 0 && errno == EINTR) {
+    }
+    if (stopAction != nullptr)
+        stopAction();
+    return nullptr;
+}
+
+// The watcher gets every signal blocked, so that the stop signals go to the
+// run's own thread, where a handler interrupting a blocked call does no harm.
+bool startWatcher() {
+    sigset_t all;
+    sigset_t previous;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &previous);
+    pthread_t watcher;
+    int rc = pthread_create(&watcher, nullptr, watchForStop, nullptr);
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    if (rc != 0)
+        return false;
+    pthread_detach(watcher);
+    return true;
 }
 
 }  // namespace
 
-void platformCatchStopSignals() {
+void platformCatchStopSignals(void (*onStop)()) {
+    if (pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        stopPipe[0] = -1;
+        stopPipe[1] = -1;
+    }
+    stopAction = onStop;
     struct sigaction action = {};
     action.sa_handler = onStopSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART | SA_RESETHAND;
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
+    // Without the watcher the run still checks the flag before every
+    // statement; only a statement in flight is not cancelled.
+    if (stopPipe[0] >= 0)
+        startWatcher();
 }
 
 int platformStopSignal() {
-    return stopSignal;
+    return stopSignal.load();
+}
+
+int platformStopDescriptor() {
+    return stopPipe[0];
 }
 
 const char* platformSignalName(int signal) {

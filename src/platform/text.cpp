@@ -113,3 +113,17 @@ void dropCutCharacter(char* text) {
     if (scan.valid)
         text[scan.wholeEnd] = '\0';
 }
+
+std::size_t characterBytesAt(const char* text, std::size_t at) {
+    const auto lead = static_cast<unsigned char>(text[at]);
+    if (lead == '\0')
+        return 0;
+    const std::size_t length = std::strlen(text);
+    const Utf8Scan whole = scanUtf8(text, length);
+    if (!whole.valid || whole.wholeEnd != length)
+        return 1;
+    // Every character of a valid value is whole; `at` that does not begin
+    // one (a caller's error) still moves on by a byte.
+    const std::size_t count = characterBytes(lead);
+    return count == 0 ? 1 : count;
+}

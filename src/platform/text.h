@@ -43,6 +43,12 @@ bool copyText(char (&field)[N], const char* source) {
 // rest of `text` is valid UTF-8, in place. Any other text stays as it is.
 void dropCutCharacter(char* text);
 
+// The bytes of the character that begins at byte `at` of the value `text`,
+// for steps that take a value apart by character position: the length of
+// its UTF-8 sequence when the whole value is valid UTF-8, else 1 (in a
+// single-byte code page every byte is a character). 0 at the value's end.
+std::size_t characterBytesAt(const char* text, std::size_t at);
+
 // True when the text is empty (its first character is the terminator).
 inline bool isEmptyText(const char* text) {
     return text[0] == '\0';

@@ -7,6 +7,7 @@
 #include "db/session.h"
 #include "db/statement.h"
 #include "platform/file_checks.h"
+#include "platform/platform.h"
 #include "platform/text.h"
 #include "run/check_indexes.h"
 #include "run/prepare.h"
@@ -228,11 +229,11 @@ void checkLogFolder() {
     }
     report(Verdict::Ok, "log folder %s exists and is writable", shownPath);
     // An existing log that the run user may not write loses every line.
-    error = platformFileWritable(kLogFilePath);
+    error = platformLogFileWritable(kLogFilePath);
     if (error != 0 && error != ENOENT) {
         absolutePath(kLogFilePath, shownPath);
         report(Verdict::Failed, "run log %s cannot be written: %s", shownPath,
-               std::strerror(error));
+               platformErrorText(error));
     }
 }
 
@@ -363,6 +364,56 @@ void checkTables() {
     }
 }
 
+// --- write rights of the download tables -----------------------------------
+
+// The tables a run empties and writes, each with a column that the update
+// probe sets to itself.
+struct WrittenTable {
+    const char* table;
+    const char* column;
+};
+const WrittenTable kWrittenTables[] = {
+    {"TrmAswDnl", "DnlTrm"},
+    {"SalAswDnl", "DnlSal"},
+    {"SalAswDnl2", "DnlSal"},
+    {"AswBklDnl", "DnlTrm"},
+};
+
+// A DELETE and an UPDATE that meet no row: the DB system checks the rights
+// to run them, and no row changes.
+const char* const kDeleteProbe = "DELETE FROM QVSYSTEM.%s WHERE 1 = 0";
+const char* const kUpdateProbe = "UPDATE QVSYSTEM.%s SET %s = %s WHERE 1 = 0";
+
+// Runs one write probe. True when it ran, or when it was refused because
+// the table cannot be read at all, which the table check has reported;
+// otherwise the refusal is reported with the statement and the table.
+bool checkWriteRight(const WrittenTable& entry, const char* statement, const char* text) {
+    ExecOutcome outcome = execStatement(text, SqlValues(nullptr, 0));
+    if (outcome.sent && !outcome.failed)
+        return true;
+    const DiagRecord refusal = LastDiag;
+    if (probe(entry.table, "1"))
+        report(Verdict::Failed, "table QVSYSTEM.%s: %s refused: SQLSTATE %s: %s", entry.table,
+               statement, refusal.SqlState, refusal.MessageText);
+    return false;
+}
+
+void checkWriteRights() {
+    if (!Check.connected)
+        return;
+    for (const WrittenTable& entry : kWrittenTables) {
+        char deleteText[kLineSize];
+        char updateText[kLineSize];
+        std::snprintf(deleteText, sizeof deleteText, kDeleteProbe, entry.table);
+        std::snprintf(updateText, sizeof updateText, kUpdateProbe, entry.table, entry.column,
+                      entry.column);
+        const bool deleteAllowed = checkWriteRight(entry, "DELETE", deleteText);
+        const bool updateAllowed = checkWriteRight(entry, "UPDATE", updateText);
+        if (deleteAllowed && updateAllowed)
+            report(Verdict::Ok, "table QVSYSTEM.%s may be emptied and updated", entry.table);
+    }
+}
+
 void reportIndexFinding(IndexFinding finding, const char* text) {
     const Verdict verdict = finding == IndexFinding::AllServed   ? Verdict::Ok
                             : finding == IndexFinding::NotServed ? Verdict::Warning
@@ -390,8 +441,9 @@ void checkRunLock() {
             report(Verdict::Info, "no run in progress");
             break;
         case LockProbe::Unknown:
-            report(Verdict::Info, "cannot tell whether a run is in progress: %s: %s", path,
-                   std::strerror(error));
+            // The run cannot use it either and ends without preparing.
+            report(Verdict::Failed, "run lock %s cannot be used: %s; every run would end with 99",
+                   path, platformErrorText(error));
             break;
     }
 }
@@ -412,6 +464,7 @@ int runCheck(std::FILE* out) {
     checkConnect();
     checkMySql();
     checkTables();
+    checkWriteRights();
     checkTableIndexes();
     checkRunLock();
     if (Check.connected)

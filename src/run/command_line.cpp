@@ -21,7 +21,9 @@ const char kUsage[] =
     "                 key without request rows is followed by a full rebuild.\n"
     "                 A key has at most 14 bytes and does not start with \"-\";\n"
     "                 any other single argument is refused (exit 99, nothing\n"
-    "                 done). Two or more arguments make a full rebuild.\n"
+    "                 done). Two or more arguments make a full rebuild, unless\n"
+    "                 one starts with \"-\": options stand alone, so such a\n"
+    "                 command line is refused the same way.\n"
     "  --check        check the installation without changing anything and exit\n"
     "  -h, --help     print this help and exit\n"
     "  --version      print the version and exit\n"
@@ -31,8 +33,19 @@ const char kUsage[] =
     "appends to ../../Quorvance_php/log/vendraklog.txt.\n"
     "One run per installation at a time: a second run waits up to 60 minutes\n"
     "for the first (lock file ../../Quorvance_php/log/vendrak.lock).\n"
-    "SIGTERM or SIGINT (Ctrl-C) stops a run at its next statement.\n"
-    "Exit codes: 0 success, 99 failure (the run log tells why).\n";
+    "SIGTERM or SIGINT (Ctrl-C) stops a run at once: the statement in flight is\n"
+    "cancelled and no further one is sent.\n"
+    "Exit codes: 0 success, 99 failure (the run log tells why).\n"
+    "\n"
+    "Environment:\n"
+    "  VENDRAK_METRICS_FILE       write the run's metrics to this file at its end\n"
+    "  VENDRAK_LOGIN_TIMEOUT      seconds a connect may take (default 30, 0 none)\n"
+    "  VENDRAK_STATEMENT_TIMEOUT  seconds a statement may take (default 900, 0 none)\n"
+    "  VENDRAK_REBUILD=atomic     the full rebuild takes effect in one transaction\n"
+    "                             (and a key run badge by badge): a failed run\n"
+    "                             leaves the tables as they were; unset or empty,\n"
+    "                             each statement takes effect on its own; any other\n"
+    "                             value is refused (exit 99)\n";
 
 // Every option of the program. "--check" is answered before the program run;
 // here it only counts as an option, not as a mistyped key.
@@ -44,6 +57,15 @@ bool isOption(const char* argument) {
             return true;
     }
     return false;
+}
+
+// The first argument that starts with "-", or nullptr.
+const char* firstOptionLike(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (argv[i][0] == '-')
+            return argv[i];
+    }
+    return nullptr;
 }
 
 // The longest download key, in bytes: the key field without its terminator.
@@ -67,6 +89,18 @@ int runInformationOption(int argc, char** argv, std::FILE* out) {
 }
 
 int refuseCommandLine(int argc, char** argv, std::FILE* err) {
+    const char* optionLike = firstOptionLike(argc, argv);
+    if (argc > 2 && optionLike != nullptr) {
+        // "--check -v" must not become a full rebuild: an option, known or
+        // not, never shares the command line.
+        if (isOption(optionLike))
+            std::fprintf(err, "vendrak: the option '%s' takes no further arguments\n\n",
+                         optionLike);
+        else
+            std::fprintf(err, "vendrak: unknown option '%s'\n\n", optionLike);
+        std::fputs(kUsage, err);
+        return kCommandLineRefused;
+    }
     if (argc != 2)
         return kCommandLineAccepted;
     const char* argument = argv[1];

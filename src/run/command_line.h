@@ -23,11 +23,13 @@ constexpr int kCommandLineAccepted = -1;
 constexpr int kCommandLineRefused = 99;
 
 // Refuses a single argument that starts with "-" and is none of the
-// program's options ("--help", "-h", "--version", "--check"), and a single
+// program's options ("--help", "-h", "--version", "--check"), a single
 // argument longer than 14 bytes (the key field's width): a key cut to its first 14
-// bytes would run another key's badges. Prints a message naming the argument
-// and the usage to `err` and returns kCommandLineRefused. Every other command
-// line (none, one empty or valid argument, two or more arguments) returns
-// kCommandLineAccepted. Reads no settings, writes no log and opens no
-// database connection.
+// bytes would run another key's badges, and two or more arguments of which
+// one starts with "-": an option stands alone, and a mistyped one must not
+// turn into a full rebuild. Prints a message naming the argument and the
+// usage to `err` and returns kCommandLineRefused. Every other command line
+// (none, one empty or valid argument, two or more arguments none of which
+// starts with "-") returns kCommandLineAccepted. Reads no settings, writes
+// no log and opens no database connection.
 int refuseCommandLine(int argc, char** argv, std::FILE* err);

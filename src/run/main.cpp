@@ -3,22 +3,29 @@
 // listed under that key. Exit code 0 on success, 99 on failure.
 #include <cstdio>
 
+#include "db/time_limits.h"
 #include "platform/platform.h"
 #include "run/check.h"
 #include "run/command_line.h"
 #include "run/prepare.h"
+#include "run/rebuild_mode.h"
 #include "run/run_metrics.h"
 
 int main(int argc, char** argv) {
     platformDisableCoreDumps();
-    if (isCheckCommand(argc, argv))
+    if (isCheckCommand(argc, argv)) {
+        dbReadTimeLimits();
         return runCheck(stdout);
+    }
     int informationExit = runInformationOption(argc, argv, stdout);
     if (informationExit != kNoInformationOption)
         return informationExit;
     int refusedExit = refuseCommandLine(argc, argv, stderr);
     if (refusedExit != kCommandLineAccepted)
         return refusedExit;
+    if (takeRebuildMode() != kRebuildModeTaken)
+        return kExitFailure;
+    dbReadTimeLimits();
     runMetricsBegin(argc, argv);
     int exitCode = runProgram(argc, argv);
     runMetricsEnd(exitCode);

@@ -3,13 +3,15 @@
 #include <cstring>
 
 #include "db/session.h"
+#include "db/statement.h"
+#include "db/transaction.h"
 #include "download/access_authorisations.h"
 #include "download/balance_values.h"
 #include "download/terminal_authorisations.h"
 #include "log/runlog.h"
-#include "platform/platform.h"
 #include "platform/stop_signal.h"
 #include "platform/text.h"
+#include "run/attempt_policy.h"
 #include "run/prepare_by_key.h"
 #include "run/run_guard.h"
 #include "settings/settings.h"
@@ -41,6 +43,23 @@ void logText(const char* text) {
     logLine("%s", text);
 }
 
+// After failed attempt `attempt` of `phase`: true when the next attempt may
+// start (reconnected and waited). Otherwise the run gives up, with the
+// phase's message for a fifth failure or a lost session (a stop signal is
+// logged at the end of the run).
+bool readyForNextAttempt(const Phase& phase, long attempt) {
+    if (runStopRequested())
+        return false;
+    if (attempt == kPhaseAttempts) {
+        logText(phase.failedMessage);
+        return false;
+    }
+    int next = prepareNextAttempt();
+    if (next == kNextAttemptWithoutSession)
+        logText(phase.connectionFailedMessage);
+    return next == kNextAttemptReady;
+}
+
 // Up to five attempts of one phase. 1 when the builder succeeded.
 int runPhase(const Phase& phase) {
     for (long attempt = 1; attempt <= kPhaseAttempts; ++attempt) {
@@ -52,19 +71,27 @@ int runPhase(const Phase& phase) {
             logText(phase.successMessage);
             return 1;
         }
-        if (runStopRequested())
-            return 0;
-        if (attempt == kPhaseAttempts) {
-            logText(phase.failedMessage);
-            return 0;
-        }
-        int next = prepareNextAttempt();
-        if (next == kNextAttemptWithoutSession)
-            logText(phase.connectionFailedMessage);
-        if (next != kNextAttemptReady)
+        if (!readyForNextAttempt(phase, attempt))
             return 0;
     }
     return 0;
+}
+
+// One attempt of the atomic rebuild: the phases in order, the last one
+// including the commit. Returns the index of the phase that failed, or
+// `count` when all succeeded and their writes took effect.
+std::size_t runAtomicAttempt(const Phase* phases, std::size_t count, long attempt) {
+    for (std::size_t i = 0; i < count; ++i) {
+        const Phase& phase = phases[i];
+        logLine(phase.attemptMessage, attempt);
+        phaseAttemptBegins(phase.metrics);
+        bool built = phase.build() != 0 && (i + 1 < count || commitUnitOfWork());
+        phaseAttemptEnds(phase.metrics);
+        if (!built)
+            return i;
+        logText(phase.successMessage);
+    }
+    return count;
 }
 
 // The download key: exactly one argument supplies it. The command line has
@@ -77,15 +104,6 @@ void takeDownloadKey(int argc, char** argv, char (&key)[kDownloadKeyWidth]) {
 
 }  // namespace
 
-int prepareNextAttempt() {
-    // Reconnect after every failure, whatever its cause: a builder that
-    // failed half-way may have left the session in any state.
-    if (dbReconnect() == 0)
-        return runStopRequested() ? kNextAttemptStopped : kNextAttemptWithoutSession;
-    platformWaitMs(kAttemptWaitMs);
-    return runStopRequested() ? kNextAttemptStopped : kNextAttemptReady;
-}
-
 int runPhases(const Phase* phases, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) {
         if (runPhase(phases[i]) == 0)
@@ -94,12 +112,27 @@ int runPhases(const Phase* phases, std::size_t count) {
     return 1;
 }
 
+int runPhasesAtomically(const Phase* phases, std::size_t count) {
+    for (long attempt = 1; attempt <= kPhaseAttempts; ++attempt) {
+        std::size_t failed = runAtomicAttempt(phases, count, attempt);
+        if (failed == count)
+            return 1;
+        rollBackFailedAttempt();
+        if (!readyForNextAttempt(phases[failed], attempt))
+            return 0;
+    }
+    return 0;
+}
+
 int PrepareFull() {
-    return runPhases(kFullRebuildPhases, sizeof kFullRebuildPhases / sizeof kFullRebuildPhases[0]);
+    const std::size_t count = sizeof kFullRebuildPhases / sizeof kFullRebuildPhases[0];
+    if (dbTransactionsOn())
+        return runPhasesAtomically(kFullRebuildPhases, count);
+    return runPhases(kFullRebuildPhases, count);
 }
 
 int runProgram(int argc, char** argv) {
-    platformCatchStopSignals();
+    platformCatchStopSignals(cancelStatementInFlight);
     loadSettings(kSettingsFilePath);
     if (takeRunLock() != kRunMayStart)
         return kExitFailure;

@@ -1,5 +1,5 @@
-// Run control: the program run and the full-rebuild driver with its attempt
-// and reconnection policy.
+// Run control: the program run and the full-rebuild driver. The attempt
+// policy that it shares with the key update is in attempt_policy.h.
 #pragma once
 
 #include <cstddef>
@@ -9,7 +9,6 @@
 constexpr int kExitSuccess = 0;
 constexpr int kExitFailure = 99;
 constexpr long kPhaseAttempts = 5;
-constexpr long kAttemptWaitMs = 10000;
 constexpr std::size_t kDownloadKeyWidth = 15;
 
 // One phase of the full rebuild: its builder (nonzero on success) and the
@@ -24,22 +23,21 @@ struct Phase {
     RunPhase metrics;
 };
 
-// Results of prepareNextAttempt.
-constexpr int kNextAttemptReady = 0;           // reconnected and waited
-constexpr int kNextAttemptWithoutSession = 1;  // the reconnection failed
-constexpr int kNextAttemptStopped = 2;         // a stop signal came: no further attempt
-
-// Between two attempts of a unit of work: reconnects, then waits 10 seconds.
-// The caller logs its own message for kNextAttemptWithoutSession; a stop
-// signal is logged once at the end of the run.
-int prepareNextAttempt();
-
 // Runs the phases in order, each with up to five attempts; a phase runs only
 // after the one before it succeeded. Returns 1 when all succeeded, else 0.
 int runPhases(const Phase* phases, std::size_t count);
 
+// The same phases as one unit of work in one transaction: up to five
+// attempts of all of them, each attempt starting again with the first phase
+// and committing only after the last one succeeded; a failed attempt is
+// rolled back. The phases log their lines as in runPhases, with the attempt
+// number of the whole; the final messages are those of the phase that failed
+// (a failed commit fails the last phase). 1 when committed, else 0.
+int runPhasesAtomically(const Phase* phases, std::size_t count);
+
 // The full rebuild: terminal authorisations, balance values, access
-// authorisations. 1 when all three succeeded, 0 otherwise.
+// authorisations, as one transaction when the site chose an atomic rebuild.
+// 1 when all three succeeded, 0 otherwise.
 int PrepareFull();
 
 // The whole program run: settings, banners, session, run mode, exit code.

@@ -5,7 +5,7 @@
 #include "download/access_authorisations.h"
 #include "download/terminal_authorisations.h"
 #include "log/runlog.h"
-#include "run/prepare.h"
+#include "run/attempt_policy.h"
 #include "run/run_guard.h"
 #include "run/run_metrics.h"
 
@@ -39,8 +39,10 @@ bool updateListedBadges(const char* key, long* rows) {
             failed = true;
             break;
         }
-        // The builders log their own failures.
-        if (BuildTrmAswDnlForBadge(row) == 0 || BuildAswBklDnlForBadge(row) == 0) {
+        // The builders log their own failures. In an atomic rebuild each
+        // badge's rows take effect together, once both builders succeeded.
+        if (BuildTrmAswDnlForBadge(row) == 0 || BuildAswBklDnlForBadge(row) == 0 ||
+            !commitUnitOfWork()) {
             failed = true;
             break;
         }
@@ -89,6 +91,7 @@ long PrepareByKey(const char* key) {
             logLine("Die Berechtigungen zu Key %s wurden aktualisiert.", key);
             return rows;
         }
+        rollBackFailedAttempt();
         if (runStopRequested())
             return -1;
         if (attempt == kKeyAttempts)

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "db/transaction.h"
 #include "log/console.h"
 #include "platform/monitoring.h"
 #include "platform/text.h"
@@ -107,6 +108,10 @@ void appendRunMetrics(MetricsText& out, int exitCode) {
                  "Mode of the last run (full rebuild or key update) and the program version.");
     append(out, "vendrak_last_run_info{mode=\"%s\",version=\"%s\"} 1\n", runMode(),
            VENDRAK_VERSION);
+    appendHeader(out, "vendrak_last_run_atomic",
+                 "1 when the last run wrote in transactions of its own (VENDRAK_REBUILD=atomic), "
+                 "0 when each statement took effect on its own.");
+    append(out, "vendrak_last_run_atomic %d\n", dbTransactionsOn() ? 1 : 0);
 }
 
 void appendPhaseMetrics(MetricsText& out) {
@@ -151,6 +156,35 @@ void writeMetricsFile(int exitCode) {
         consoleLine("cannot write the metrics file %s: %s", path, std::strerror(error));
 }
 
+// The phase's name as the progress line shows it, with the attempt from the
+// second one on.
+void attemptLabel(RunPhase phase, char (&label)[kProgressLabelSize]) {
+    const char* name = kPhaseNames[static_cast<int>(phase)].progress;
+    const long attempt = phaseRecord(phase).attempts;
+    if (attempt == 1)
+        std::snprintf(label, sizeof label, "%s", name);
+    else
+        std::snprintf(label, sizeof label, "%s (attempt %ld)", name, attempt);
+}
+
+// One line on standard error counts the duplicates that a phase attempt of
+// the full rebuild skipped; each of them is in the run log. The key update
+// meets the rows of the last full build as duplicates at every run, by
+// design, so its count would say nothing.
+void reportSkippedDuplicates(RunPhase phase) {
+    const long skipped = RowsWritten.duplicatesSkipped;
+    if (skipped == 0 || phase == RunPhase::KeyUpdate)
+        return;
+    char label[kProgressLabelSize];
+    attemptLabel(phase, label);
+    const char* rows = skipped == 1 ? "row" : "rows";
+    if (isEmptyText(RowsWritten.duplicateState))
+        consoleLine("%s: %ld duplicate %s skipped", label, skipped, rows);
+    else
+        consoleLine("%s: %ld duplicate %s skipped (SQLSTATE %s)", label, skipped, rows,
+                    RowsWritten.duplicateState);
+}
+
 }  // namespace
 
 void runMetricsBegin(int argc, char** argv) {
@@ -169,12 +203,8 @@ void phaseAttemptBegins(RunPhase phase) {
     ++record.attempts;
     clearRowsWritten();
 
-    const char* name = kPhaseNames[static_cast<int>(phase)].progress;
     char label[kProgressLabelSize];
-    if (record.attempts == 1)
-        std::snprintf(label, sizeof label, "%s", name);
-    else
-        std::snprintf(label, sizeof label, "%s (attempt %ld)", name, record.attempts);
+    attemptLabel(phase, label);
     consoleProgressBegin(label);
 }
 
@@ -184,6 +214,7 @@ void phaseAttemptEnds(RunPhase phase) {
     for (int t = 0; t < kTableCount; ++t)
         record.rows[t] = RowsWritten.rows[t];
     consoleProgressEnd();
+    reportSkippedDuplicates(phase);
 }
 
 void runMetricsEnd(int exitCode) {

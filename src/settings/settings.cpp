@@ -216,6 +216,9 @@ void loadSettings(const char* path) {
     copyField(Settings.login, IniEntry.value);
     iniGetValue("PASS", path);
     copyField(Settings.password, IniEntry.value);
+    // The next lookup only shortens the entry; the deciphered password must
+    // not stay behind it for the rest of the run.
+    explicit_bzero(IniEntry.value, sizeof IniEntry.value);
     iniGetValue("DB_SYSTEM", path);
     copyField(Settings.dbSystem, IniEntry.value);
     iniGetValue("DATABASE", path);

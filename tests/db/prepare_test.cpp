@@ -2,10 +2,13 @@
 // reconnections, waits and messages.
 #include "run/prepare.h"
 
+#include <chrono>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "db_fixture.h"
+#include "platform/stop_signal.h"
 
 namespace {
 
@@ -94,6 +97,27 @@ TEST_F(PrepareTest, FailedReconnectionEndsTheRebuildAtOnce) {
     EXPECT_EQ(waits(), (std::vector<long>(5, 60000)))
         << "no attempt wait after a failed reconnection";
     EXPECT_EQ(calls[2], 1);
+}
+
+// A stop signal that comes as the pause between two attempts begins, after
+// the run looked at the stop flag, still ends the pause at once, and no
+// further attempt follows. The pause is waited for real; the hook sends the
+// signal inside the wait call, before the pause starts. In a child process,
+// since the stop stays for the rest of the process.
+TEST_F(PrepareTest, StopJustBeforeThePauseEndsItAtOnce) {
+    EXPECT_EXIT(
+        {
+            platformCatchStopSignals(nullptr);
+            ipRecordWaits(0);
+            ipSetHook("kill -TERM $PPID");
+            ipConfigure("hook wait 1");
+            failuresLeft[0] = 1;
+            auto start = std::chrono::steady_clock::now();
+            int result = run();
+            auto took = std::chrono::steady_clock::now() - start;
+            std::exit(result == 0 && calls[0] == 1 && took < std::chrono::seconds(5) ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

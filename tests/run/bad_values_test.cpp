@@ -157,16 +157,20 @@ TEST_F(BadValuesTest, ValuesAtAndBeyondTheirWidthsAreCutToTheirFields) {
 // Cuts inside a multi-byte character: the turned name at 50 bytes inside
 // "ä", the site's short text at 3 inside "ß", the label beside the value
 // "3,25-" at 15 inside "Ü". Each cut ends after the last whole character, and
-// every row is written, as with ASCII values of the same widths.
+// every row is written, as with ASCII values of the same widths. So are
+// balance values with a multi-byte character where a sign or a digit of the
+// date is read: a typographic minus (U+2212) is a sign character like any
+// other but "-".
 TEST_F(BadValuesTest, CutsInsideMultiByteCharactersLoseNoRow) {
     auto rowCounts = [this](const std::string& name, const std::string& site,
-                            const std::string& label) {
+                            const std::string& label, const std::string& balanceValues) {
         testDbLoadSmallSite();
         testDbExec(
             "UPDATE qvsystem.qvs301asw SET aswnam = " + quoted(name) +
             " WHERE aswnum = 'B1';UPDATE qvsystem.qvs113sto_base SET stoktx = " + quoted(site) +
             " WHERE stonum = 'S1';UPDATE qvsystem.qvs119msd SET msdtxt = " + quoted(label) +
-            ", msdanz = 1 WHERE msdsal = 'SAL1' AND msdlfd = 3");
+            ", msdanz = 1 WHERE msdsal = 'SAL1' AND msdlfd = 3;UPDATE qvsystem.o2002tsw SET " +
+            balanceValues + " WHERE tswidn = 'B1'");
         std::remove((run_.root() + "/Quorvance_php/log/vendraklog.txt").c_str());
         EXPECT_EQ(run_.run({}).exitCode, 0);
         return value(
@@ -175,13 +179,18 @@ TEST_F(BadValuesTest, CutsInsideMultiByteCharactersLoseNoRow) {
             "(SELECT count(*) FROM qvsystem.aswbkldnl)");
     };
     const std::string x49(49, 'x');
-    const std::string ascii = rowCounts("Muller, " + x49 + "a", "Aus", "Zeitausgleich Uber");
-    EXPECT_EQ(rowCounts("Müller, " + x49 + "ä", "Auß", "Zeitausgleich Über"), ascii);
+    const std::string ascii = rowCounts("Muller, " + x49 + "a", "Aus", "Zeitausgleich Uber",
+                                        "tsww01 = '20262207', tsww08 = '-  54321'");
+    EXPECT_EQ(rowCounts("Müller, " + x49 + "ä", "Auß", "Zeitausgleich Über",
+                        "tsww01 = '2026−207', tsww02 = '−   12,50', tsww08 = '−  54321'"),
+              ascii);
     const std::string b1 = "FROM qvsystem.trmaswdnl WHERE dnltrm = 'T1' AND dnlasw = 'B1'";
     EXPECT_EQ(value("SELECT dnlnam || '|' || dnlstb " + b1), x49 + "|Au");
-    EXPECT_EQ(value("SELECT dnlsa3 FROM qvsystem.salaswdnl WHERE dnlsal = 'SAL1' AND dnlspr = 1 "
-                    "AND dnlasw = 'B1'"),
-              "Zeitausgleich  3,25-");
+    const std::string balance =
+        "FROM qvsystem.salaswdnl WHERE dnlsal = 'SAL1' AND dnlspr = 1 AND dnlasw = 'B1'";
+    EXPECT_EQ(value("SELECT dnlsa3 " + balance), "Zeitausgleich  3,25-");
+    EXPECT_EQ(value("SELECT dnlwr1 || '|' || dnlwr2 || '|' || dnlwr4 || '|' || dnlsa4 " + balance),
+              "07.−2.26|12,50 |54|+54");
 }
 
 // A request row whose badge number would widen the badge condition selects

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -37,15 +38,18 @@ void writeSoundSettings(ProgramRun& run) {
 
 void expectNothingWritten(const ProgramRun& run, const ProgramResult& result,
                           const std::string& label) {
-    EXPECT_FALSE(std::filesystem::exists(run.root() + "/Quorvance_php/log/vendraklog.txt"))
+    EXPECT_FALSE(std::filesystem::is_regular_file(
+        std::filesystem::symlink_status(run.root() + "/Quorvance_php/log/vendraklog.txt")))
         << label << ": the run log was written";
     EXPECT_TRUE(result.waits.empty()) << label;
-    static const std::regex probe(R"(SELECT [A-Za-z0-9, ]+ FROM QVSYSTEM\.\w+ WHERE 1 = 0)");
+    static const std::regex probe(
+        R"((SELECT [A-Za-z0-9, ]+ FROM QVSYSTEM\.\w+|DELETE FROM QVSYSTEM\.\w+|)"
+        R"(UPDATE QVSYSTEM\.\w+ SET (\w+) = \2) WHERE 1 = 0)");
     for (const std::string& statement : result.trace)
         EXPECT_TRUE(std::regex_match(statement, probe)) << label << ": " << statement;
 }
 
-TEST(CheckTest, SoundInstallationPassesWithOneProbePerTable) {
+TEST(CheckTest, SoundInstallationPassesWithOneProbePerTableAndTwoPerDownloadTable) {
     testDbClearTables();
     ProgramRun run;
     writeSoundSettings(run);
@@ -54,7 +58,7 @@ TEST(CheckTest, SoundInstallationPassesWithOneProbePerTable) {
     ProgramResult result = run.run({"--check"});
     EXPECT_EQ(result.exitCode, 0) << result.output;
     EXPECT_EQ(lastLine(result.output),
-              "summary: 21 ok, 0 warnings, 0 failed: a full rebuild can run");
+              "summary: 25 ok, 0 warnings, 0 failed: a full rebuild can run");
     EXPECT_NE(result.output.find("ok       connected to data source vendrak_test as vendrak\n"),
               std::string::npos);
     EXPECT_NE(result.output.find("ok       TrmAswDnl has the form of 40 columns\n"),
@@ -63,7 +67,10 @@ TEST(CheckTest, SoundInstallationPassesWithOneProbePerTable) {
               std::string::npos);
     EXPECT_NE(result.output.find("info     no run in progress\n"), std::string::npos);
     EXPECT_EQ(result.output.find(kTestDbPassword), std::string::npos) << "password shown";
-    EXPECT_EQ(result.trace.size(), 14u) << "one probe for each table";
+    EXPECT_NE(result.output.find("ok       table QVSYSTEM.SalAswDnl2 may be emptied and updated\n"),
+              std::string::npos);
+    EXPECT_EQ(result.trace.size(), 22u) << "one probe for each table, a DELETE and an UPDATE "
+                                           "for each download table";
     expectNothingWritten(run, result, "sound");
     EXPECT_FALSE(std::filesystem::exists(lockPath)) << "the check created the lock file";
 
@@ -97,7 +104,7 @@ std::string generatedSiteIndexes(const std::string& choice) {
 
 // The check's index lines: those after the last table line up to the run lock.
 std::string indexLines(const std::string& output) {
-    const std::string lastTable = "ok       table QVSYSTEM.AswBklDnl with its 3 columns\n";
+    const std::string lastTable = "ok       table QVSYSTEM.AswBklDnl may be emptied and updated\n";
     std::size_t begin = output.find(lastTable);
     std::size_t end = output.find("info     no run in progress\n");
     if (begin == std::string::npos || end == std::string::npos || end < begin)
@@ -160,6 +167,12 @@ TEST(CheckTest, BrokenInstallationsNameTheirCause) {
         return [=](ProgramRun&) { testDbExec(statement); };
     };
     auto none = []() {};
+    auto atLogFolder = [](const std::string& command) {
+        return [=](const ProgramRun& run) {
+            ASSERT_EQ(
+                std::system(("cd " + run.root() + "/Quorvance_php/log && " + command).c_str()), 0);
+        };
+    };
     const BrokenInstallation rows[] = {
         {"wrong password", settings("wrong", "ORACLE", kTestDbDsn), none, 99,
          "FAILED   connect to data source vendrak_test as vendrak failed: SQLSTATE 08001, native "
@@ -171,6 +184,27 @@ TEST(CheckTest, BrokenInstallationsNameTheirCause) {
          none, 99,
          "FAILED   settings file {root}/files/quorvance.ini cannot be read: No such file "
          "or directory\n"},
+        {"settings file is a folder",
+         [](ProgramRun& run) {
+             std::filesystem::remove(run.root() + "/files/quorvance.ini");
+             std::filesystem::create_directory(run.root() + "/files/quorvance.ini");
+         },
+         none, 99,
+         "FAILED   settings file {root}/files/quorvance.ini cannot be read: Is a directory\n"},
+        // The log and the lock file are opened as a run opens them: no link
+        // followed, nothing but a regular file, no wait on a FIFO.
+        {"link at the run log", atLogFolder("ln -s /etc/hostname vendraklog.txt"), none, 99,
+         "FAILED   run log {root}/Quorvance_php/log/vendraklog.txt cannot be written: a symbolic "
+         "link, which is not followed\n"},
+        {"FIFO at the run log", atLogFolder("mkfifo vendraklog.txt"), none, 99,
+         "FAILED   run log {root}/Quorvance_php/log/vendraklog.txt cannot be written: not a "
+         "regular file\n"},
+        {"link at the run lock", atLogFolder("ln -s /etc/hostname vendrak.lock"), none, 99,
+         "FAILED   run lock {root}/Quorvance_php/log/vendrak.lock cannot be used: a symbolic "
+         "link, which is not followed; every run would end with 99\n"},
+        {"FIFO at the run lock", atLogFolder("mkfifo vendrak.lock"), none, 99,
+         "FAILED   run lock {root}/Quorvance_php/log/vendrak.lock cannot be used: not a regular "
+         "file"},
         {"missing log folder",
          [](ProgramRun& run) { std::filesystem::remove(run.root() + "/Quorvance_php/log"); }, none,
          99, "FAILED   log folder {root}/Quorvance_php/log: No such file or directory"},
@@ -192,9 +226,9 @@ TEST(CheckTest, BrokenInstallationsNameTheirCause) {
          "FAILED   DB_SYSTEM MYSQL: only connecting is supported"},
         {"missing table", breakBy("ALTER TABLE qvsystem.aswbkldnl RENAME TO x"),
          sql("ALTER TABLE qvsystem.x RENAME TO aswbkldnl"), 99,
-         // Its indexes are not looked for.
+         // Its indexes are not looked for, and no refused write comes on top.
          "FAILED   table QVSYSTEM.AswBklDnl is missing or cannot be read: SQLSTATE 42P01"
-         "(?![\\s\\S]*AswBklDnl)"},
+         "(?![\\s\\S]*AswBklDnl)[\\s\\S]*, 1 failed: "},
         {"missing columns",
          breakBy("ALTER TABLE qvsystem.qvs119msd RENAME msdanz TO x;"
                  "ALTER TABLE qvsystem.qvs119msd RENAME msderf TO y"),
@@ -209,6 +243,27 @@ TEST(CheckTest, BrokenInstallationsNameTheirCause) {
         {"TrmAswDnl without DnlNam", breakBy("ALTER TABLE qvsystem.trmaswdnl DROP dnlnam"),
          [] { testDbSetTrmAswDnlColumns(40); }, 0,
          "WARNING  TrmAswDnl has none of its forms, it lacks DnlNam: full rebuilds"},
+        // A user who may read everything and write all but two rights.
+        {"download tables not writable",
+         [](ProgramRun& run) {
+             testDbExec(
+                 "DROP ROLE IF EXISTS vendrak_reader;"
+                 "CREATE ROLE vendrak_reader LOGIN PASSWORD 'reader-pw';"
+                 "GRANT USAGE ON SCHEMA qvsystem TO vendrak_reader;"
+                 "GRANT SELECT, INSERT, UPDATE, DELETE ON ALL TABLES IN SCHEMA qvsystem TO "
+                 "vendrak_reader;"
+                 "REVOKE DELETE ON qvsystem.salaswdnl2 FROM vendrak_reader;"
+                 "REVOKE UPDATE ON qvsystem.aswbkldnl FROM vendrak_reader");
+             run.writeSettings("vendrak_reader", "reader-pw", "ORACLE", kTestDbDsn);
+         },
+         sql("REVOKE ALL ON ALL TABLES IN SCHEMA qvsystem FROM vendrak_reader;"
+             "REVOKE USAGE ON SCHEMA qvsystem FROM vendrak_reader;DROP ROLE vendrak_reader"),
+         99,
+         "ok       table QVSYSTEM.SalAswDnl may be emptied and updated\n"
+         "FAILED   table QVSYSTEM.SalAswDnl2: DELETE refused: SQLSTATE 42501: .*permission "
+         "denied.*\n"
+         "FAILED   table QVSYSTEM.AswBklDnl: UPDATE refused: SQLSTATE 42501: .*permission "
+         "denied.*\n"},
         {"TrmAswDnl of 37 columns", [](ProgramRun&) { testDbSetTrmAswDnlColumns(37); },
          [] { testDbSetTrmAswDnlColumns(40); }, 0,
          "WARNING  TrmAswDnl has the form of 37 columns, without DnlPin, DnlPnr, DnlNam:"},

@@ -1,7 +1,8 @@
 // The command line of the real binary: "--help", "-h" and "--version" print
 // to standard output and end with 0, and a single argument that cannot be a
-// key ends with 99, before the settings, the run log or the database come
-// into play; every other command line keeps its meaning.
+// key, or an option beside other arguments, ends with 99, before the
+// settings, the run log or the database come into play; every other command
+// line keeps its meaning.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -43,9 +44,10 @@ TEST_F(InformationOptionTest, HelpAndVersionPrintAndEndWithoutLogOrDatabase) {
     EXPECT_FALSE(std::filesystem::exists(logPath())) << "--version wrote the run log";
 }
 
-// A single argument that is no option and no key is refused before anything
-// happens; keys up to 14 bytes, an empty argument and two or more arguments
-// keep their meaning.
+// A single argument that is no option and no key, and an option beside other
+// arguments, are refused before anything happens; keys up to 14 bytes, an
+// empty argument and two or more arguments without an option keep their
+// meaning.
 TEST_F(InformationOptionTest, ArgumentsThatAreNoKeyAreRefusedAndEdgeCasesRunAsBefore) {
     for (const std::string refused : {"-x", "--dry-run", "-v", "--HELP", "--version2", "-h ", "-",
                                       "KEY-0123456789X", "Schl\xc3\xbcssel12345"}) {
@@ -58,6 +60,20 @@ TEST_F(InformationOptionTest, ArgumentsThatAreNoKeyAreRefusedAndEdgeCasesRunAsBe
         EXPECT_TRUE(result.trace.empty()) << refused;
         EXPECT_FALSE(std::filesystem::exists(logPath())) << refused << " wrote the run log";
     }
+    const struct {
+        std::vector<std::string> arguments;
+        std::string named;
+    } optionAmongOthers[] = {{{"--check", "-v"}, "--check"},
+                             {{"--help", "--version"}, "--help"},
+                             {{"-x", "y"}, "-x"},
+                             {{"K1", "K2", "-v"}, "-v"}};
+    for (const auto& c : optionAmongOthers) {
+        ProgramResult result = run_.run(c.arguments);
+        EXPECT_EQ(result.exitCode, 99) << c.named;
+        EXPECT_NE(result.errors.find("'" + c.named + "'"), std::string::npos) << result.errors;
+        EXPECT_TRUE(result.trace.empty()) << c.named;
+        EXPECT_FALSE(std::filesystem::exists(logPath())) << c.named << " wrote the run log";
+    }
     run_.setRules("dbsystem ORACLE");
     const std::string fullRebuild = "Erstelle Terminalberechtigungen Versuch-Nr:1!";
     const struct {
@@ -67,8 +83,7 @@ TEST_F(InformationOptionTest, ArgumentsThatAreNoKeyAreRefusedAndEdgeCasesRunAsBe
         {{"KEY-0123456789"}, "Download-Key: KEY-0123456789."},
         {{"K-1"}, "Download-Key: K-1."},
         {{""}, fullRebuild},
-        {{"-x", "y"}, fullRebuild},
-        {{"--help", "--version"}, fullRebuild},
+        {{"K1", "K2"}, fullRebuild},
     };
     for (const auto& c : accepted) {
         ProgramResult result = run_.run(c.arguments);
@@ -78,6 +93,29 @@ TEST_F(InformationOptionTest, ArgumentsThatAreNoKeyAreRefusedAndEdgeCasesRunAsBe
         EXPECT_EQ(result.errors, "") << c.thirdLogLine;
         std::remove(logPath().c_str());
     }
+}
+
+// VENDRAK_REBUILD is read before anything happens: a value other than
+// "atomic" is refused (an operator who mistyped it must not get the default's
+// half-built tables in silence), an empty one keeps the default.
+TEST_F(InformationOptionTest, UnknownRebuildModeIsRefusedBeforeAnythingHappens) {
+    ProgramRun mistyped;
+    mistyped.writeSettings(kTestDbUser, kTestDbPassword, "ORACLE", kTestDbDsn);
+    mistyped.setRules("dbsystem ORACLE");
+    mistyped.addEnvironment("VENDRAK_REBUILD=Atomic");
+    ProgramResult refused = mistyped.run({});
+    EXPECT_EQ(refused.exitCode, 99);
+    EXPECT_EQ(refused.errors,
+              "vendrak: VENDRAK_REBUILD='Atomic' is not a rebuild mode; unset it, or set it to "
+              "'atomic'\n");
+    EXPECT_TRUE(refused.trace.empty());
+    EXPECT_FALSE(std::filesystem::exists(mistyped.root() + "/Quorvance_php/log/vendraklog.txt"));
+
+    run_.setRules("dbsystem ORACLE");
+    run_.addEnvironment("VENDRAK_REBUILD=");
+    ProgramResult empty = run_.run({});
+    EXPECT_EQ(empty.exitCode, 0);
+    EXPECT_EQ(empty.errors, "");
 }
 
 }  // namespace

@@ -120,15 +120,32 @@ TEST_F(MonitoringTest, FullRebuildWritesItsMetricsAtomicallyReadableByAll) {
     for (const auto& entry : std::filesystem::directory_iterator(metricsFolder()))
         files.push_back(entry.path().filename());
     EXPECT_EQ(files, std::vector<std::string>{"vendrak.prom"}) << "no temporary file left";
+    EXPECT_EQ(m.count("vendrak_last_run_atomic"), 1u);
+    EXPECT_EQ(m["vendrak_last_run_atomic"], 0);
+
+    // The same run as an atomic rebuild says so, with the same figures.
+    run_.addEnvironment("VENDRAK_REBUILD=atomic");
+    ASSERT_EQ(run_.run({}).exitCode, 0);
+    Metrics atomic = readMetrics(metricsFile());
+    EXPECT_EQ(atomic["vendrak_last_run_atomic"], 1);
+    expectRowsWrittenAreTheTablesRows(atomic);
 }
 
 // A key run whose connection fails at the start, with the log folder gone:
 // the run ends early with 99, and yet the metrics file says so, and standard
 // error names the lost log once and the driver's reason at every attempt.
+// Two arguments are no key: such a run's mode is "full".
 TEST_F(MonitoringTest, RunFailingAtItsConnectionStillWritesMetricsAndItsReasons) {
     std::filesystem::remove_all(run_.root() + "/Quorvance_php/log");
-    std::ofstream(metricsFile()) << "vendrak_last_run_success 1\n";  // last night's
     run_.setRules("dbsystem ORACLE\nconnect 1 6 08001 12541");
+    ProgramResult twoArguments = run_.run({"K1", "K2"});
+    ASSERT_EQ(twoArguments.exitCode, 99);
+    EXPECT_EQ(
+        readMetrics(metricsFile())
+            .count("vendrak_last_run_info{mode=\"full\",version=\"" VENDRAK_PROJECT_VERSION "\"}"),
+        1u);
+
+    std::ofstream(metricsFile()) << "vendrak_last_run_success 1\n";  // last night's
     ProgramResult result = run_.run({"K1"});
     ASSERT_EQ(result.exitCode, 99);
 
@@ -176,23 +193,32 @@ TEST_F(MonitoringTest, InsertFallingBackToANarrowerTableReportsNothing) {
 // One injected failure per case, each retried to success: standard error
 // carries exactly one line, the log's failure line with the diagnostic of
 // its statement. The clean run's end-of-data lines ("Errcode: 100") fetched
-// no diagnostic and get none. The metrics count the attempts, and the rows
-// of the last attempt only; a skipped duplicate wrote no row.
+// no diagnostic and get none. A tolerated duplicate is logged too, but
+// standard error only counts it once its phase ends; a failure that merely
+// shares the duplicate's native number is none. The metrics count the
+// attempts, and the rows of the last attempt only; a skipped duplicate
+// wrote no row.
 TEST_F(MonitoringTest, InjectedFailurePutsItsDiagnosticBesideTheLogLine) {
     struct Case {
         const char* rule;
         const char* failureLine;  // the start of the log's failure line
-        const char* diagnostic;
-        int balanceAttempts;
+        const char* diagnostic;   // beside that line on standard error; nullptr: none
+        const char* countLine;    // the duplicate count on standard error; nullptr: none
+        const char* phase;        // the phase that meets the failure
+        int attempts;
     } const cases[] = {
         {"exec 1 1 42P01 942 DELETE FROM QVSYSTEM.SALASWDNL",
          "Fehler SQLDeleteSalAswDnl()! Errcode: 942",
-         ": SQLSTATE 42P01 native 942: [interposer] injected fault", 2},
+         ": SQLSTATE 42P01 native 942: [interposer] injected fault", nullptr, "balance_values", 2},
         {"exec 5 1 HY000 none INSERT INTO Qvsystem.SalAswDnl2",
-         "Fehler SQLWriteSalAswDnl2() Saldotabelle:", ": no diagnostic record from the driver", 2},
-        // A tolerated duplicate is logged, so it is reported as well.
+         "Fehler SQLWriteSalAswDnl2() Saldotabelle:", ": no diagnostic record from the driver",
+         nullptr, "balance_values", 2},
         {"exec 2 1 23505 1 INSERT INTO Qvsystem.AswBklDnl", "Fehler SQLWriteAswBklDnl() Ausweis:",
-         ": SQLSTATE 23505 native 1: [interposer] injected fault", 1},
+         nullptr, "access authorisations: 1 duplicate row skipped (SQLSTATE 23505)",
+         "access_authorisations", 1},
+        {"exec 2 1 22021 1 INSERT INTO Qvsystem.AswBklDnl", "Fehler SQLWriteAswBklDnl() Ausweis:",
+         ": SQLSTATE 22021 native 1: [interposer] injected fault", nullptr, "access_authorisations",
+         2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.rule);
@@ -206,9 +232,14 @@ TEST_F(MonitoringTest, InjectedFailurePutsItsDiagnosticBesideTheLogLine) {
                 failureLines.push_back(line);
         }
         ASSERT_EQ(failureLines.size(), 1u) << ::testing::PrintToString(result.log);
-        EXPECT_EQ(result.errors, "vendrak: " + failureLines[0] + c.diagnostic + "\n");
+        std::string expected;
+        if (c.diagnostic != nullptr)
+            expected += "vendrak: " + failureLines[0] + c.diagnostic + "\n";
+        if (c.countLine != nullptr)
+            expected += std::string("vendrak: ") + c.countLine + "\n";
+        EXPECT_EQ(result.errors, expected);
         Metrics m = readMetrics(metricsFile());
-        EXPECT_EQ(attempts(m, "balance_values"), c.balanceAttempts);
+        EXPECT_EQ(attempts(m, c.phase), c.attempts);
         expectRowsWrittenAreTheTablesRows(m);
     }
 }

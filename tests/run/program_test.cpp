@@ -2,13 +2,19 @@
 // server with the interposer preloaded: run modes, banners, attempts,
 // reconnections, exit codes.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <initializer_list>
+#include <iterator>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "../db/balance_data.h"
@@ -213,6 +219,9 @@ TEST_F(ProgramTest, KeyRunBringsTheListedBadgesUpToDate) {
 
     ProgramResult result = run_.run({"K1"});
     EXPECT_EQ(result.exitCode, 0);
+    // Its duplicates are the badges' rows of the last full build: standard
+    // error shows neither their reasons nor a count.
+    EXPECT_EQ(result.errors, "");
     EXPECT_EQ(result.log, (Lines{kStars, kStart, "Download-Key: K1.",
                                  "Aktualisiere Berechtigungen zu Key: K1. Versuch-Nr:1!",
                                  "Fehler SQLWriteAswBklDnl() Ausweis:B1 BKL:Z1! Errcode: 1",
@@ -382,6 +391,57 @@ TEST_F(ProgramTest, LongUserPasswordAndDataSourceNameConnect) {
     testDbExec("DROP ROLE " + user);
     EXPECT_EQ(result.exitCode, 0) << result.output;
     EXPECT_EQ(result.log, fullRebuildLog());
+}
+
+// Nothing at the lock file's or the log's path hangs a run (one still going
+// after ten seconds is killed). A lock file that cannot serve ends the run
+// before it prepares anything (a symbolic link is not followed, its target
+// stays untouched); a FIFO at the log's path loses the lines as an
+// unwritable log does.
+TEST_F(ProgramTest, NothingAtTheLockOrLogPathHangsTheRunOrLetsItRunUnlocked) {
+    const std::string folder = run_.root() + "/Quorvance_php/log/";
+    const std::string lock = "../../Quorvance_php/log/vendrak.lock";
+    std::ofstream(run_.root() + "/target") << "fremd\n";
+    const struct {
+        std::string file;
+        const char* make;
+        std::string cause;  // why the lock file cannot serve; empty for the log
+    } rows[] = {
+        {"vendrak.lock", "ln -s ../../target", "a symbolic link, which is not followed"},
+        {"vendrak.lock", "mkfifo", "not a regular file"},
+        {"vendraklog.txt", "mkfifo", ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.make + (" " + row.file));
+        ASSERT_EQ(std::system(("cd " + folder + " && " + row.make + " " + row.file).c_str()), 0);
+        StartedRun started = run_.start({}, "");
+        siginfo_t ended = {};
+        for (int i = 0; i < 200 && ended.si_pid != started.pid; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            waitid(P_PID, started.pid, &ended, WEXITED | WNOHANG | WNOWAIT);
+        }
+        if (ended.si_pid != started.pid)
+            kill(started.pid, SIGKILL);
+        std::filesystem::remove(folder + row.file);
+        ProgramResult result = run_.finish(started);
+        ASSERT_EQ(ended.si_pid, started.pid) << "the run hung";
+        if (row.cause.empty()) {
+            EXPECT_EQ(result.exitCode, 0);
+            EXPECT_EQ(result.errors, "vendrak: cannot write the run log " + run_.root() +
+                                         "/app/bin/../../Quorvance_php/log/vendraklog.txt: not a "
+                                         "regular file\n");
+            continue;
+        }
+        EXPECT_EQ(result.exitCode, 99);
+        EXPECT_EQ(result.log, Lines{"Die Sperrdatei " + lock + " kann nicht genutzt werden (" +
+                                    row.cause + "); dieser Lauf wird ohne Aufbereitung beendet."});
+        EXPECT_EQ(result.errors, "vendrak: cannot use the run lock " + lock + " (" + row.cause +
+                                     "); this run prepares nothing\n");
+        EXPECT_TRUE(result.trace.empty()) << "a run without its lock prepared";
+        std::filesystem::remove(folder + "vendraklog.txt");
+    }
+    std::ifstream target(run_.root() + "/target");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(target), {}), "fremd\n");
 }
 
 TEST_F(ProgramTest, MissingSettingsFileEndsAtTheConnection) {

@@ -5,11 +5,17 @@
 // server error with a native number, as a failure without a diagnostic record, and as a server
 // crash under the program's connection. The real binary runs each case from its deployment layout;
 // the interposer records the waits instead of sleeping them.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -96,15 +102,20 @@ std::vector<Fault> faultsAt(const std::string& kind, int at) {
     };
 }
 
-std::vector<Fault> faultMatrix(const Lines& cleanTrace) {
+// Every form at every position; or, to keep the matrix short, one form per
+// position, the forms taking turns so that each kind of failure is met.
+std::vector<Fault> faultMatrix(const Lines& cleanTrace, bool everyForm) {
     std::vector<Fault> faults;
+    auto add = [&](const std::vector<Fault>& forms) {
+        if (everyForm)
+            faults.insert(faults.end(), forms.begin(), forms.end());
+        else
+            faults.push_back(forms[faults.size() % forms.size()]);
+    };
     for (const KindCount& k : statementKinds(cleanTrace)) {
-        for (const Fault& f : faultsAt(k.kind, 1))
-            faults.push_back(f);
-        if (k.occurrences > 1) {
-            for (const Fault& f : faultsAt(k.kind, k.occurrences))
-                faults.push_back(f);
-        }
+        add(faultsAt(k.kind, 1));
+        if (k.occurrences > 1)
+            add(faultsAt(k.kind, k.occurrences));
     }
     return faults;
 }
@@ -124,28 +135,35 @@ class SiteRunTest : public ::testing::Test {
     void SetUp() override {
         testDbLoadSmallSite();
         run_.writeSettings(kTestDbUser, kTestDbPassword, "ORACLE", kTestDbDsn);
+        atomic_.writeSettings(kTestDbUser, kTestDbPassword, "ORACLE", kTestDbDsn);
+        atomic_.addEnvironment("VENDRAK_REBUILD=atomic");
     }
 
     ProgramResult runWith(const std::vector<std::string>& arguments, const Fault& fault) {
-        run_.setRules("dbsystem ORACLE\n" + fault.rule);
-        run_.setHook(fault.hook);
-        std::remove((run_.root() + "/Quorvance_php/log/vendraklog.txt").c_str());
-        return run_.run(arguments);
+        return runWith(run_, arguments, fault);
+    }
+    ProgramResult runWith(ProgramRun& run, const std::vector<std::string>& arguments,
+                          const Fault& fault) {
+        run.setRules("dbsystem ORACLE\n" + fault.rule);
+        run.setHook(fault.hook);
+        std::remove((run.root() + "/Quorvance_php/log/vendraklog.txt").c_str());
+        return run.run(arguments);
     }
 
     // Runs every fault of the clean run's trace; each must end like the
     // clean run. `restore` puts the tables back to where the clean run began.
-    void expectEveryFaultRecovers(const std::vector<std::string>& arguments, void (*restore)()) {
+    void expectEveryFaultRecovers(const std::vector<std::string>& arguments, void (*restore)(),
+                                  ProgramRun& run, bool everyForm) {
         restore();
-        ProgramResult clean = runWith(arguments, Fault{});
+        ProgramResult clean = runWith(run, arguments, Fault{});
         ASSERT_EQ(clean.exitCode, 0) << ::testing::PrintToString(clean.log);
         std::vector<Rows> expected = downloadTables();
-        std::vector<Fault> faults = faultMatrix(clean.trace);
-        ASSERT_GT(faults.size(), 20u);
+        std::vector<Fault> faults = faultMatrix(clean.trace, everyForm);
+        ASSERT_GT(faults.size(), 15u);
         for (const Fault& fault : faults) {
             SCOPED_TRACE(fault.name);
             restore();
-            ProgramResult result = runWith(arguments, fault);
+            ProgramResult result = runWith(run, arguments, fault);
             EXPECT_EQ(result.exitCode, 0) << ::testing::PrintToString(result.log);
             EXPECT_TRUE(contains(result.log, kReconnected));
             EXPECT_EQ(result.waits, std::vector<long>{10000}) << "one retry after the fault";
@@ -153,6 +171,9 @@ class SiteRunTest : public ::testing::Test {
         }
         std::printf("%zu faulted runs of %zu statements\n", faults.size(), clean.trace.size());
     }
+
+    enum LockFile { kKept, kRemovedBeforeTheSecondStarts, kRemovedWhileTheSecondWaits };
+    void expectTheSecondRunWaits(LockFile lockFile);
 
     // The tables of a clean full rebuild, into `tables`; the download tables
     // are emptied again, so that the test's own runs start from nothing.
@@ -164,6 +185,7 @@ class SiteRunTest : public ::testing::Test {
     }
 
     ProgramRun run_;
+    ProgramRun atomic_;  // the same installation with VENDRAK_REBUILD=atomic
 };
 
 void freshDownloadTables() {
@@ -250,7 +272,13 @@ TEST_F(SiteRunTest, FullRebuildOfTheSmallSiteWritesTheExpectedTables) {
 }
 
 TEST_F(SiteRunTest, EveryFailureOfAFullRebuildIsRetriedToTheCleanResult) {
-    expectEveryFaultRecovers({}, freshDownloadTables);
+    expectEveryFaultRecovers({}, freshDownloadTables, run_, true);
+}
+
+// The atomic rebuild starts every retry with the first phase, after a
+// rollback and on a reconnected session that must be out of auto-commit too.
+TEST_F(SiteRunTest, EveryFailureOfAnAtomicRebuildIsRetriedToTheCleanResult) {
+    expectEveryFaultRecovers({}, freshDownloadTables, atomic_, false);
 }
 
 // The state after a full rebuild, with changes to three badges' master data
@@ -282,7 +310,13 @@ void savedDownloadTables() {
 TEST_F(SiteRunTest, EveryFailureOfAKeyRunIsRetriedToTheCleanResult) {
     run_.setRules("dbsystem ORACLE");
     prepareKeyRun(run_);
-    expectEveryFaultRecovers({"K1"}, savedDownloadTables);
+    expectEveryFaultRecovers({"K1"}, savedDownloadTables, run_, true);
+}
+
+TEST_F(SiteRunTest, EveryFailureOfAnAtomicKeyRunIsRetriedToTheCleanResult) {
+    run_.setRules("dbsystem ORACLE");
+    prepareKeyRun(run_);
+    expectEveryFaultRecovers({"K1"}, savedDownloadTables, atomic_, false);
 }
 
 // The reads of the tables that grow with the badges in one statement's
@@ -402,8 +436,19 @@ TEST_F(SiteRunTest, ServerComingBackDuringTheReconnectionAtStart) {
 // Two full rebuilds of one installation started half a second apart: the
 // second waits for the first's run lock, so the runs follow each other and
 // the tables come out as after one run. Each run sleeps a second at its first
-// statement, so that they would overlap without the lock.
+// statement, so that they would overlap without the lock. The same holds
+// when the lock file is removed while the first run holds it, before the
+// second starts or while it waits; the run that goes on locks the file then
+// at the path, so the lock file stands there again.
 TEST_F(SiteRunTest, RunStartedDuringAnotherWaitsForItsEnd) {
+    for (LockFile lockFile : {kKept, kRemovedBeforeTheSecondStarts, kRemovedWhileTheSecondWaits}) {
+        SCOPED_TRACE(lockFile);
+        expectTheSecondRunWaits(lockFile);
+    }
+}
+
+void SiteRunTest::expectTheSecondRunWaits(LockFile lockFile) {
+    const std::string lockPath = run_.root() + "/Quorvance_php/log/vendrak.lock";
     std::vector<Rows> expected;
     ASSERT_NO_FATAL_FAILURE(cleanRebuildTables(expected));
     run_.setRules("dbsystem ORACLE\nhook exec 1 DELETE FROM QVSYSTEM.TRMASWDNL");
@@ -411,7 +456,14 @@ TEST_F(SiteRunTest, RunStartedDuringAnotherWaitsForItsEnd) {
     std::remove((run_.root() + "/Quorvance_php/log/vendraklog.txt").c_str());
     StartedRun firstStarted = run_.start({}, "first-");
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    if (lockFile == kRemovedBeforeTheSecondStarts) {
+        ASSERT_EQ(std::remove(lockPath.c_str()), 0);
+    }
     StartedRun secondStarted = run_.start({}, "second-");
+    if (lockFile == kRemovedWhileTheSecondWaits) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        ASSERT_EQ(std::remove(lockPath.c_str()), 0);
+    }
     ProgramResult first = run_.finish(firstStarted);
     ProgramResult second = run_.finish(secondStarted);
 
@@ -430,6 +482,7 @@ TEST_F(SiteRunTest, RunStartedDuringAnotherWaitsForItsEnd) {
     EXPECT_EQ(first.errors, "");
     EXPECT_EQ(second.errors.rfind("vendrak: waiting for the run lock ", 0), 0u) << second.errors;
     EXPECT_EQ(downloadTables(), expected);
+    EXPECT_TRUE(std::filesystem::exists(lockPath));
 }
 
 // SIGTERM while the terminal phase writes its rows: the run stops at the next
@@ -464,6 +517,354 @@ TEST_F(SiteRunTest, SigtermStopsTheRunAtTheNextStatementAndTheNextRunRebuildsAll
     ProgramResult next = runWith({}, Fault{});
     EXPECT_EQ(next.exitCode, 0);
     EXPECT_EQ(downloadTables(), expected);
+}
+
+// --- Time limits and stops ---
+
+// True once `done` holds, checked every 50 ms for up to 30 seconds.
+bool eventually(const std::function<bool()>& done) {
+    for (int i = 0; i < 600 && !done(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    return done();
+}
+
+// Another session holds TrmAswDnl, as a forgotten transaction does; here
+// the test's own connection, until releaseTableLock.
+void holdTableLock() {
+    testDbExec("BEGIN; LOCK TABLE qvsystem.trmaswdnl IN ACCESS EXCLUSIVE MODE");
+}
+void releaseTableLock() {
+    testDbExec("ROLLBACK");
+}
+
+// The first statement of the rebuild waits for the lock until the statement
+// time-out fails it; the failure is retried like any other, and the run
+// succeeds once the lock is gone. The hook holds the pause after the failure
+// until the test has let go of the lock.
+TEST_F(SiteRunTest, StatementHeldUpByALockFailsAtTheStatementTimeOut) {
+    const std::string pausing = run_.root() + "/pausing", released = run_.root() + "/released";
+    run_.addEnvironment("VENDRAK_STATEMENT_TIMEOUT=1");
+    run_.setRules("dbsystem ORACLE\nhook wait 1");
+    run_.setHook("touch " + pausing + "; until [ -e " + released + " ]; do sleep 0.1; done");
+    std::remove((run_.root() + "/Quorvance_php/log/vendraklog.txt").c_str());
+    holdTableLock();
+    StartedRun started = run_.start({}, "");
+    EXPECT_TRUE(eventually([&] { return std::filesystem::exists(pausing); }));
+    releaseTableLock();
+    std::ofstream(released).close();
+    ProgramResult result = run_.finish(started);
+
+    const std::string failure = "Fehler SQLDeleteTrmAswDnl()! Errcode: 20000";
+    EXPECT_EQ(result.exitCode, 0) << ::testing::PrintToString(result.log);
+    ASSERT_GE(result.log.size(), 7u);
+    EXPECT_EQ(Lines(result.log.begin() + 2, result.log.begin() + 7),
+              (Lines{"Erstelle Terminalberechtigungen Versuch-Nr:1!", failure,
+                     "Versuch Nr. 1 zur Wiederherstellung der Datenbankverbindung!", kReconnected,
+                     "Erstelle Terminalberechtigungen Versuch-Nr:2!"}));
+    EXPECT_NE(result.errors.find("vendrak: " + failure +
+                                 ": timed out (statement time-out of 1 s): SQLSTATE 57014 "),
+              std::string::npos)
+        << result.errors;
+}
+
+const char* const kStoppedBy[] = {"Der Lauf wurde durch das Signal SIGTERM abgebrochen.",
+                                  "Der Lauf wurde durch das Signal SIGINT abgebrochen."};
+
+// SIGTERM while the first statement waits for the lock: the statement is
+// cancelled and the run ends at once, as a stop, long before the statement
+// time-out (which only keeps a run that ignores the stop from hanging here).
+TEST_F(SiteRunTest, SigtermCancelsAStatementHeldUpByALock) {
+    run_.addEnvironment("VENDRAK_STATEMENT_TIMEOUT=10");
+    holdTableLock();
+    StartedRun started = run_.start({}, "");
+    bool blocked = eventually(
+        [] { return testDbValue("SELECT count(*) FROM pg_locks WHERE NOT granted") != "0"; });
+    auto signalled = std::chrono::steady_clock::now();
+    ASSERT_EQ(kill(started.pid, SIGTERM), 0);
+    ProgramResult result = run_.finish(started);
+    auto took = std::chrono::steady_clock::now() - signalled;
+    releaseTableLock();
+    ASSERT_TRUE(blocked);
+    EXPECT_LT(took, std::chrono::seconds(3));
+    EXPECT_EQ(result.exitCode, 99);
+    ASSERT_GE(result.log.size(), 3u);
+    EXPECT_EQ(Lines(result.log.end() - 3, result.log.end()), (Lines{kStoppedBy[0], kFailed, kEnd}));
+    EXPECT_EQ(result.trace, Lines{"DELETE FROM QVSYSTEM.TRMASWDNL"});
+    EXPECT_NE(result.errors.find("SQLSTATE 57014"), std::string::npos) << result.errors;
+    EXPECT_EQ(result.errors.find("timed out"), std::string::npos) << "a cancel, not a time-out";
+}
+
+// True when the interposer's event log has a fetch after its last statement.
+bool fetchedAfterLastStatement(const std::string& eventsPath) {
+    std::ifstream in(eventsPath);
+    bool fetched = false;
+    for (std::string event; std::getline(in, event);)
+        fetched = event[0] == 'F' || (fetched && event[0] != 'E');
+    return fetched;
+}
+
+// A stop signal wherever it comes ends the run at once with 99 and says so:
+// nothing is sent, fetched, attempted or connected after it. A hook sends
+// the signal inside a statement (before it reaches the driver) or inside a
+// pause; the test signals the wait for the run lock, which it holds.
+TEST_F(SiteRunTest, StopSignalEndsTheRunWhereverItComes) {
+    const char* const noAttempt2 = "Erstelle Terminalberechtigungen Versuch-Nr:2!";
+    const char* const noReconnect2 = "Versuch Nr. 2 zur Wiederherstellung der Datenbankverbindung!";
+    struct Case {
+        const char* name;
+        int signal;
+        const char* key;            // "" for a full rebuild
+        const char* rules;          // its hook rule says where the signal comes; "" the run lock
+        const char* lastStatement;  // a part of the last statement sent; "" none
+        long wait;                  // the one pause recorded; 0 none
+        const char* notLogged;      // what a run that went on would log next
+    } const cases[] = {
+        {"waiting for the run lock", SIGTERM, "", "", "", 0, kStart},
+        {"SIGINT at the terminal cursor", SIGINT, "", "hook exec 1 SELECT DISTINCT TRMNAM",
+         "SELECT DISTINCT TRMNAM", 0, noAttempt2},
+        {"at a single-row query", SIGTERM, "", "hook exec 1 SELECT MSTTTP", "SELECT MSTTTP", 0,
+         "Terminalberechtigungen erstellt!"},
+        {"at the request cursor", SIGTERM, "K1", "hook exec 1 FROM QVSYSTEM.QvsAswDnl",
+         "FROM QVSYSTEM.QvsAswDnl", 0, "Erstelle Terminalberechtigungen Versuch-Nr:1!"},
+        {"in the pause between attempts", SIGTERM, "",
+         "exec 1 1 HY000 20000 DELETE FROM QVSYSTEM.TRMASWDNL\nhook wait 1", "DELETE FROM", 10000,
+         noAttempt2},
+        {"in a reconnection pause", SIGTERM, "",
+         "exec 1 1 HY000 20000 DELETE FROM QVSYSTEM.TRMASWDNL\n"
+         "connect 2 5 08001 12541\nhook wait 1",
+         "DELETE FROM", 60000, noReconnect2},
+        {"in a reconnection pause at the start", SIGTERM, "",
+         "connect 1 6 08001 12541\nhook wait 1", "", 60000, noReconnect2},
+    };
+    const std::string eventsPath = run_.root() + "/events.txt";
+    run_.addEnvironment("VENDRAK_IP_EVENTS=" + eventsPath);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const bool atRunLock = *c.rules == '\0';
+        run_.setRules(std::string("dbsystem ORACLE\n") + c.rules);
+        run_.setHook(std::string("kill -") + (c.signal == SIGINT ? "INT" : "TERM") +
+                     " $PPID; sleep 0.3");
+        std::remove((run_.root() + "/Quorvance_php/log/vendraklog.txt").c_str());
+        std::remove(eventsPath.c_str());
+        int lock = open((run_.root() + "/Quorvance_php/log/vendrak.lock").c_str(),
+                        O_RDONLY | O_CREAT, 0644);
+        ASSERT_TRUE(lock >= 0 && (!atRunLock || flock(lock, LOCK_EX) == 0));
+        StartedRun started = run_.start(*c.key != '\0' ? Lines{c.key} : Lines{}, "");
+        if (atRunLock) {  // it says on standard error that it waits
+            EXPECT_TRUE(eventually(
+                [&] { return std::ifstream(started.files + "stderr.txt").peek() != EOF; }));
+            kill(started.pid, c.signal);
+        }
+        ProgramResult result = run_.finish(started);
+        close(lock);
+
+        EXPECT_EQ(result.exitCode, 99);
+        Lines tail = {kStoppedBy[c.signal == SIGINT ? 1 : 0], kFailed, kEnd};
+        if (atRunLock) {
+            tail = {
+                "Das Warten auf den laufenden Lauf wurde durch das Signal SIGTERM "
+                "abgebrochen; dieser Lauf wird ohne Aufbereitung beendet."};
+        }
+        ASSERT_GE(result.log.size(), tail.size());
+        EXPECT_EQ(Lines(result.log.end() - static_cast<long>(tail.size()), result.log.end()), tail);
+        EXPECT_FALSE(contains(result.log, c.notLogged)) << ::testing::PrintToString(result.log);
+        EXPECT_EQ(result.trace.empty(), *c.lastStatement == '\0');
+        EXPECT_NE((result.trace.empty() ? "" : result.trace.back()).find(c.lastStatement),
+                  std::string::npos);
+        EXPECT_FALSE(fetchedAfterLastStatement(eventsPath));
+        EXPECT_EQ(result.waits, c.wait != 0 ? std::vector<long>{c.wait} : std::vector<long>{});
+    }
+}
+
+// An atomic rebuild takes effect whole or not at all. A fault in the third
+// phase in all five attempts leaves the tables as they were before the run,
+// though every attempt had rebuilt the first two phases; a fault in the
+// second phase once is retried from the first phase to a clean run's tables.
+TEST_F(SiteRunTest, AtomicRebuildTakesEffectWholeOrNotAtAll) {
+    std::vector<Rows> clean;
+    ASSERT_NO_FATAL_FAILURE(cleanRebuildTables(clean));
+    const std::vector<Rows> before = downloadTables();
+
+    ProgramResult failed =
+        runWith(atomic_, {}, Fault{"exec 1 5 HY000 20000 DELETE FROM QVSYSTEM.ASWBKLDNL", "", ""});
+    EXPECT_EQ(failed.exitCode, 99);
+    EXPECT_TRUE(contains(failed.log, "Erstelle Terminalberechtigungen Versuch-Nr:5!"));
+    EXPECT_TRUE(contains(failed.log, "Erstelle Saldenwerte Versuch-Nr:5!"));
+    ASSERT_GE(failed.log.size(), 5u);
+    EXPECT_EQ(Lines(failed.log.end() - 5, failed.log.end()),
+              (Lines{"Erstelle Zutrittsberechtigungen Versuch-Nr:5!",
+                     "Fehler SQLDeleteAswBklDnl()! Errcode: 20000",
+                     "Die Zutrittsberechtigungen konnten nicht erstellt werden!", kFailed, kEnd}));
+    EXPECT_EQ(failed.waits, std::vector<long>(4, 10000));
+    EXPECT_EQ(downloadTables(), before);
+
+    ProgramResult retried =
+        runWith(atomic_, {}, Fault{"exec 1 1 HY000 20000 DELETE FROM QVSYSTEM.SALASWDNL", "", ""});
+    EXPECT_EQ(retried.exitCode, 0);
+    const char* const noBalanceValues =
+        "Fehler SQLWriteSalAswDnl2() ReadSaldoWerte:SAL1 Ausweis:B3! Errcode: 100";
+    EXPECT_EQ(
+        retried.log,
+        (Lines{"**********", kStart, "Erstelle Terminalberechtigungen Versuch-Nr:1!",
+               "Terminalberechtigungen erstellt!", "Erstelle Saldenwerte Versuch-Nr:1!",
+               "Fehler SQLDeleteSalAswDnl()! Errcode: 20000",
+               "Versuch Nr. 1 zur Wiederherstellung der Datenbankverbindung!", kReconnected,
+               "Erstelle Terminalberechtigungen Versuch-Nr:2!", "Terminalberechtigungen erstellt!",
+               "Erstelle Saldenwerte Versuch-Nr:2!", noBalanceValues, noBalanceValues,
+               "Saldenwerte erstellt!", "Erstelle Zutrittsberechtigungen Versuch-Nr:2!",
+               "Zutrittsberechtigungen erstellt!", kEnd}));
+    EXPECT_EQ(downloadTables(), clean);
+}
+
+// A session beside the rebuild counts TrmAswDnl when the third phase begins:
+// by default it sees the new rows, in an atomic rebuild the previous ones
+// (the one stale row) until the commit.
+TEST_F(SiteRunTest, UntilTheCommitOtherSessionsReadThePreviousTables) {
+    const std::string seen = run_.root() + "/seen";
+    const Fault countAtThirdPhase{
+        "hook exec 1 DELETE FROM QVSYSTEM.ASWBKLDNL",
+        testDbPsqlCommand("SELECT count(*) FROM qvsystem.trmaswdnl") + " >" + seen, ""};
+    const struct {
+        ProgramRun* run;
+        const char* countSeen;
+    } cases[] = {{&run_, "12\n"}, {&atomic_, "1\n"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.countSeen);
+        freshDownloadTables();
+        std::remove(seen.c_str());
+        EXPECT_EQ(runWith(*c.run, {}, countAtThirdPhase).exitCode, 0);
+        std::ifstream in(seen);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), c.countSeen);
+        EXPECT_EQ(testDbValue("SELECT count(*) FROM qvsystem.trmaswdnl"), "12");
+    }
+}
+
+// A stop signal, or the end of the program without one, in the middle of an
+// atomic rebuild: the second phase has begun, and the tables stay as they
+// were before the run.
+TEST_F(SiteRunTest, StoppedOrKilledAtomicRebuildLeavesThePreviousTables) {
+    freshDownloadTables();
+    const std::vector<Rows> before = downloadTables();
+    const std::string marker = run_.root() + "/in-second-phase";
+    atomic_.setRules("dbsystem ORACLE\nhook exec 1 DELETE FROM QVSYSTEM.SALASWDNL");
+    atomic_.setHook("touch " + marker + " && sleep 1");
+    for (int signal : {SIGTERM, SIGKILL}) {
+        SCOPED_TRACE(signal);
+        std::remove(marker.c_str());
+        std::remove((atomic_.root() + "/Quorvance_php/log/vendraklog.txt").c_str());
+        StartedRun started = atomic_.start({}, "");
+        for (int i = 0; i < 300 && !std::filesystem::exists(marker); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        ASSERT_TRUE(std::filesystem::exists(marker));
+        ASSERT_EQ(kill(started.pid, signal), 0);
+        ProgramResult stopped = atomic_.finish(started);
+        EXPECT_EQ(stopped.exitCode, signal == SIGTERM ? 99 : 128 + SIGKILL);
+        if (signal == SIGTERM) {
+            EXPECT_EQ(stopped.log.back(), kEnd);
+            EXPECT_FALSE(contains(stopped.log, kReconnected));
+        }
+        EXPECT_EQ(downloadTables(), before);
+    }
+}
+
+// Rows of TrmAswDnl and AswBklDnl of badge B1 (`ofB1`) or of every other
+// badge.
+std::vector<Rows> keyRunRows(bool ofB1) {
+    std::vector<Rows> rows;
+    for (const char* name : {"trmaswdnl", "aswbkldnl"}) {
+        rows.push_back(testDbQuery(std::string("SELECT t::text FROM qvsystem.") + name +
+                                   " t WHERE (dnlasw = 'B1') = " + (ofB1 ? "true" : "false") +
+                                   " ORDER BY 1"));
+    }
+    return rows;
+}
+
+// An atomic key run commits each badge's rows as one unit. B3, the second of
+// K1's three badges, fails in its access authorisations in every attempt,
+// after its terminal authorisations were rewritten: B1 keeps its new rows,
+// B3 (and B6 after it) their old ones.
+TEST_F(SiteRunTest, AtomicKeyRunCommitsEachBadgeAsOneUnit) {
+    run_.setRules("dbsystem ORACLE");
+    prepareKeyRun(run_);
+    const std::vector<Rows> oldB1 = keyRunRows(true);
+    const std::vector<Rows> oldOthers = keyRunRows(false);
+    ASSERT_EQ(runWith(atomic_, {"K1"}, Fault{}).exitCode, 0);
+    const std::vector<Rows> newB1 = keyRunRows(true);
+    ASSERT_NE(newB1, oldB1);
+    ASSERT_NE(keyRunRows(false), oldOthers);
+
+    savedDownloadTables();
+    ProgramResult failed =
+        runWith(atomic_, {"K1"}, Fault{"exec 1 5 HY000 20000 AWBASW = 'B3'", "", ""});
+    EXPECT_EQ(failed.exitCode, 99);
+    EXPECT_TRUE(
+        contains(failed.log, "Die Berechtigungen zu Key K1 konnten nicht aktualisiert werden!"));
+    EXPECT_EQ(keyRunRows(true), newB1);
+    EXPECT_EQ(keyRunRows(false), oldOthers);
+}
+
+// Statements that fail and are tolerated do not end the atomic rebuild's
+// transaction (the driver rolls back only the failed statement): inserts
+// retried in the narrower form of a 38-column TrmAswDnl, and a second row of
+// site S2 that doubles the terminal rows of B3 and B6 on top. Both modes
+// write the same log and the same tables.
+TEST_F(SiteRunTest, AtomicRebuildToleratesFailedStatementsAsTheDefaultDoes) {
+    const struct {
+        void (*change)();
+        const char* toleratedLine;
+    } cases[] = {
+        {[] { testDbSetTrmAswDnlColumns(38); }, "Terminalberechtigungen erstellt!"},
+        {[] { testDbExec("INSERT INTO qvsystem.qvs113sto (stonum, stoktx) VALUES ('S2', 'b')"); },
+         "Fehler SQLInsertTrmAswDnl() Terminal:T1 Ausweis:B3! Errcode: 1"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.toleratedLine);
+        c.change();
+        freshDownloadTables();
+        ProgramResult plain = runWith({}, Fault{});
+        ASSERT_EQ(plain.exitCode, 0);
+        ASSERT_TRUE(contains(plain.log, c.toleratedLine));
+        const std::vector<Rows> expected = downloadTables();
+        freshDownloadTables();
+        ProgramResult atomic = runWith(atomic_, {}, Fault{});
+        EXPECT_EQ(atomic.exitCode, 0);
+        EXPECT_EQ(atomic.log, plain.log);
+        EXPECT_EQ(downloadTables(), expected);
+    }
+}
+
+// A commit that the server refuses fails the attempt like any statement: a
+// deferred foreign key on AswBklDnl, checked only at the commit, refuses
+// every attempt; the third phase gives up and the tables stay as before.
+TEST_F(SiteRunTest, RefusedCommitFailsTheAttemptAndLeavesThePreviousTables) {
+    struct DeferredKey {
+        DeferredKey() {
+            testDbExec(
+                "CREATE TABLE public.no_terminals (trmnam varchar(20) PRIMARY KEY);"
+                "ALTER TABLE qvsystem.aswbkldnl ADD CONSTRAINT only_known_terminals FOREIGN KEY "
+                "(dnltrm) REFERENCES public.no_terminals DEFERRABLE INITIALLY DEFERRED NOT VALID");
+        }
+        ~DeferredKey() {
+            testDbExec(
+                "ALTER TABLE qvsystem.aswbkldnl DROP CONSTRAINT IF EXISTS only_known_terminals;"
+                "DROP TABLE IF EXISTS public.no_terminals");
+        }
+    };
+    freshDownloadTables();
+    const std::vector<Rows> before = downloadTables();
+    DeferredKey deferredKey;
+    ProgramResult result = runWith(atomic_, {}, Fault{});
+    EXPECT_EQ(result.exitCode, 99);
+    ASSERT_GE(result.log.size(), 5u);
+    EXPECT_EQ(Lines(result.log.end() - 5, result.log.end()),
+              (Lines{"Erstelle Zutrittsberechtigungen Versuch-Nr:5!",
+                     "Fehler SQLCommit()! Errcode: 20000",
+                     "Die Zutrittsberechtigungen konnten nicht erstellt werden!", kFailed, kEnd}));
+    EXPECT_NE(result.errors.find("Fehler SQLCommit()! Errcode: 20000: SQLSTATE 23503"),
+              std::string::npos)
+        << result.errors;
+    EXPECT_EQ(result.waits, std::vector<long>(4, 10000));
+    EXPECT_EQ(downloadTables(), before);
 }
 
 }  // namespace

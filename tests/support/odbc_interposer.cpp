@@ -1,14 +1,18 @@
 // The interposer's definitions of the ODBC calls the program makes and of
-// nanosleep. Each forwards to the next definition in the lookup order (the
+// ppoll. Each forwards to the next definition in the lookup order (the
 // driver manager, libc) found with dlsym(RTLD_NEXT). The driver manager looks
 // the driver's entry points up in the driver's own library, so it never sees
 // these definitions, whether they come preloaded or linked into a test.
 #include "odbc_interposer.h"
 
 #include <dlfcn.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sql.h>
 #include <sqlext.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <time.h>
 
 #include <cerrno>
@@ -22,6 +26,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+extern char** environ;
 
 namespace {
 
@@ -240,8 +246,19 @@ void runHook(RuleKind kind, const std::string& text) {
     if (firingRule(kind, text, 0) == nullptr || state().hookCommand.empty())
         return;
     unsetenv("LD_PRELOAD");
-    if (std::system(state().hookCommand.c_str()) != 0)
-        std::fprintf(stderr, "odbc interposer: hook failed: %s\n", state().hookCommand.c_str());
+    // Not system(): it ignores SIGINT in the caller while the command runs,
+    // and a hook may send the program a stop signal.
+    const char* command = state().hookCommand.c_str();
+    char* const argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"),
+                          const_cast<char*>(command), nullptr};
+    pid_t child = -1;
+    int status = -1;
+    if (posix_spawn(&child, "/bin/sh", nullptr, nullptr, argv, environ) == 0) {
+        while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+        }
+    }
+    if (status != 0)
+        std::fprintf(stderr, "odbc interposer: hook failed: %s\n", command);
 }
 
 SQLRETURN injectFailure(SQLHANDLE handle, const Rule& rule) {
@@ -655,19 +672,26 @@ SQLRETURN SQL_API SQLGetDiagRec(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT 
     return rc;
 }
 
-// The program waits only through nanosleep. While recording, a wait is noted
-// in milliseconds and returns at once, as if it had run its full length.
-int nanosleep(const struct timespec* request, struct timespec* remaining) {
+// The program's pauses are its only calls of ppoll (its other waits use
+// poll, as the driver does). While recording, a pause is noted in
+// milliseconds and returns at once, as if it had run its full length, unless
+// a descriptor it waits on is ready already (the stop descriptor after a stop
+// signal, also one that a hook sent): that is reported as the real ppoll
+// reports it. Hooks run at every pause, recorded or not.
+int ppoll(struct pollfd* fds, nfds_t count, const struct timespec* timeout, const sigset_t* mask) {
     State& s = state();
-    if (s.recordWaits && request != nullptr) {
+    static auto forward =
+        real<int (*)(struct pollfd*, nfds_t, const struct timespec*, const sigset_t*)>("ppoll");
+    if (timeout != nullptr)
         runHook(RuleKind::HookWait, "");
-        long ms = static_cast<long>(request->tv_sec) * 1000 + request->tv_nsec / 1000000;
+    if (s.recordWaits && timeout != nullptr) {
+        long ms = static_cast<long>(timeout->tv_sec) * 1000 + timeout->tv_nsec / 1000000;
         s.waits.push_back(ms);
         appendLine(s.waitsFile, std::to_string(ms));
-        return 0;
+        const struct timespec now = {0, 0};
+        return forward(fds, count, &now, mask);
     }
-    static auto forward = real<int (*)(const struct timespec*, struct timespec*)>("nanosleep");
-    return forward(request, remaining);
+    return forward(fds, count, timeout, mask);
 }
 
 }  // extern "C"

@@ -4,7 +4,7 @@
 //     server reports 1 for every error and tells them apart by SQLSTATE);
 //   - injects scripted faults;
 //   - records every statement text sent;
-//   - records the program's waits (nanosleep) instead of sleeping.
+//   - records the program's waits (ppoll) instead of sleeping.
 //
 // Rules, one per line ('#' at the start of a line makes it a comment); FROM
 // is 1-based and counts only the calls that match the rule; COUNT
@@ -21,7 +21,7 @@
 //                                          FROMth SQLExecDirect of a text containing
 //                                          TEXT reaches the driver
 //   hook wait FROM                         runs the hook command once, at the FROMth
-//                                          recorded wait
+//                                          wait (recorded or really waited), before it
 // TEXT is the rest of the line, blanks included, matched case-sensitively.
 // NATIVE is a number or "none" (the failure then has no diagnostic record).
 // An injected failure returns SQL_ERROR without reaching the driver (an exec
@@ -83,7 +83,7 @@ long ipWaitAt(int index);
 // The shell command line that hook rules run (empty: hooks do nothing).
 void ipSetHook(const char* command);
 
-// Turns the recording of waits on (1) or off (0: nanosleep really sleeps).
+// Turns the recording of waits on (1) or off (0: ppoll really waits).
 void ipRecordWaits(int on);
 
 // Statement handles allocated and not yet freed.

@@ -180,7 +180,10 @@ ProgramResult ProgramRun::finish(const StartedRun& started) {
     std::fputs(result.errors.c_str(), stderr);
 
     static const std::regex timestamp(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d .*)");
-    for (const std::string& line : readLines(root_ + "/Quorvance_php/log/vendraklog.txt")) {
+    // Only a regular file is a log; reading a FIFO would wait for a writer.
+    const std::string logPath = root_ + "/Quorvance_php/log/vendraklog.txt";
+    bool regular = std::filesystem::is_regular_file(std::filesystem::symlink_status(logPath));
+    for (const std::string& line : regular ? readLines(logPath) : std::vector<std::string>()) {
         if (!std::regex_match(line, timestamp))
             result.timestampsWellFormed = false;
         result.log.push_back(line.size() >= 20 ? line.substr(20) : line);

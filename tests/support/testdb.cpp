@@ -72,6 +72,10 @@ void runScript(const char* action) {
 
 }  // namespace
 
+std::string testDbPsqlCommand(const std::string& sql) {
+    return ". '" + dbDir() + "/env' && psql -X -At -c '" + sql + "'";
+}
+
 std::string testDbServerCommand(const char* action) {
     return std::string(VENDRAK_TEST_SOURCE_DIR) + "/support/pgserver.sh " + action + " '" +
            dbDir() + "' >/dev/null";

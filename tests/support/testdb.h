@@ -43,6 +43,11 @@ void testDbSetTrmAswDnlColumns(int columns);
 void testDbServerStop();
 void testDbServerStart();
 
+// A shell command line that runs `sql` (no single quotes in it) with psql in
+// a session of its own on the test server and prints the result unaligned,
+// for interposer hooks that look at the database from beside the program.
+std::string testDbPsqlCommand(const std::string& sql);
+
 // The shell command line that runs pgserver.sh ACTION ("start", "halt",
 // "crash") on the test server, for interposer hooks.
 std::string testDbServerCommand(const char* action);

@@ -208,6 +208,22 @@ TEST(BalanceLines, EightLinesByValueTypeAndLayout) {
           undefined,
           undefined,
           undefined}},
+        // U+2212 (typographic minus) takes the sign position whole and, not
+        // being "-", counts as positive; type 17 drops its last three
+        // characters, the euro sign among them, not three bytes.
+        {"a multi-byte sign character and multi-byte digits stay whole",
+         {{5, "Saldo"}, {17, ""}, {3, "Eigen"}},
+         {{"TSWW05", "\xE2\x88\x92    3,25"},
+          {"TSWW08", "-12345\xE2\x82\xAC"},
+          {"TSWW03", "\xE2\x88\x92"}},
+         {{"3,25 ", "Saldo" + blanks(10) + "3,25 "},
+          {"123", "-123"},
+          {" ", padded("Eigen")},
+          undefined,
+          undefined,
+          undefined,
+          undefined,
+          undefined}},
         {"types without a value show the padded label",
          {{0, "Null"}, {18, "a"}, {19, "b"}, {20, "c"}, {-1, "d"}, {31, "e"}, {99, ""}, {0, ""}},
          {{"TSWW02", "+5"}, {"TSWF10", "x"}},
@@ -235,6 +251,17 @@ TEST(BalanceLines, DateIsDdMmYyAndEndsWhereTsww01Ends) {
         {"202403", {"", padded("Stand")}},
         {"", {"", padded("Stand")}},
         {"20240315xyz", {"15.03.24", "Stand" + blanks(7) + "15.03.24"}},
+        // Characters, not bytes, are moved; a Latin-1 byte is one character.
+        {"2024\xE2\x88\x92"
+         "315",
+         {"15.\xE2\x88\x92"
+          "3.24",
+          "Stand" + blanks(5) + "15.\xE2\x88\x92" + "3.24"}},
+        {"2024\xE9"
+         "315",
+         {"15.\xE9"
+          "3.24",
+          "Stand" + blanks(7) + "15.\xE9" + "3.24"}},
     };
     for (const auto& [date, expected] : cases) {
         SCOPED_TRACE(date);

@@ -13,8 +13,8 @@ namespace {
 
 TEST(FileLock, SecondOpenWaitsUntilItsTimeoutAndTakesTheLockOnceFreed) {
     const std::string path = "/tmp/vendrak_lock_test_" + std::to_string(getpid());
-    int holder = platformOpenLockFile(path.c_str());
-    int waiter = platformOpenLockFile(path.c_str());
+    int holder = platformOpenLockFile(path.c_str(), true);
+    int waiter = platformOpenLockFile(path.c_str(), true);
     ASSERT_GE(holder, 0);
     ASSERT_GE(waiter, 0);
     EXPECT_EQ(platformTryLockFile(holder), kLockTaken);

@@ -13,6 +13,7 @@
 #include <sstream>
 #include <string>
 
+#include "log/console.h"
 #include "platform/text.h"
 #include "settings/settings.h"
 
@@ -99,11 +100,31 @@ TEST_F(RunLog, LogLineFormatsIntoLogMessageAndWritesToTheLogPath) {
     EXPECT_EQ(read(log_).substr(kTimestampChars), " " + std::string(LogMessage) + "\n");
 }
 
-TEST_F(RunLog, OverlongMessageIsCutTo255Characters) {
-    std::string longText(400, 'x');
-    logLine("%s", longText.c_str());
-    EXPECT_EQ(std::string(LogMessage), longText.substr(0, kLogMessageSize - 1));
-    EXPECT_EQ(read(log_).size(), kTimestampChars + 1 + (kLogMessageSize - 1) + 1);
+// Cut to 255 bytes after the last whole character, by logLine and logWrite
+// alike: the line stays valid UTF-8.
+TEST_F(RunLog, OverlongMessageIsCutTo255BytesOnACharacterBoundary) {
+    for (std::size_t kept : {255u, 254u}) {
+        const std::string message = std::string(kept, 'x') + "\xc3\xbc" + std::string(99, 'x');
+        fs::remove(log_);
+        logLine("%s", message.c_str());
+        EXPECT_EQ(std::string(LogMessage), std::string(kept, 'x'));
+        logWrite(log_.c_str(), message.c_str());
+        EXPECT_EQ(read(log_).size(), 2 * (kTimestampChars + 1 + kept + 1));
+        EXPECT_TRUE(endsWithLine(read(log_), std::string(kept, 'x')));
+    }
+}
+
+// A driver message with a carriage return or a tab stays one clean line on
+// standard error; a line too long for it is cut after a whole character.
+TEST_F(RunLog, StandardErrorLinesAreCleanAndCutOnACharacterBoundary) {
+    consoleSetPendingDiagnostic("42P01", 942, "ERROR:\trelation does not exist;\r\nError\n");
+    testing::internal::CaptureStderr();
+    logLine("Fehler SQLOpenTrmAsw()! Errcode: %ld", 942L);
+    consoleLine("%s", (std::string(2044, 'y') + "\xc3\xbc\xc3\xbc").c_str());
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "vendrak: Fehler SQLOpenTrmAsw()! Errcode: 942: SQLSTATE 42P01 native 942: ERROR: "
+              "relation does not exist;  Error\nvendrak: " +
+                  std::string(2044, 'y') + "\xc3\xbc\n");
 }
 
 TEST_F(RunLog, LogOfExactlyTheThresholdIsNotRotatedUntilTheNextLine) {

@@ -136,6 +136,18 @@ TEST_F(SettingsFile, BodyLineLimitIs398CharactersBeforeTheLineEnd) {
     }
 }
 
+// Each lookup only overwrites the shared entry as far as the values it
+// reads: with the password as the last record, the lookups after it stop
+// before it, and a long password's tail would stay there for the whole run.
+TEST_F(SettingsFile, PasswordLeavesNoCopyInTheLookupEntry) {
+    load(record("1", "LOGIN", stored("qvsystem")) + record("2", "DB_SYSTEM", stored("ORACLE")) +
+         record("3", "DATABASE", stored("QVS_DSN")) +
+         record("4", "PASS", stored("geheim-und-sehr-lang-2026")));
+    EXPECT_STREQ(Settings.password, "geheim-und-sehr-lang-2026");
+    const std::string entry(IniEntry.value, sizeof IniEntry.value);
+    EXPECT_EQ(entry.find("2026"), std::string::npos);
+}
+
 TEST_F(SettingsFile, MissingFileLeavesAllSettingsEmpty) {
     load(record("1", "LOGIN", stored("qvsystem")));
     loadSettings((dir_ + "/missing.ini").c_str());
