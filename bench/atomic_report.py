@@ -46,13 +46,12 @@ section = "\n".join(lines)
 
 intro = ("## Atomic rebuild\n\n"
          "Written by `bench/atomic.sh` (`scripts/gen_site.py --seed 1`, 40 terminals; the real "
-         "`vendrak` as deployed, without the interposer, through the benchmark's data source "
-         "with `UseDeclareFetch=1`, `Fetch=1000`). Each full rebuild starts from the tables of "
-         "a previous one (a site's daily case); the two modes ran in turn, and the fastest round "
-         "of each counts. ratio = wall time / the default mode's. With psqlODBC the guide asks "
-         "for `UseDeclareFetch=0` in the atomic mode, because psqlODBC 13.02 rolls back the whole "
-         "transaction when a statement right after a batch fetch fails; these sites have no "
-         "such failure, and the contents checks below show the same tables in both modes.\n")
+         "`vendrak` as deployed, without the interposer, through a data source with "
+         "`UseDeclareFetch=0`: the atomic rebuild refuses a psqlODBC data source with batched "
+         "fetching, on which psqlODBC 13.02 rolls back the whole transaction when a statement "
+         "right after a batch fetch fails. Each full rebuild starts from the tables of a previous "
+         "one (a site's daily case); the two modes ran in turn, and the fastest round of each "
+         "counts. ratio = wall time / the default mode's.\n")
 kept = []
 if out.exists():
     for block in out.read_text().split("\n### ")[1:]:
