@@ -77,9 +77,8 @@ printf '%s\n' "${PGPASSWORD}" | "${top}/build/vendrak-settings" write \
     "${root}/files/quorvance.ini" --login "${PGUSER}" --password-stdin \
     --db-system ORACLE --database "${dsn}" >/dev/null
 
-tables=(trmaswdnl salaswdnl salaswdnl2 aswbkldnl)
-table_list=$(printf 'qvsystem.%s, ' "${tables[@]}")
-table_list=${table_list%, }
+# shellcheck source=bench/download_tables.sh
+source "${bench}/download_tables.sh"
 
 # Puts the download tables back to the contents kept in schema bench.
 reset_tables() {
@@ -88,30 +87,6 @@ reset_tables() {
         commands+=(-c "INSERT INTO qvsystem.${t} SELECT * FROM bench.${t}")
     done
     sql "${commands[@]}" -c "VACUUM ANALYZE ${table_list}"
-}
-
-contents() {
-    local t parts=()
-    for t in "${tables[@]}"; do
-        parts+=("SELECT '${t} ' || x::text AS r FROM qvsystem.${t} x")
-    done
-    local union
-    union=$(printf '%s UNION ALL ' "${parts[@]}")
-    sql -At -c "SELECT count(*) || ' rows, md5 ' || md5(string_agg(r, E'\n' ORDER BY r))
-                FROM (${union% UNION ALL }) u"
-}
-
-different=0
-check_contents() {
-    local name=$1 reference=$2 got
-    got=$(contents)
-    if [ "${got}" = "${reference}" ]; then
-        echo "${name}: same table contents (${got})" | tee -a "${work}/checks.txt"
-    else
-        echo "${name}: DIFFERENT table contents: ${got}, expected ${reference}" |
-            tee -a "${work}/checks.txt"
-        different=1
-    fi
 }
 
 # Runs vendrak as deployed in MODE (default or atomic); work/NAME.time gets

@@ -140,9 +140,8 @@ for name in site:"${dsn}" site0:"${dsn_unbatched}"; do
         --db-system ORACLE --database "${name#*:}" >/dev/null
 done
 
-tables=(trmaswdnl salaswdnl salaswdnl2 aswbkldnl)
-table_list=$(printf 'qvsystem.%s, ' "${tables[@]}")
-table_list=${table_list%, }
+# shellcheck source=bench/download_tables.sh
+source "${bench}/download_tables.sh"
 
 # Sets the download tables to their state before a run: empty (before a full
 # rebuild) or as the last full rebuild left them (before a key run).
@@ -154,31 +153,6 @@ reset_tables() {
         done
     fi
     sql "${commands[@]}" -c "VACUUM ANALYZE ${table_list}"
-}
-
-# One checksum over the contents of the four download tables.
-contents() {
-    local t parts=()
-    for t in "${tables[@]}"; do
-        parts+=("SELECT '${t} ' || x::text AS r FROM qvsystem.${t} x")
-    done
-    local union
-    union=$(printf '%s UNION ALL ' "${parts[@]}")
-    sql -At -c "SELECT count(*) || ' rows, md5 ' || md5(string_agg(r, E'\n' ORDER BY r))
-                FROM (${union% UNION ALL }) u"
-}
-
-# Records that the run NAME left the tables as the reference run did.
-check_contents() {
-    local name=$1 reference=$2 got
-    got=$(contents)
-    if [ "${got}" = "${reference}" ]; then
-        echo "${name}: same table contents (${got})" | tee -a "${work}/checks.txt"
-    else
-        echo "${name}: DIFFERENT table contents: ${got}, expected ${reference}" |
-            tee -a "${work}/checks.txt"
-        different=1
-    fi
 }
 
 # Runs vendrak as deployed: work/NAME.time gets "wall user system maxrss";
@@ -243,7 +217,6 @@ measure() {
         check_contents "${base}-baseline${suffix}" "${reference}"
     done
 }
-different=0
 smallest=${size_list[0]}
 for size in "${size_list[@]}"; do
     [ "${size}" -lt "${smallest}" ] && smallest=${size}
