@@ -1,5 +1,8 @@
+# shellcheck shell=bash
 # The four download tables as the benchmark scripts compare them: sourced by
-# bench/run.sh and bench/atomic.sh, which provide sql() and ${work}.
+# bench/run.sh and bench/atomic.sh, which provide sql() and ${work} and read
+# ${tables}, ${table_list} and ${different}.
+# shellcheck disable=SC2034,SC2154
 
 tables=(trmaswdnl salaswdnl salaswdnl2 aswbkldnl)
 table_list=$(printf 'qvsystem.%s, ' "${tables[@]}")
