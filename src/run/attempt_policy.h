@@ -1,30 +1,44 @@
-// The attempt policy that the full rebuild and the key update share: how a
-// unit of work is made to take effect, how a failed attempt is given up, and
-// what happens between two attempts.
+// The attempt policy that the full rebuild and the key update share: up to
+// five attempts of a unit of work, a reconnection and a pause between two of
+// them, the commit of an atomic rebuild's writes and the rollback of a failed
+// attempt's.
 #pragma once
 
+#include <cstddef>
+
+#include "run/run_metrics.h"
+
+constexpr long kAttempts = 5;
 constexpr long kAttemptWaitMs = 10000;
+constexpr std::size_t kWorkTextWidth = 128;
 
-// Results of prepareNextAttempt.
-constexpr int kNextAttemptReady = 0;           // reconnected and waited
-constexpr int kNextAttemptWithoutSession = 1;  // the reconnection failed
-constexpr int kNextAttemptStopped = 2;         // a stop signal came: no further attempt
+// One step of a unit of work: its work (nonzero on success), its log lines
+// and the phase that its attempts count for in the run's metrics. Before
+// each attempt `attempting` is logged with " Versuch-Nr:N!" appended;
+// `succeeded` after a successful one; `failed` after the fifth failure and
+// `connectionLost` when the reconnection after a failure failed. With
+// `commits` its success includes the commit of the attempt's writes.
+struct WorkStep {
+    int (*work)();
+    char attempting[kWorkTextWidth];
+    char succeeded[kWorkTextWidth];
+    char failed[kWorkTextWidth];
+    char connectionLost[kWorkTextWidth];
+    RunPhase metrics;
+    bool commits;
+};
 
-// Between two attempts of a unit of work: reconnects, then waits 10 seconds.
-// The caller logs its own message for kNextAttemptWithoutSession; a stop
-// signal is logged once at the end of the run.
-int prepareNextAttempt();
+// Up to five attempts of `count` steps that succeed or fail together: each
+// attempt runs them in order from the first, with their attempt and success
+// lines and the attempt number of the whole, up to the first that fails. A
+// failed attempt is rolled back; then the run gives up at a stop signal, with
+// the failed step's `failed` at the fifth attempt and with its
+// `connectionLost` when the reconnection fails; otherwise the next attempt
+// follows after the pause. 1 when all steps succeeded, else 0.
+int runAttempts(const WorkStep* steps, std::size_t count);
 
 // The end of a unit of work that succeeded: in an atomic rebuild its writes
 // are committed now, and a failed commit is logged and fails the unit
 // (false). Without transactions every statement has taken effect already:
 // true at once.
 bool commitUnitOfWork();
-
-// After a failed attempt, before anything else (the reconnection, the last
-// message): in an atomic rebuild its writes are rolled back, so that the
-// tables stay as they were before it. Ending the session would undo them as
-// well, but a driver may refuse to disconnect while a transaction is open,
-// and the old session would then keep its locks on the download tables.
-// Nothing without transactions.
-void rollBackFailedAttempt();

@@ -19,80 +19,28 @@
 
 namespace {
 
-const Phase kFullRebuildPhases[] = {
-    {BuildTrmAswDnl, "Erstelle Terminalberechtigungen Versuch-Nr:%ld!",
-     "Terminalberechtigungen erstellt!",
+// The last phase includes the commit of an atomic rebuild.
+const WorkStep kFullRebuildPhases[] = {
+    {BuildTrmAswDnl, "Erstelle Terminalberechtigungen", "Terminalberechtigungen erstellt!",
      "Die Terminalberechtigungen konnten nicht erstellt werden!",
      "Die Terminalberechtigungen konnten auf Grund von DB-Verbindungproblemen nicht erstellt "
      "werden!",
-     RunPhase::TerminalAuthorisations},
-    {BuildSalAswDnl, "Erstelle Saldenwerte Versuch-Nr:%ld!", "Saldenwerte erstellt!",
+     RunPhase::TerminalAuthorisations, false},
+    {BuildSalAswDnl, "Erstelle Saldenwerte", "Saldenwerte erstellt!",
      "Die Saldenwerte konnten nicht erstellt werden!",
      "Die Saldenwerte konnten auf Grund von DB-Verbindungproblemen nicht erstellt werden!",
-     RunPhase::BalanceValues},
-    {BuildAswBklDnl, "Erstelle Zutrittsberechtigungen Versuch-Nr:%ld!",
-     "Zutrittsberechtigungen erstellt!",
+     RunPhase::BalanceValues, false},
+    {BuildAswBklDnl, "Erstelle Zutrittsberechtigungen", "Zutrittsberechtigungen erstellt!",
      "Die Zutrittsberechtigungen konnten nicht erstellt werden!",
      "Die Zutrittsberechtigungen konnten auf Grund von DB-Verbindungproblemen nicht erstellt "
      "werden!",
-     RunPhase::AccessAuthorisations},
+     RunPhase::AccessAuthorisations, true},
 };
 
 // Writes a fixed message; it still goes through the formatting step, like
 // every other log line.
 void logText(const char* text) {
     logLine("%s", text);
-}
-
-// After failed attempt `attempt` of `phase`: true when the next attempt may
-// start (reconnected and waited). Otherwise the run gives up, with the
-// phase's message for a fifth failure or a lost session (a stop signal is
-// logged at the end of the run).
-bool readyForNextAttempt(const Phase& phase, long attempt) {
-    if (runStopRequested())
-        return false;
-    if (attempt == kPhaseAttempts) {
-        logText(phase.failedMessage);
-        return false;
-    }
-    int next = prepareNextAttempt();
-    if (next == kNextAttemptWithoutSession)
-        logText(phase.connectionFailedMessage);
-    return next == kNextAttemptReady;
-}
-
-// Up to five attempts of one phase. 1 when the builder succeeded.
-int runPhase(const Phase& phase) {
-    for (long attempt = 1; attempt <= kPhaseAttempts; ++attempt) {
-        logLine(phase.attemptMessage, attempt);
-        phaseAttemptBegins(phase.metrics);
-        int built = phase.build();
-        phaseAttemptEnds(phase.metrics);
-        if (built != 0) {
-            logText(phase.successMessage);
-            return 1;
-        }
-        if (!readyForNextAttempt(phase, attempt))
-            return 0;
-    }
-    return 0;
-}
-
-// One attempt of the atomic rebuild: the phases in order, the last one
-// including the commit. Returns the index of the phase that failed, or
-// `count` when all succeeded and their writes took effect.
-std::size_t runAtomicAttempt(const Phase* phases, std::size_t count, long attempt) {
-    for (std::size_t i = 0; i < count; ++i) {
-        const Phase& phase = phases[i];
-        logLine(phase.attemptMessage, attempt);
-        phaseAttemptBegins(phase.metrics);
-        bool built = phase.build() != 0 && (i + 1 < count || commitUnitOfWork());
-        phaseAttemptEnds(phase.metrics);
-        if (!built)
-            return i;
-        logText(phase.successMessage);
-    }
-    return count;
 }
 
 // The download key: exactly one argument supplies it. The command line has
@@ -105,31 +53,18 @@ void takeDownloadKey(int argc, char** argv, char (&key)[kDownloadKeyWidth]) {
 
 }  // namespace
 
-int runPhases(const Phase* phases, std::size_t count) {
+int runPhases(const WorkStep* phases, std::size_t count) {
+    if (dbTransactionsOn())
+        return runAttempts(phases, count);
     for (std::size_t i = 0; i < count; ++i) {
-        if (runPhase(phases[i]) == 0)
+        if (runAttempts(&phases[i], 1) == 0)
             return 0;
     }
     return 1;
 }
 
-int runPhasesAtomically(const Phase* phases, std::size_t count) {
-    for (long attempt = 1; attempt <= kPhaseAttempts; ++attempt) {
-        std::size_t failed = runAtomicAttempt(phases, count, attempt);
-        if (failed == count)
-            return 1;
-        rollBackFailedAttempt();
-        if (!readyForNextAttempt(phases[failed], attempt))
-            return 0;
-    }
-    return 0;
-}
-
 int PrepareFull() {
-    const std::size_t count = sizeof kFullRebuildPhases / sizeof kFullRebuildPhases[0];
-    if (dbTransactionsOn())
-        return runPhasesAtomically(kFullRebuildPhases, count);
-    return runPhases(kFullRebuildPhases, count);
+    return runPhases(kFullRebuildPhases, sizeof kFullRebuildPhases / sizeof kFullRebuildPhases[0]);
 }
 
 int runProgram(int argc, char** argv) {

@@ -1,13 +1,13 @@
 #include "run/prepare_by_key.h"
 
+#include <cstdio>
+
 #include "db/session.h"
 #include "db/statement.h"
 #include "download/access_authorisations.h"
 #include "download/terminal_authorisations.h"
 #include "log/runlog.h"
 #include "run/attempt_policy.h"
-#include "run/run_guard.h"
-#include "run/run_metrics.h"
 
 namespace {
 
@@ -15,14 +15,21 @@ const char* const kOpenQvsAswDnl =
     "SELECT DnlKey, DnlLfd, DnlMnd, DnlLiz, DnlAsw, DnlKze, DnlKzu, DnlKmp, DnlSta, DnlErf FROM "
     "QVSYSTEM.QvsAswDnl WHERE DnlKey = '%s' ORDER BY DnlLfd";
 
-constexpr long kKeyAttempts = 5;
+// The key of the run and the request rows that its last attempt processed,
+// for the work function, which takes no arguments.
+struct KeyUpdate {
+    const char* key;
+    long rows;
+};
+KeyUpdate Update;
 
 // One attempt: every request row of the key through both per-badge
-// builders, in DnlLfd order. Returns true when the list was worked through
-// to its end; `*rows` counts the rows processed, also those of a failed
-// attempt.
-bool updateListedBadges(const char* key, long* rows) {
-    *rows = 0;
+// builders, in DnlLfd order, from the first row. Nonzero when the list was
+// worked through to its end; `Update.rows` counts the rows processed, also
+// those of a failed attempt.
+int updateListedBadges() {
+    const char* key = Update.key;
+    Update.rows = 0;
     bool failed = false;
     int rc = SQLOpenQvsAswDnl(key);
     if (rc != 0) {
@@ -46,10 +53,16 @@ bool updateListedBadges(const char* key, long* rows) {
             failed = true;
             break;
         }
-        ++*rows;
+        ++Update.rows;
     }
     SQLCloseQvsAswDnl();
-    return !failed;
+    return failed ? 0 : 1;
+}
+
+// Formats `format` with the key into `text`, cut to its width (the command
+// line refuses keys longer than 14 characters, which always fit).
+void keyText(char (&text)[kWorkTextWidth], const char* format) {
+    std::snprintf(text, sizeof text, format, Update.key);
 }
 
 }  // namespace
@@ -81,32 +94,13 @@ int SQLCloseQvsAswDnl() {
 }
 
 long PrepareByKey(const char* key) {
-    long rows = 0;
-    for (long attempt = 1; attempt <= kKeyAttempts; ++attempt) {
-        logLine("Aktualisiere Berechtigungen zu Key: %s. Versuch-Nr:%ld!", key, attempt);
-        phaseAttemptBegins(RunPhase::KeyUpdate);
-        bool updated = updateListedBadges(key, &rows);
-        phaseAttemptEnds(RunPhase::KeyUpdate);
-        if (updated) {
-            logLine("Die Berechtigungen zu Key %s wurden aktualisiert.", key);
-            return rows;
-        }
-        rollBackFailedAttempt();
-        if (runStopRequested())
-            return -1;
-        if (attempt == kKeyAttempts)
-            break;
-        // The next attempt reads the whole list again from its first row.
-        int next = prepareNextAttempt();
-        if (next == kNextAttemptWithoutSession) {
-            logLine(
-                "Die Berechtigungen zu Key %s konnten auf Grund von DB-Verbindungproblemen nicht "
-                "aktualisiert werden!",
-                key);
-        }
-        if (next != kNextAttemptReady)
-            return -1;
-    }
-    logLine("Die Berechtigungen zu Key %s konnten nicht aktualisiert werden!", key);
-    return -1;
+    Update = {key, 0};
+    WorkStep step = {updateListedBadges, "", "", "", "", RunPhase::KeyUpdate, false};
+    keyText(step.attempting, "Aktualisiere Berechtigungen zu Key: %s.");
+    keyText(step.succeeded, "Die Berechtigungen zu Key %s wurden aktualisiert.");
+    keyText(step.failed, "Die Berechtigungen zu Key %s konnten nicht aktualisiert werden!");
+    keyText(step.connectionLost,
+            "Die Berechtigungen zu Key %s konnten auf Grund von DB-Verbindungproblemen nicht "
+            "aktualisiert werden!");
+    return runAttempts(&step, 1) != 0 ? Update.rows : -1;
 }

@@ -9,6 +9,7 @@
 
 #include "db_fixture.h"
 #include "platform/stop_signal.h"
+#include "run/attempt_policy.h"
 
 namespace {
 
@@ -27,13 +28,13 @@ int scriptedBuilder() {
     return 1;
 }
 
-const Phase kPhases[] = {
-    {scriptedBuilder<0>, "A Versuch-Nr:%ld!", "A ok", "A failed", "A no connection",
-     RunPhase::TerminalAuthorisations},
-    {scriptedBuilder<1>, "B Versuch-Nr:%ld!", "B ok", "B failed", "B no connection",
-     RunPhase::BalanceValues},
-    {scriptedBuilder<2>, "C Versuch-Nr:%ld!", "C ok", "C failed", "C no connection",
-     RunPhase::AccessAuthorisations},
+const WorkStep kPhases[] = {
+    {scriptedBuilder<0>, "A", "A ok", "A failed", "A no connection",
+     RunPhase::TerminalAuthorisations, false},
+    {scriptedBuilder<1>, "B", "B ok", "B failed", "B no connection", RunPhase::BalanceValues,
+     false},
+    {scriptedBuilder<2>, "C", "C ok", "C failed", "C no connection",
+     RunPhase::AccessAuthorisations, true},
 };
 
 class PrepareTest : public DbTest {
