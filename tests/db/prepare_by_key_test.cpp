@@ -135,6 +135,23 @@ TEST_F(PrepareByKeyTest, FailedReconnectionEndsTheUpdate) {
     EXPECT_EQ(waits(), (std::vector<long>(5, 60000))) << "no attempt wait without a session";
 }
 
+// The key goes into the attempt's messages as text: a longest key with
+// conversion characters in it is logged unchanged and uncut.
+TEST_F(PrepareByKeyTest, LongestKeyWithPercentSignsIsLoggedAsItIs) {
+    const std::string key = "K%s%ld%n-01234";
+    ASSERT_EQ(ipConfigure("exec 1 5 HY000 4242 FROM QVSYSTEM.QvsAswDnl"), 0);
+    EXPECT_EQ(PrepareByKey(key.c_str()), -1);
+    Lines keyLines;
+    for (const std::string& line : logLines()) {
+        if (line.find("Berechtigungen zu Key") != std::string::npos)
+            keyLines.push_back(line);
+    }
+    ASSERT_EQ(keyLines.size(), 6u);
+    EXPECT_EQ(keyLines[0], "Aktualisiere Berechtigungen zu Key: " + key + ". Versuch-Nr:1!");
+    EXPECT_EQ(keyLines[4], "Aktualisiere Berechtigungen zu Key: " + key + ". Versuch-Nr:5!");
+    EXPECT_EQ(keyLines[5], "Die Berechtigungen zu Key " + key + " konnten nicht aktualisiert werden!");
+}
+
 TEST_F(PrepareByKeyTest, BadgeListedTwiceIsProcessedTwiceOverItsOwnRows) {
     addRequest("K1", 1, "B1");
     addRequest("K1", 2, "B1");
