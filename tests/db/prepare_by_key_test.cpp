@@ -2,18 +2,19 @@
 // PrepareByKey with its attempts, reconnections and waits.
 #include "run/prepare_by_key.h"
 
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "db_fixture.h"
+#include "log_lines.h"
 #include "trm_asw_data.h"
 
 namespace {
 
 using Lines = std::vector<std::string>;
 
-const Lines kReconnected = {"Versuch Nr. 1 zur Wiederherstellung der Datenbankverbindung!",
-                            "Die Verbindung zur Datenbank wurde wiederhergestellt!"};
+const Lines kReconnection(std::begin(kReconnectedAtOnce), std::end(kReconnectedAtOnce));
 
 // Terminal T1 with access class Z1 at reader 01; badges B1 to B4 hold Z1.
 class PrepareByKeyTest : public DbTest {
@@ -82,7 +83,7 @@ TEST_F(PrepareByKeyTest, SecondRowFailingOnceRepeatsTheWholeListAfterAReconnecti
     EXPECT_EQ(PrepareByKey("K1"), 3);
     Lines expected = {"Aktualisiere Berechtigungen zu Key: K1. Versuch-Nr:1!",
                       "Fehler SQLOpenTrmAsw() Ausweisnr. B2! Errcode: -1"};
-    expected.insert(expected.end(), kReconnected.begin(), kReconnected.end());
+    expected.insert(expected.end(), kReconnection.begin(), kReconnection.end());
     expected.push_back("Aktualisiere Berechtigungen zu Key: K1. Versuch-Nr:2!");
     // B1's access row from the first attempt is already there.
     expected.push_back("Fehler SQLWriteAswBklDnl() Ausweis:B1 BKL:Z1! Errcode: 1");
@@ -113,7 +114,7 @@ TEST_F(PrepareByKeyTest, RequestCursorFailuresFailTheAttempt) {
         ASSERT_EQ(ipConfigure(c.rule), 0);
         EXPECT_EQ(PrepareByKey("K'1"), 2);
         Lines expected = {"Aktualisiere Berechtigungen zu Key: K'1. Versuch-Nr:1!", c.logLine};
-        expected.insert(expected.end(), kReconnected.begin(), kReconnected.end());
+        expected.insert(expected.end(), kReconnection.begin(), kReconnection.end());
         expected.push_back("Aktualisiere Berechtigungen zu Key: K'1. Versuch-Nr:2!");
         expected.push_back("Die Berechtigungen zu Key K'1 wurden aktualisiert.");
         EXPECT_EQ(logLines(), expected);
@@ -149,7 +150,8 @@ TEST_F(PrepareByKeyTest, LongestKeyWithPercentSignsIsLoggedAsItIs) {
     ASSERT_EQ(keyLines.size(), 6u);
     EXPECT_EQ(keyLines[0], "Aktualisiere Berechtigungen zu Key: " + key + ". Versuch-Nr:1!");
     EXPECT_EQ(keyLines[4], "Aktualisiere Berechtigungen zu Key: " + key + ". Versuch-Nr:5!");
-    EXPECT_EQ(keyLines[5], "Die Berechtigungen zu Key " + key + " konnten nicht aktualisiert werden!");
+    EXPECT_EQ(keyLines[5],
+              "Die Berechtigungen zu Key " + key + " konnten nicht aktualisiert werden!");
 }
 
 TEST_F(PrepareByKeyTest, BadgeListedTwiceIsProcessedTwiceOverItsOwnRows) {

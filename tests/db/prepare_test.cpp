@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "db_fixture.h"
+#include "log_lines.h"
 #include "platform/stop_signal.h"
 #include "run/attempt_policy.h"
 
@@ -33,8 +34,8 @@ const WorkStep kPhases[] = {
      RunPhase::TerminalAuthorisations, false},
     {scriptedBuilder<1>, "B", "B ok", "B failed", "B no connection", RunPhase::BalanceValues,
      false},
-    {scriptedBuilder<2>, "C", "C ok", "C failed", "C no connection",
-     RunPhase::AccessAuthorisations, true},
+    {scriptedBuilder<2>, "C", "C ok", "C failed", "C no connection", RunPhase::AccessAuthorisations,
+     true},
 };
 
 class PrepareTest : public DbTest {
@@ -45,11 +46,6 @@ class PrepareTest : public DbTest {
             failuresLeft[i] = calls[i] = 0;
     }
     int run() { return runPhases(kPhases, 3); }
-};
-
-const char* const kReconnected[] = {
-    "Versuch Nr. 1 zur Wiederherstellung der Datenbankverbindung!",
-    "Die Verbindung zur Datenbank wurde wiederhergestellt!",
 };
 
 TEST_F(PrepareTest, AllPhasesSucceedAtTheFirstAttempt) {
@@ -63,8 +59,8 @@ TEST_F(PrepareTest, SecondPhaseFailingOnceIsRepeatedAfterAReconnection) {
     failuresLeft[1] = 1;
     EXPECT_EQ(run(), 1);
     EXPECT_EQ(logLines(),
-              (Lines{"A Versuch-Nr:1!", "A ok", "B Versuch-Nr:1!", kReconnected[0], kReconnected[1],
-                     "B Versuch-Nr:2!", "B ok", "C Versuch-Nr:1!", "C ok"}));
+              (Lines{"A Versuch-Nr:1!", "A ok", "B Versuch-Nr:1!", kReconnectedAtOnce[0],
+                     kReconnectedAtOnce[1], "B Versuch-Nr:2!", "B ok", "C Versuch-Nr:1!", "C ok"}));
     EXPECT_EQ(waits(), (std::vector<long>{10000}));
     EXPECT_EQ(calls[1], 2);
 }
@@ -76,7 +72,7 @@ TEST_F(PrepareTest, FirstPhaseFailingFiveTimesEndsTheRebuild) {
     for (int attempt = 1; attempt <= 5; ++attempt) {
         expected.push_back("A Versuch-Nr:" + std::to_string(attempt) + "!");
         if (attempt < 5)
-            expected.insert(expected.end(), kReconnected, kReconnected + 2);
+            expected.insert(expected.end(), kReconnectedAtOnce, kReconnectedAtOnce + 2);
     }
     expected.push_back("A failed");
     EXPECT_EQ(logLines(), expected);

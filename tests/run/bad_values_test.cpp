@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "../db/trm_asw_data.h"
+#include "log_lines.h"
 #include "runner.h"
 #include "testdb.h"
 
@@ -208,7 +209,7 @@ TEST_F(BadValuesTest, RequestedBadgeNumberCannotWidenTheKeyRun) {
     std::remove((run_.root() + "/Quorvance_php/log/vendraklog.txt").c_str());
     ProgramResult result = run_.run({"K'1"});
     EXPECT_EQ(result.exitCode, 0);
-    EXPECT_EQ(result.log.back(), ">>> QV Downloadaufbereitung (Vendrak) - Ende <<<");
+    EXPECT_EQ(result.log.back(), kEnd);
     EXPECT_EQ(result.log[result.log.size() - 2],
               "Die Berechtigungen zu Key K'1 wurden aktualisiert.");
     EXPECT_EQ(value("SELECT string_agg(t::text, ';' ORDER BY t::text) FROM qvsystem.trmaswdnl t"),

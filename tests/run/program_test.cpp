@@ -22,6 +22,7 @@
 #include "db/session.h"
 #include "download/access_authorisations.h"
 #include "download/terminal_authorisations.h"
+#include "log_lines.h"
 #include "odbc_interposer.h"
 #include "platform/text.h"
 #include "runner.h"
@@ -33,11 +34,6 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-const char* const kStars = "**********";
-const char* const kStart = ">>> QV Downloadaufbereitung (Vendrak) - Beginn <<<";
-const char* const kEnd = ">>> QV Downloadaufbereitung (Vendrak) - Ende <<<";
-const char* const kFailed = "Bei der Downloadaufbereitung trat ein Fehler auf.";
-
 Lines reconnected(int attempts) {
     Lines lines;
     for (int i = 1; i <= attempts; ++i) {
@@ -48,7 +44,7 @@ Lines reconnected(int attempts) {
                             std::to_string(i));
         }
     }
-    lines.push_back("Die Verbindung zur Datenbank wurde wiederhergestellt!");
+    lines.push_back(kReconnected);
     return lines;
 }
 
