@@ -58,8 +58,8 @@ struct OdbcSession {
         SQLSMALLINT textLength = 0;
         SQLCHAR text[256];
         if (!SQL_SUCCEEDED(answer.rc) &&
-            SQL_SUCCEEDED(SQLGetDiagRec(SQL_HANDLE_STMT, stmt, 1, state, &native, text,
-                                        sizeof text, &textLength)))
+            SQL_SUCCEEDED(SQLGetDiagRec(SQL_HANDLE_STMT, stmt, 1, state, &native, text, sizeof text,
+                                        &textLength)))
             answer.sqlState = reinterpret_cast<char*>(state);
         SQLFreeHandle(SQL_HANDLE_STMT, stmt);
         return answer;

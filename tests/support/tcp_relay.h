@@ -75,8 +75,8 @@ class TcpRelay {
     std::condition_variable applied_;
     bool silentRequested_ = false;
     bool closeRequested_ = false;
-    bool silent_ = false;    // as the relay thread applies it
-    int generation_ = 0;     // requests made
+    bool silent_ = false;  // as the relay thread applies it
+    int generation_ = 0;   // requests made
     int appliedGeneration_ = 0;
     int accepted_ = 0;
     bool closed_ = false;

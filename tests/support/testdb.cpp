@@ -155,8 +155,8 @@ int testDbServerPort() {
 std::string testDbAddDsn(int port, const std::string& settings) {
     static int added = 0;
     // The process id too: every test process appends to the same file.
-    const std::string name = std::string(kTestDbDsn) + "_" + std::to_string(getpid()) + "_" +
-                             std::to_string(++added);
+    const std::string name =
+        std::string(kTestDbDsn) + "_" + std::to_string(getpid()) + "_" + std::to_string(++added);
     const std::string path = dbDir() + "/odbc.ini";
     std::ofstream out(path, std::ios::app);
     out << '[' << name << "]\nDriver=PostgreSQL ANSI\nServername=127.0.0.1\nPort=" << port
