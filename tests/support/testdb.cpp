@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <libpq-fe.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -145,6 +146,25 @@ void testDbSetTrmAswDnlColumns(int columns) {
             testDbExec("ALTER TABLE qvsystem.trmaswdnl DROP COLUMN IF EXISTS " + column);
         }
     }
+}
+
+int testDbServerPort() {
+    return std::atoi(serverPort().c_str());
+}
+
+std::string testDbAddDsn(int port, const std::string& settings) {
+    static int added = 0;
+    // The process id too: every test process appends to the same file.
+    const std::string name =
+        std::string(kTestDbDsn) + "_" + std::to_string(getpid()) + "_" + std::to_string(++added);
+    const std::string path = dbDir() + "/odbc.ini";
+    std::ofstream out(path, std::ios::app);
+    out << '[' << name << "]\nDriver=PostgreSQL ANSI\nServername=127.0.0.1\nPort=" << port
+        << "\nDatabase=vendrak\n"
+        << settings;
+    if (!out.flush())
+        ADD_FAILURE() << "cannot write " << path;
+    return name;
 }
 
 void testDbServerStop() {

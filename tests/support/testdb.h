@@ -38,6 +38,17 @@ void testDbLoadSmallSite();
 // without DnlPin).
 void testDbSetTrmAswDnlColumns(int columns);
 
+// The test server's TCP port on 127.0.0.1.
+int testDbServerPort();
+
+// Adds a data source to the test configuration's odbc.ini and returns its
+// name: the test database at `port` of 127.0.0.1 (a relay's, say), with
+// `settings` (further KEY=VALUE lines, each ending in a line break) after the
+// usual ones. Each call gives a name of its own in the whole test run, since the driver manager
+// keeps what it read of a data source for a while. pgserver.sh start writes
+// odbc.ini anew, without these.
+std::string testDbAddDsn(int port, const std::string& settings);
+
 // Stops and starts the test server (same port, same data) with
 // pgserver.sh; a failure of the script fails the test.
 void testDbServerStop();
