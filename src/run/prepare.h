@@ -4,12 +4,10 @@
 
 #include <cstddef>
 
+#include "run/exit_codes.h"
 #include "run/run_metrics.h"
 
-constexpr int kExitSuccess = 0;
-constexpr int kExitFailure = 99;
 constexpr long kPhaseAttempts = 5;
-constexpr std::size_t kDownloadKeyWidth = 15;
 
 // One phase of the full rebuild: its builder (nonzero on success) and the
 // four log messages around it. The attempt message takes the attempt number
@@ -40,5 +38,5 @@ int runPhasesAtomically(const Phase* phases, std::size_t count);
 // 1 when all three succeeded, 0 otherwise.
 int PrepareFull();
 
-// The whole program run: settings, banners, session, run mode, exit code.
+// The whole program run: settings, banners, session, run mode; its exit code.
 int runProgram(int argc, char** argv);
