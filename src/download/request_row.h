@@ -3,10 +3,13 @@
 // and the per-badge builders take it, so it lives with the builders.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
+constexpr std::size_t kDownloadKeyWidth = 15;  // a download key with its terminator
+
 struct QvsAswDnlRow {
-    char DnlKey[15];
+    char DnlKey[kDownloadKeyWidth];
     int32_t DnlLfd;
     char DnlMnd[6];
     char DnlLiz[6];

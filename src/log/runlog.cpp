@@ -9,8 +9,10 @@
 #include "platform/monitoring.h"
 #include "platform/platform.h"
 #include "platform/text.h"
-#include "settings/settings.h"
 
+const char* const kLogFilePath = "..\\..\\Quorvance_php\\log\\vendraklog.txt";
+const char* const kLogBackupPath = "..\\..\\Quorvance_php\\log\\vendraklog.bak";
+RunLogFiles LogFiles = {kLogFilePath, kLogBackupPath};
 char LogMessage[kLogMessageSize];
 
 namespace {
@@ -25,8 +27,8 @@ constexpr std::size_t kLogPathDescriptionSize = 4096;
 // log behind. Failures are ignored: the next line then goes to whatever
 // file stands at the log path.
 void rotateLog(const char* path) {
-    platformRemoveFile(Settings.logBackupPath);
-    platformRenameFile(Settings.logPath, Settings.logBackupPath);
+    platformRemoveFile(LogFiles.backupPath);
+    platformRenameFile(LogFiles.path, LogFiles.backupPath);
     std::FILE* fresh = platformOpenLogFile(path);
     if (fresh != nullptr)
         std::fclose(fresh);
@@ -79,6 +81,6 @@ void logLine(const char* format, ...) {
     // The cut may have split a character; the line keeps only whole ones.
     if (length >= static_cast<int>(sizeof LogMessage))
         dropCutCharacter(LogMessage);
-    logWrite(Settings.logPath, LogMessage);
+    logWrite(LogFiles.path, LogMessage);
     consoleReportPendingDiagnostic(LogMessage);
 }

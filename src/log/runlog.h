@@ -7,16 +7,28 @@
 constexpr std::size_t kLogMessageSize = 256;
 constexpr long kLogRotateSize = 0xA00000;  // 10 485 760 bytes
 
+// The installation's fixed paths of the log and its backup (platform.h maps them).
+extern const char* const kLogFilePath;    // "..\..\Quorvance_php\log\vendraklog.txt"
+extern const char* const kLogBackupPath;  // "..\..\Quorvance_php\log\vendraklog.bak"
+
+// The files that logLine writes and a rotation moves: in the program always
+// the fixed paths; tests that log in their own process point them elsewhere.
+struct RunLogFiles {
+    const char* path;
+    const char* backupPath;
+};
+extern RunLogFiles LogFiles;
+
 // The one message buffer every log line is formatted into.
 extern char LogMessage[kLogMessageSize];
 
 // Appends "<local time> <message>" to the log at `path`; rotates to
-// Settings.logBackupPath when the file has grown past kLogRotateSize. A log
+// LogFiles.backupPath when the file has grown past kLogRotateSize. A log
 // that cannot be opened loses the line; the first such loss of a run is
 // reported on standard error with the path and the cause.
 void logWrite(const char* path, const char* message);
 
 // Formats into LogMessage (cut to its size, never overrun) and writes it to
-// Settings.logPath. A driver diagnostic pending from the failed call that
+// LogFiles.path. A driver diagnostic pending from the failed call that
 // this line reports goes to standard error beside it (console.h).
 void logLine(const char* format, ...) __attribute__((format(printf, 1, 2)));

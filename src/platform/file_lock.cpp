@@ -9,7 +9,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <ctime>
 
 #include "platform/platform.h"
 #include "platform/stop_signal.h"
@@ -18,24 +17,12 @@ namespace {
 
 constexpr long kLockPollMs = 250;
 
-constexpr long long kNsPerMs = 1000000;
-
-// Nanoseconds, so that the wait never ends early through a clock rounded to
-// whole milliseconds.
-long long monotonicNs() {
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<long long>(now.tv_sec) * 1000 * kNsPerMs + now.tv_nsec;
-}
-
 }  // namespace
 
 int platformOpenLockFile(const char* path, bool create) {
     char hostPath[PATH_MAX];
-    if (!platformMapPath(path, hostPath, sizeof hostPath)) {
-        errno = ENAMETOOLONG;
+    if (!platformMapPath(path, hostPath, sizeof hostPath))
         return -1;
-    }
     return platformOpenRegularFile(hostPath, O_RDONLY | (create ? O_CREAT : 0), 0644);
 }
 
@@ -50,10 +37,8 @@ bool platformLockFileStillAt(int fd, const char* path) {
 
 int platformOpenLockFolder(const char* path) {
     char hostPath[PATH_MAX];
-    if (!platformMapPath(path, hostPath, sizeof hostPath)) {
-        errno = ENAMETOOLONG;
+    if (!platformMapPath(path, hostPath, sizeof hostPath))
         return -1;
-    }
     char* slash = std::strrchr(hostPath, '/');
     if (slash == nullptr)
         return open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -78,14 +63,14 @@ int platformTryLockFile(int fd) {
 }
 
 int platformWaitForLockFile(int fd, long timeoutMs) {
-    const long long deadline = monotonicNs() + timeoutMs * kNsPerMs;
+    const long long deadline = platformMonotonicNs() + timeoutMs * kNsPerMs;
     for (;;) {
         int rc = platformTryLockFile(fd);
         if (rc != kLockBusy)
             return rc;
         if (platformStopSignal() != 0)
             return kLockStopped;
-        long long leftNs = deadline - monotonicNs();
+        long long leftNs = deadline - platformMonotonicNs();
         if (leftNs <= 0)
             return kLockTimedOut;
         // Whole milliseconds, rounded up: poll never pauses for less.

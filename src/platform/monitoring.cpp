@@ -14,13 +14,6 @@
 
 namespace {
 
-double clockSeconds(clockid_t clock) {
-    struct timespec now;
-    if (clock_gettime(clock, &now) != 0)
-        return 0.0;
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-}
-
 // Writes all `size` bytes, also when the kernel takes them in pieces.
 int writeAll(int fd, const char* data, std::size_t size) {
     while (size > 0) {
@@ -51,14 +44,14 @@ int fillTemporary(int fd, const char* data, std::size_t size, unsigned mode) {
 }  // namespace
 
 long long platformMonotonicMs() {
-    struct timespec now;
-    if (clock_gettime(CLOCK_MONOTONIC, &now) != 0)
-        return 0;
-    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+    return platformMonotonicNs() / kNsPerMs;
 }
 
 double platformWallClockSeconds() {
-    return clockSeconds(CLOCK_REALTIME);
+    struct timespec now;
+    if (clock_gettime(CLOCK_REALTIME, &now) != 0)
+        return 0.0;
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
 bool platformStandardErrorIsTerminal() {

@@ -18,14 +18,7 @@ namespace {
 
 constexpr std::size_t kHostPathSize = PATH_MAX;
 
-constexpr long long kNsPerMs = 1000000;
 constexpr long long kNsPerSecond = 1000 * kNsPerMs;
-
-long long monotonicNs() {
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<long long>(now.tv_sec) * kNsPerSecond + now.tv_nsec;
-}
 
 struct timespec timespecOfNs(long long ns) {
     struct timespec span;
@@ -36,6 +29,13 @@ struct timespec timespecOfNs(long long ns) {
 
 }  // namespace
 
+long long platformMonotonicNs() {
+    struct timespec now = {};
+    if (clock_gettime(CLOCK_MONOTONIC, &now) != 0)
+        return 0;
+    return static_cast<long long>(now.tv_sec) * kNsPerSecond + now.tv_nsec;
+}
+
 bool platformMapPath(const char* path, char* out, std::size_t outSize) {
     if (outSize == 0)
         return false;
@@ -43,6 +43,7 @@ bool platformMapPath(const char* path, char* out, std::size_t outSize) {
     for (; path[i] != '\0'; ++i) {
         if (i + 1 >= outSize) {
             out[0] = '\0';
+            errno = ENAMETOOLONG;
             return false;
         }
         out[i] = path[i] == '\\' ? '/' : path[i];
@@ -97,10 +98,8 @@ int platformOpenRegularFile(const char* hostPath, int flags, unsigned mode) {
 
 int platformOpenLogDescriptor(const char* path, bool create) {
     char hostPath[kHostPathSize];
-    if (!platformMapPath(path, hostPath, sizeof hostPath)) {
-        errno = ENAMETOOLONG;
+    if (!platformMapPath(path, hostPath, sizeof hostPath))
         return -1;
-    }
     return platformOpenRegularFile(hostPath, O_WRONLY | O_APPEND | (create ? O_CREAT : 0), 0640);
 }
 
@@ -148,7 +147,7 @@ int platformDisableCoreDumps() {
 void platformWaitMs(long milliseconds) {
     if (platformStopSignal() != 0)
         return;
-    const long long deadlineNs = monotonicNs() + milliseconds * kNsPerMs;
+    const long long deadlineNs = platformMonotonicNs() + milliseconds * kNsPerMs;
     struct timespec left = timespecOfNs(milliseconds * kNsPerMs);
     // The stop descriptor ends the wait, also when the stop signal came
     // after the check above: the descriptor stays readable. Any other signal
@@ -156,7 +155,7 @@ void platformWaitMs(long milliseconds) {
     // pause between attempts keeps its length.
     struct pollfd stop = {platformStopDescriptor(), POLLIN, 0};
     while (ppoll(&stop, 1, &left, nullptr) < 0 && errno == EINTR) {
-        long long leftNs = deadlineNs - monotonicNs();
+        long long leftNs = deadlineNs - platformMonotonicNs();
         if (leftNs <= 0)
             return;
         left = timespecOfNs(leftNs);

@@ -10,7 +10,8 @@
 // host's form through platformMapPath, so this is the only place that knows
 // about path separators.
 // Writes the host form of `path` into `out` (at most `outSize` - 1 characters,
-// always terminated). Returns false when the path did not fit.
+// always terminated). Returns false, with errno ENAMETOOLONG, when the mapped
+// path did not fit.
 bool platformMapPath(const char* path, char* out, std::size_t outSize);
 
 // Opens a file by its program path; `mode` as for fopen. Returns nullptr on
@@ -53,6 +54,11 @@ int platformRenameFile(const char* from, const char* to);
 // in memory) and from being attached to by other processes of its user.
 // Returns 0 when both settings took effect, -1 otherwise.
 int platformDisableCoreDumps();
+
+// Nanoseconds of a clock that never jumps, for every deadline, duration and
+// rate of the program; 0 should the clock be unreadable.
+constexpr long long kNsPerMs = 1000000;
+long long platformMonotonicNs();
 
 // Blocks the whole program for `milliseconds`, or until a stop signal comes
 // (at once when one has come already, also just before the wait began).

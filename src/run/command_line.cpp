@@ -2,7 +2,8 @@
 
 #include <cstring>
 
-#include "run/prepare.h"
+#include "download/request_row.h"
+#include "run/exit_codes.h"
 
 #ifndef VENDRAK_VERSION
 #error "VENDRAK_VERSION comes from the build (the project version)"
@@ -79,11 +80,11 @@ int runInformationOption(int argc, char** argv, std::FILE* out) {
     const char* argument = argv[1];
     if (std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-h") == 0) {
         std::fputs(kUsage, out);
-        return 0;
+        return kExitSuccess;
     }
     if (std::strcmp(argument, "--version") == 0) {
         std::fprintf(out, "vendrak %s\n", VENDRAK_VERSION);
-        return 0;
+        return kExitSuccess;
     }
     return kNoInformationOption;
 }

@@ -6,6 +6,8 @@
 
 #include <cstdio>
 
+#include "run/exit_codes.h"
+
 // Result of runInformationOption when the command line is not one of the
 // information options.
 constexpr int kNoInformationOption = -1;
@@ -20,7 +22,7 @@ int runInformationOption(int argc, char** argv, std::FILE* out);
 // Result of refuseCommandLine when the command line may run; a refused one
 // gives the failure exit code 99.
 constexpr int kCommandLineAccepted = -1;
-constexpr int kCommandLineRefused = 99;
+constexpr int kCommandLineRefused = kExitFailure;
 
 // Refuses a single argument that starts with "-" and is none of the
 // program's options ("--help", "-h", "--version", "--check"), a single

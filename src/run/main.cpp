@@ -7,6 +7,7 @@
 #include "platform/platform.h"
 #include "run/check.h"
 #include "run/command_line.h"
+#include "run/exit_codes.h"
 #include "run/prepare.h"
 #include "run/rebuild_mode.h"
 #include "run/run_metrics.h"

@@ -4,9 +4,7 @@
 
 #include <cstddef>
 
-constexpr int kExitSuccess = 0;
-constexpr int kExitFailure = 99;
-constexpr std::size_t kDownloadKeyWidth = 15;
+#include "run/exit_codes.h"
 
 struct WorkStep;
 
@@ -20,5 +18,5 @@ int runPhases(const WorkStep* phases, std::size_t count);
 // 1 when all three succeeded, 0 otherwise.
 int PrepareFull();
 
-// The whole program run: settings, banners, session, run mode, exit code.
+// The whole program run: settings, banners, session, run mode; its exit code.
 int runProgram(int argc, char** argv);

@@ -1,5 +1,6 @@
 #include "run/rebuild_mode.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -9,16 +10,26 @@
 #include "log/runlog.h"
 #include "platform/text.h"
 
-int takeRebuildMode() {
+int readRebuildMode(char* refusal, std::size_t refusalSize) {
     const char* value = std::getenv(kRebuildModeVariable);
     if (value == nullptr || isEmptyText(value))
-        return kRebuildModeTaken;
-    if (std::strcmp(value, kAtomicRebuild) == 0) {
+        return kRebuildDefault;
+    if (std::strcmp(value, kAtomicRebuild) == 0)
+        return kRebuildAtomic;
+    std::snprintf(refusal, refusalSize,
+                  "%s='%s' is not a rebuild mode; unset it, or set it to '%s'",
+                  kRebuildModeVariable, value, kAtomicRebuild);
+    return kRebuildUnknown;
+}
+
+int takeRebuildMode() {
+    char refusal[4096];  // longer than a console line, which cuts it as every line
+    const int mode = readRebuildMode(refusal, sizeof refusal);
+    if (mode == kRebuildAtomic)
         dbUseTransactions();
+    if (mode != kRebuildUnknown)
         return kRebuildModeTaken;
-    }
-    consoleLine("%s='%s' is not a rebuild mode; unset it, or set it to '%s'", kRebuildModeVariable,
-                value, kAtomicRebuild);
+    consoleLine("%s", refusal);
     return kRebuildModeRefused;
 }
 

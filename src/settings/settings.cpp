@@ -6,14 +6,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "log/console.h"
 #include "platform/monitoring.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 #include "settings/cipher.h"
 
 const char* const kSettingsFilePath = "..\\..\\files\\quorvance.ini";
-const char* const kLogFilePath = "..\\..\\Quorvance_php\\log\\vendraklog.txt";
-const char* const kLogBackupPath = "..\\..\\Quorvance_php\\log\\vendraklog.bak";
 const char* const kRunLockPath = "..\\..\\Quorvance_php\\log\\vendrak.lock";
 const char* const kSettingsCipherKey = "MOLDRAX";
 
@@ -196,8 +195,7 @@ void reportUnreadableSettings(const char* path) {
     int error = errno;
     char where[PATH_MAX];
     platformDescribePath(path, where, sizeof where);
-    std::fprintf(stderr, "vendrak: cannot read the settings file %s: %s\n", where,
-                 std::strerror(error));
+    consoleLine("cannot read the settings file %s: %s", where, std::strerror(error));
 }
 
 }  // namespace
@@ -209,8 +207,6 @@ void loadSettings(const char* path) {
     std::memset(Settings.password, 0, sizeof Settings.password);
     std::memset(Settings.dbSystem, 0, sizeof Settings.dbSystem);
     std::memset(Settings.database, 0, sizeof Settings.database);
-    copyField(Settings.logPath, kLogFilePath);
-    copyField(Settings.logBackupPath, kLogBackupPath);
 
     iniGetValue("LOGIN", path);
     copyField(Settings.login, IniEntry.value);

@@ -9,13 +9,11 @@ constexpr std::size_t kLoginWidth = 200;
 constexpr std::size_t kPasswordWidth = 200;
 constexpr std::size_t kDbSystemWidth = 10;
 constexpr std::size_t kDatabaseWidth = 41;
-constexpr std::size_t kLogPathWidth = 260;
 
 // Fixed paths, relative to the working directory, in the program's own form;
-// the platform layer maps them to the host's separators.
+// the platform layer maps them to the host's separators (the run log's are in
+// log/runlog.h).
 extern const char* const kSettingsFilePath;  // "..\..\files\quorvance.ini"
-extern const char* const kLogFilePath;       // "..\..\Quorvance_php\log\vendraklog.txt"
-extern const char* const kLogBackupPath;     // "..\..\Quorvance_php\log\vendraklog.bak"
 // The run lock: one run of an installation at a time. It lies beside the run
 // log, in the one folder that the run user must be able to write anyway.
 extern const char* const kRunLockPath;  // "..\..\Quorvance_php\log\vendrak.lock"
@@ -28,8 +26,6 @@ struct SettingsRecord {
     char password[kPasswordWidth];
     char dbSystem[kDbSystemWidth];
     char database[kDatabaseWidth];
-    char logPath[kLogPathWidth];
-    char logBackupPath[kLogPathWidth];
 };
 extern SettingsRecord Settings;
 
@@ -46,9 +42,9 @@ struct IniEntryRecord {
 };
 extern IniEntryRecord IniEntry;
 
-// Clears the four connection settings, sets the two log paths and looks up
-// LOGIN, PASS, DB_SYSTEM and DATABASE in the file at `path`. Missing file or
-// keys leave the settings empty; nothing is reported.
+// Clears the four connection settings and looks up LOGIN, PASS, DB_SYSTEM
+// and DATABASE in the file at `path`. Missing file or keys leave the settings
+// empty; only a file that cannot be read is reported, on standard error.
 void loadSettings(const char* path);
 
 // Looks up the first record whose key equals `key` and leaves it, value

@@ -186,7 +186,7 @@ TEST_F(AccessSiteTest, FailuresAreLoggedAndEndTheBuildWithBothCursorsClosed) {
     for (const FailureCase& c : cases) {
         SCOPED_TRACE(c.name);
         ipReset();
-        std::remove(Settings.logPath);
+        std::remove(LogFiles.path);
         useDbSystem("ORACLE");
         testDbExec("DELETE FROM qvsystem.aswbkldnl");
         ASSERT_EQ(ipConfigure(c.rule), 0);
@@ -226,7 +226,7 @@ TEST_F(AccessSiteTest, BadgeBuiltBeforeLogsEachRefusedInsertAndKeepsItsRemovedCl
     ASSERT_EQ(dnlBookingClasses("T1", "B1"), "Z1/Z3/////////");
     testDbExec("DELETE FROM qvsystem.qvs301awb WHERE awbasw = 'B1' AND awbbkl = 'Z1'");
     testDbExec("UPDATE qvsystem.trmaswdnl SET dnlb01 = 'X', dnlb02 = 'X'");
-    std::remove(Settings.logPath);
+    std::remove(LogFiles.path);
 
     EXPECT_EQ(buildForB1(), 1);
     EXPECT_EQ(logLines(), (Lines{"Fehler SQLWriteAswBklDnl() Ausweis:B1 BKL:Z2! Errcode: 1",

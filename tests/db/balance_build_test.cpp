@@ -289,7 +289,7 @@ TEST_F(BalanceBuildTest, FailuresAreLoggedAndEndThePhase) {
     for (const FailureCase& c : cases) {
         SCOPED_TRACE(c.name);
         ipReset();
-        std::remove(Settings.logPath);
+        std::remove(LogFiles.path);
         useDbSystem("ORACLE");
         ASSERT_EQ(ipConfigure(c.rule), 0);
         EXPECT_EQ(BuildSalAswDnl(), 0);

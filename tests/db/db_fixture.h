@@ -29,9 +29,10 @@ class DbTest : public ::testing::Test {
             cursorClose(static_cast<CursorSlot>(slot));
         }
         dbDisconnect();
-        std::remove(Settings.logPath);
-        std::remove(Settings.logBackupPath);
+        std::remove(LogFiles.path);
+        std::remove(LogFiles.backupPath);
         rmdir(logDir_.c_str());
+        LogFiles = {kLogFilePath, kLogBackupPath};
     }
 
     // Connects under `dbSystem` with a clean interposer and empty tables.
@@ -41,8 +42,9 @@ class DbTest : public ::testing::Test {
         char dirTemplate[] = "/tmp/vendrak-dbtest-XXXXXX";
         ASSERT_NE(mkdtemp(dirTemplate), nullptr);
         logDir_ = dirTemplate;
-        copyField(Settings.logPath, (logDir_ + "/vendraklog.txt").c_str());
-        copyField(Settings.logBackupPath, (logDir_ + "/vendraklog.bak").c_str());
+        logPath_ = logDir_ + "/vendraklog.txt";
+        backupPath_ = logDir_ + "/vendraklog.bak";
+        LogFiles = {logPath_.c_str(), backupPath_.c_str()};
         useDbSystem(dbSystem);
         TrmAswDnlHasPnrNam = 1;
         TrmAswDnlHasPin = 1;
@@ -63,7 +65,7 @@ class DbTest : public ::testing::Test {
     // The run log's lines without their timestamps.
     std::vector<std::string> logLines() const {
         std::vector<std::string> lines;
-        std::ifstream in(Settings.logPath);
+        std::ifstream in(LogFiles.path);
         std::string line;
         while (std::getline(in, line))
             lines.push_back(line.size() > 20 ? line.substr(20) : "");
@@ -86,4 +88,6 @@ class DbTest : public ::testing::Test {
     }
 
     std::string logDir_;
+    std::string logPath_;  // the run log's files, while the test runs
+    std::string backupPath_;
 };

@@ -108,7 +108,7 @@ TEST_F(PrepareByKeyTest, RequestCursorFailuresFailTheAttempt) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.rule);
         ipReset();
-        std::remove(Settings.logPath);
+        std::remove(LogFiles.path);
         useDbSystem("ORACLE");
         testDbExec("DELETE FROM qvsystem.aswbkldnl");
         ASSERT_EQ(ipConfigure(c.rule), 0);

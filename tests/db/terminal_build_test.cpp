@@ -262,7 +262,7 @@ TEST_F(TerminalBuildTest, FailuresAreLoggedAndTheCursorIsAlwaysClosed) {
     for (const FailureCase& c : cases) {
         SCOPED_TRACE(c.name);
         ipReset();
-        std::remove(Settings.logPath);
+        std::remove(LogFiles.path);
         useDbSystem("ORACLE");
         testDbExec("DELETE FROM qvsystem.trmaswdnl");
         ASSERT_EQ(ipConfigure(c.rule), 0);

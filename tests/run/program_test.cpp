@@ -22,6 +22,7 @@
 #include "db/session.h"
 #include "download/access_authorisations.h"
 #include "download/terminal_authorisations.h"
+#include "log/runlog.h"
 #include "log_lines.h"
 #include "odbc_interposer.h"
 #include "platform/text.h"
@@ -172,7 +173,7 @@ void buildAuthorisationTables() {
     copyField(Settings.password, kTestDbPassword);
     copyField(Settings.database, kTestDbDsn);
     copyField(Settings.dbSystem, "ORACLE");
-    Settings.logPath[0] = '\0';
+    LogFiles.path = "";
     ipReset();
     ASSERT_EQ(ipConfigure("dbsystem ORACLE"), 0);
     ASSERT_EQ(dbConnect(Settings.login, Settings.password, Settings.database, Settings.dbSystem),

@@ -1,5 +1,5 @@
 // Test-only ODBC interposer. It sits between the program and unixODBC and
-// forwards every call, and on top of that:
+// forwards every call (odbc_interposer.cpp), and on top of that:
 //   - gives native error numbers as the configured DB system would (the test
 //     server reports 1 for every error and tells them apart by SQLSTATE);
 //   - injects scripted faults;
@@ -42,7 +42,7 @@
 // long run keeps its memory flat). Linked into a test, it is driven by the
 // functions below.
 //
-// The event log, for the benchmark: what the program asked of the driver, in
+// The event log, for the benchmark (odbc_interposer_events.cpp): what the program asked of the driver, in
 // order, with enough detail to replay it (the statement texts, which handle
 // ran them, the cursor attributes, how many fetches each handle made and
 // when it was freed) and with the clock and the process's CPU time and peak

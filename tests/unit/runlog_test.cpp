@@ -15,7 +15,6 @@
 
 #include "log/console.h"
 #include "platform/text.h"
-#include "settings/settings.h"
 
 namespace {
 
@@ -31,10 +30,12 @@ class RunLog : public ::testing::Test {
         dir_ = pattern;
         log_ = dir_ + "/vendraklog.txt";
         backup_ = dir_ + "/vendraklog.bak";
-        copyField(Settings.logPath, log_.c_str());
-        copyField(Settings.logBackupPath, backup_.c_str());
+        LogFiles = {log_.c_str(), backup_.c_str()};
     }
-    void TearDown() override { fs::remove_all(dir_); }
+    void TearDown() override {
+        fs::remove_all(dir_);
+        LogFiles = {kLogFilePath, kLogBackupPath};
+    }
 
     static std::string read(const std::string& path) {
         std::ifstream in(path, std::ios::binary);
@@ -180,7 +181,7 @@ TEST_F(RunLog, LogIsCreated0640AndASymbolicLinkIsNotFollowed) {
 
 TEST_F(RunLog, MissingFolderLosesTheLineSilently) {
     std::string missing = dir_ + "/missing/vendraklog.txt";
-    copyField(Settings.logPath, missing.c_str());
+    LogFiles.path = missing.c_str();
     logWrite(missing.c_str(), "verloren");
     logLine("auch %s", "verloren");
     EXPECT_FALSE(fs::exists(dir_ + "/missing"));

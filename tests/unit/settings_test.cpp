@@ -57,8 +57,6 @@ TEST_F(SettingsFile, EachKeyGetsItsOwnRecordInAnyOrder) {
     EXPECT_STREQ(Settings.password, "geheim");
     EXPECT_STREQ(Settings.dbSystem, "ORACLE");
     EXPECT_STREQ(Settings.database, "QVS_DSN");
-    EXPECT_STREQ(Settings.logPath, "..\\..\\Quorvance_php\\log\\vendraklog.txt");
-    EXPECT_STREQ(Settings.logBackupPath, "..\\..\\Quorvance_php\\log\\vendraklog.bak");
 }
 
 // Only the key finds a record. A record numbered 0 (or with a number text
@@ -155,7 +153,6 @@ TEST_F(SettingsFile, MissingFileLeavesAllSettingsEmpty) {
     EXPECT_STREQ(Settings.password, "");
     EXPECT_STREQ(Settings.dbSystem, "");
     EXPECT_STREQ(Settings.database, "");
-    EXPECT_STREQ(Settings.logPath, "..\\..\\Quorvance_php\\log\\vendraklog.txt");
 }
 
 TEST_F(SettingsFile, MissingKeysLeaveTheirSettingsEmpty) {
