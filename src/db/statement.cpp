@@ -7,11 +7,10 @@
 #include <ctime>
 
 #include "db/session.h"
+#include "db/statement_handle.h"
 #include "db/time_limits.h"
-#include "log/console.h"
 #include "platform/stop_signal.h"
 #include "platform/text.h"
-#include "settings/settings.h"
 
 char StatementBuffer[kStatementBufferSize];
 
@@ -30,10 +29,6 @@ SQLHSTMT cursorSlots[static_cast<int>(CursorSlot::Count)] = {};
 
 SQLHSTMT& slotHandle(CursorSlot slot) {
     return cursorSlots[static_cast<int>(slot)];
-}
-
-bool isMySql() {
-    return std::strcmp(Settings.dbSystem, "MYSQL") == 0;
 }
 
 // Appends the first `count` characters of `text` to `out` at `*length`,
@@ -76,11 +71,7 @@ void setStatementTimeout(SQLHSTMT stmt) {
         SQL_IS_UINTEGER);
 }
 
-// The driver call in flight, for the stop watcher to cancel. The run's thread
-// registers a statement right before it executes or fetches and removes it
-// right after, both under the lock; the watcher cancels under the same lock,
-// so it never cancels a handle that is being freed. A stop that came before
-// the registration refuses it (the watcher may have looked already).
+// The driver call in flight, for the stop watcher to cancel (CallInFlight).
 struct InFlightCall {
     pthread_mutex_t lock;
     pthread_cond_t returned;  // signalled when the call is removed
@@ -92,67 +83,6 @@ constexpr time_t kCancelRepeatSeconds = 2;
 
 InFlightCall inFlight = {PTHREAD_MUTEX_INITIALIZER, PTHREAD_COND_INITIALIZER, SQL_NULL_HSTMT};
 
-class CallInFlight {
-  public:
-    explicit CallInFlight(SQLHSTMT stmt) {
-        pthread_mutex_lock(&inFlight.lock);
-        admitted_ = !stopRequested();
-        if (admitted_)
-            inFlight.stmt = stmt;
-        pthread_mutex_unlock(&inFlight.lock);
-    }
-    ~CallInFlight() {
-        if (!admitted_)
-            return;
-        pthread_mutex_lock(&inFlight.lock);
-        inFlight.stmt = SQL_NULL_HSTMT;
-        pthread_cond_broadcast(&inFlight.returned);
-        pthread_mutex_unlock(&inFlight.lock);
-    }
-    CallInFlight(const CallInFlight&) = delete;
-    CallInFlight& operator=(const CallInFlight&) = delete;
-
-    // False after a stop: the call must not be made.
-    bool admitted() const { return admitted_; }
-
-  private:
-    bool admitted_ = false;
-};
-
-// Owns a statement handle for the length of one statement function, so that
-// every path frees it. A cursor hands its handle over to its slot instead.
-class StatementHandle {
-  public:
-    // After a stop signal no statement is started: without a handle every
-    // shape fails with -1 before anything is sent.
-    StatementHandle() {
-        if (stopRequested())
-            return;
-        if (SQLAllocHandle(SQL_HANDLE_STMT, dbConnection, &handle_) == SQL_ERROR) {
-            handle_ = SQL_NULL_HSTMT;
-            return;
-        }
-        setStatementTimeout(handle_);
-    }
-    ~StatementHandle() {
-        if (handle_ != SQL_NULL_HSTMT)
-            SQLFreeHandle(SQL_HANDLE_STMT, handle_);
-    }
-    StatementHandle(const StatementHandle&) = delete;
-    StatementHandle& operator=(const StatementHandle&) = delete;
-
-    bool allocated() const { return handle_ != SQL_NULL_HSTMT; }
-    SQLHSTMT get() const { return handle_; }
-    SQLHSTMT release() {
-        SQLHSTMT handle = handle_;
-        handle_ = SQL_NULL_HSTMT;
-        return handle;
-    }
-
-  private:
-    SQLHSTMT handle_ = SQL_NULL_HSTMT;
-};
-
 // Formats the statement into the shared buffer. A text that cannot be
 // formatted (longer than the buffer, values not matching the pattern) is
 // never sent; its statement fails with -1 whatever its failure mapping, so
@@ -161,12 +91,12 @@ bool formatText(const char* pattern, SqlValues values) {
     return formatStatement(StatementBuffer, sizeof StatementBuffer, pattern, values);
 }
 
-// Every execution and fetch starts by dropping a diagnostic that the last
-// call left unreported (a failure its caller let pass without a log line, an
-// insert variant that a narrower one replaced), so that a failure line only
-// ever carries the diagnostic of its own call.
+// Every execution and fetch starts by dropping the diagnostic of the last
+// call (a failure its caller let pass without a log line, an insert variant
+// that a narrower one replaced), so that a failure line only ever carries
+// the diagnostic of its own call.
 SQLRETURN executeText(SQLHSTMT stmt) {
-    consoleClearPendingDiagnostic();
+    dbClearDiag();
     CallInFlight call(stmt);
     if (!call.admitted())
         return SQL_ERROR;
@@ -226,7 +156,7 @@ bool fetchDeliveredRow(SQLRETURN rc) {
 // dropped. Returns what SQLFetch returned.
 SQLRETURN fetchRow(SQLHSTMT stmt, ColumnBindings columns) {
     bindColumns(stmt, columns);
-    consoleClearPendingDiagnostic();
+    dbClearDiag();
     SQLRETURN rc = SQL_ERROR;
     {
         CallInFlight call(stmt);
@@ -255,7 +185,7 @@ int openCursor(CursorSlot slot, const char* pattern, SqlValues values, FailureMa
         return kResultFailed;
     *executed = executeText(stmt.get());
     if (*executed == SQL_ERROR) {
-        dbGetDiag(SQL_HANDLE_STMT, stmt.get(), LastDiag);
+        dbGetDiag(SQL_HANDLE_STMT, stmt.get());
         return mapFailure(mapping);
     }
     slotHandle(slot) = stmt.release();
@@ -264,26 +194,42 @@ int openCursor(CursorSlot slot, const char* pattern, SqlValues values, FailureMa
 
 }  // namespace
 
-int failureResult(int32_t native) {
-    return native != 0 ? native : kResultFailed;
+CallInFlight::CallInFlight(SQLHSTMT stmt) {
+    pthread_mutex_lock(&inFlight.lock);
+    admitted_ = !stopRequested();
+    if (admitted_)
+        inFlight.stmt = stmt;
+    pthread_mutex_unlock(&inFlight.lock);
 }
 
-bool isDuplicateKey(int result) {
-    if (result == kResultFailed || result != DbErrorCodes.DuplicateKey)
-        return false;
-    // Some drivers give one native number to every server error (psqlODBC
-    // reports 1, which is ORACLE's duplicate key, also for an encoding error
-    // or a lock time-out); the SQLSTATE tells a key violation (class 23)
-    // apart. LastDiag belongs to this failure only when it carries its number.
-    if (LastDiag.NativeError != result)
-        return false;
-    return isEmptyText(LastDiag.SqlState) || std::strncmp(LastDiag.SqlState, "23", 2) == 0;
+CallInFlight::~CallInFlight() {
+    if (!admitted_)
+        return;
+    pthread_mutex_lock(&inFlight.lock);
+    inFlight.stmt = SQL_NULL_HSTMT;
+    pthread_cond_broadcast(&inFlight.returned);
+    pthread_mutex_unlock(&inFlight.lock);
+}
+
+StatementHandle::StatementHandle() {
+    if (stopRequested())
+        return;
+    if (SQLAllocHandle(SQL_HANDLE_STMT, dbConnection, &handle_) == SQL_ERROR) {
+        handle_ = SQL_NULL_HSTMT;
+        return;
+    }
+    setStatementTimeout(handle_);
+}
+
+StatementHandle::~StatementHandle() {
+    if (handle_ != SQL_NULL_HSTMT)
+        SQLFreeHandle(SQL_HANDLE_STMT, handle_);
 }
 
 bool appendSqlLiteral(char* out, std::size_t outSize, std::size_t* length, const char* value) {
     const std::size_t start = *length;
     // The characters written twice; the runs between them go in one piece.
-    const char* doubled = isMySql() ? "'\\" : "'";
+    const char* doubled = dbSystemIs("MYSQL") ? "'\\" : "'";
     bool fits = appendChar(out, outSize, length, '\'');
     for (const char* p = value; fits && *p != '\0';) {
         std::size_t run = std::strcspn(p, doubled);
@@ -343,9 +289,9 @@ bool formatStatement(char* out, std::size_t outSize, const char* pattern, SqlVal
 }
 
 const char* dialectText(const char* oracleText, const char* mssqlText) {
-    if (std::strcmp(Settings.dbSystem, "ORACLE") == 0)
+    if (dbSystemIs("ORACLE"))
         return oracleText;
-    if (std::strcmp(Settings.dbSystem, "MSSQL") == 0)
+    if (dbSystemIs("MSSQL"))
         return mssqlText;
     return nullptr;
 }
@@ -357,7 +303,7 @@ ExecOutcome execStatement(const char* pattern, SqlValues values) {
         return outcome;
     outcome.sent = true;
     if (executeText(stmt.get()) == SQL_ERROR) {
-        dbGetDiag(SQL_HANDLE_STMT, stmt.get(), LastDiag);
+        dbGetDiag(SQL_HANDLE_STMT, stmt.get());
         outcome.failed = true;
         outcome.native = LastDiag.NativeError;
     }
@@ -373,7 +319,7 @@ int execNonQuery(const char* pattern, SqlValues values, FailureMapping mapping,
         return kResultFailed;
     SQLRETURN rc = executeText(stmt.get());
     if (rc == SQL_ERROR) {
-        dbGetDiag(SQL_HANDLE_STMT, stmt.get(), LastDiag);
+        dbGetDiag(SQL_HANDLE_STMT, stmt.get());
         return mapFailure(mapping);
     }
     if (noRows != NoRowsResult::NoData)
@@ -396,7 +342,7 @@ int queryRow(const char* pattern, SqlValues values, FailureMapping mapping,
     if (!stmt.allocated() || !formatText(pattern, values))
         return kResultFailed;
     if (executeText(stmt.get()) == SQL_ERROR) {
-        dbGetDiag(SQL_HANDLE_STMT, stmt.get(), LastDiag);
+        dbGetDiag(SQL_HANDLE_STMT, stmt.get());
         return mapFailure(mapping);
     }
     if (stopRequested())
@@ -406,7 +352,7 @@ int queryRow(const char* pattern, SqlValues values, FailureMapping mapping,
         return kResultOk;
     if (rc == SQL_NO_DATA)
         return kResultNoData;
-    dbGetDiag(SQL_HANDLE_STMT, stmt.get(), LastDiag);
+    dbGetDiag(SQL_HANDLE_STMT, stmt.get());
     return failureResult(LastDiag.NativeError);
 }
 
@@ -443,7 +389,7 @@ int cursorFetchPassingResult(CursorSlot slot, ColumnBindings columns, FailureMap
         return kResultOk;
     if (rc != SQL_ERROR)
         return rc;
-    dbGetDiag(SQL_HANDLE_STMT, stmt, LastDiag);
+    dbGetDiag(SQL_HANDLE_STMT, stmt);
     cursorClose(slot);
     return mapFailure(mapping);
 }

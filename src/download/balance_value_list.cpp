@@ -61,8 +61,9 @@ int BuildSalAswDnl2(const SaldoTexte& texts, const SalAswRow& row) {
     SaldoWerte values = {};
     int rc = ReadSaldoWerte(row.DnlAsw, values);
     if (rc != 0) {
-        logLine("Fehler SQLWriteSalAswDnl2() ReadSaldoWerte:%s Ausweis:%s! Errcode: %ld",
-                row.DnlSal, row.DnlAsw, static_cast<long>(rc));
+        logFailure(LastDiag,
+                   "Fehler SQLWriteSalAswDnl2() ReadSaldoWerte:%s Ausweis:%s! Errcode: %ld",
+                   row.DnlSal, row.DnlAsw, static_cast<long>(rc));
         if (rc != DbErrorCodes.NotFound)
             return 0;
     }
@@ -76,8 +77,9 @@ int BuildSalAswDnl2(const SaldoTexte& texts, const SalAswRow& row) {
             continue;
         }
         const bool duplicate = skipDuplicateRow(rc);
-        logLine("Fehler SQLWriteSalAswDnl2() Saldotabelle:%s Ausweis:%s! Errcode: %ld", row.DnlSal,
-                row.DnlAsw, static_cast<long>(rc));
+        logFailure(duplicate ? kNoDiag : LastDiag,
+                   "Fehler SQLWriteSalAswDnl2() Saldotabelle:%s Ausweis:%s! Errcode: %ld",
+                   row.DnlSal, row.DnlAsw, static_cast<long>(rc));
         if (!duplicate)
             return 0;
     }

@@ -1,7 +1,6 @@
 #include "download/rows_written.h"
 
-#include "db/session.h"
-#include "db/statement.h"
+#include "db/results.h"
 #include "log/console.h"
 #include "platform/text.h"
 
@@ -23,7 +22,6 @@ bool skipDuplicateRow(int result) {
         return false;
     if (RowsWritten.duplicatesSkipped++ == 0)
         copyField(RowsWritten.duplicateState, LastDiag.SqlState);
-    consoleClearPendingDiagnostic();
     return true;
 }
 

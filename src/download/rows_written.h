@@ -31,10 +31,9 @@ void countRowWritten(DownloadTable table);
 void countRowUpdatedInPlace();
 
 // Decides on a failed insert whose row the builder skips when it is a
-// duplicate key (isDuplicateKey): true for one, which is counted, and whose
-// diagnostic is kept off standard error, so that the failure line written
-// next goes to the run log only. Call it right after the insert and before
-// that line. False for any other failure, which keeps its diagnostic.
+// duplicate key (isDuplicateKey): true for one, which is counted (its
+// failure line goes to the run log only, without the diagnostic); false for
+// any other failure.
 bool skipDuplicateRow(int result);
 
 // Sets every count to 0.

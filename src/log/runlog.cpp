@@ -71,14 +71,29 @@ void logWrite(const char* path, const char* message) {
     std::fclose(file);
 }
 
-void logLine(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
+namespace {
+
+void logFormatted(const char* format, va_list args) {
     int length = std::vsnprintf(LogMessage, sizeof LogMessage, format, args);
-    va_end(args);
     // The cut may have split a character; the line keeps only whole ones.
     if (length >= static_cast<int>(sizeof LogMessage))
         dropCutCharacter(LogMessage);
     logWrite(Settings.logPath, LogMessage);
-    consoleReportPendingDiagnostic(LogMessage);
+}
+
+}  // namespace
+
+void logLine(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    logFormatted(format, args);
+    va_end(args);
+}
+
+void logFailure(const DiagRecord& diag, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    logFormatted(format, args);
+    va_end(args);
+    consoleReportDiagnostic(LogMessage, diag);
 }

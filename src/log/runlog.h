@@ -4,6 +4,8 @@
 
 #include <cstddef>
 
+#include "platform/diag_record.h"
+
 constexpr std::size_t kLogMessageSize = 256;
 constexpr long kLogRotateSize = 0xA00000;  // 10 485 760 bytes
 
@@ -17,6 +19,10 @@ extern char LogMessage[kLogMessageSize];
 void logWrite(const char* path, const char* message);
 
 // Formats into LogMessage (cut to its size, never overrun) and writes it to
-// Settings.logPath. A driver diagnostic pending from the failed call that
-// this line reports goes to standard error beside it (console.h).
+// Settings.logPath.
 void logLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// The line of a failed call: logLine, and the call's diagnostic, when `diag`
+// holds one, beside the line on standard error (consoleReportDiagnostic).
+void logFailure(const DiagRecord& diag, const char* format, ...)
+    __attribute__((format(printf, 2, 3)));

@@ -1,5 +1,8 @@
 #include "platform/text.h"
 
+#include <strings.h>
+
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -126,4 +129,44 @@ std::size_t characterBytesAt(const char* text, std::size_t at) {
     // one (a caller's error) still moves on by a byte.
     const std::size_t count = characterBytes(lead);
     return count == 0 ? 1 : count;
+}
+
+std::size_t listNameCount(const char* list) {
+    std::size_t count = 1;
+    for (; *list != '\0'; ++list)
+        count += *list == ',' ? 1 : 0;
+    return count;
+}
+
+const char* nextListName(const char* list, char* name, std::size_t nameSize) {
+    const char* comma = std::strchr(list, ',');
+    std::size_t length =
+        comma == nullptr ? std::strlen(list) : static_cast<std::size_t>(comma - list);
+    if (length >= nameSize)
+        length = nameSize - 1;
+    std::memcpy(name, list, length);
+    name[length] = '\0';
+    if (comma == nullptr)
+        return nullptr;
+    return comma[1] == ' ' ? comma + 2 : comma + 1;
+}
+
+bool listHoldsName(const char* list, const char* name) {
+    const std::size_t length = std::strlen(name);
+    for (const char* rest = list; *rest != '\0';) {
+        const char* comma = std::strchr(rest, ',');
+        const std::size_t itemLength =
+            comma == nullptr ? std::strlen(rest) : static_cast<std::size_t>(comma - rest);
+        if (itemLength == length && strncasecmp(rest, name, length) == 0)
+            return true;
+        if (comma == nullptr)
+            break;
+        rest = comma[1] == ' ' ? comma + 2 : comma + 1;
+    }
+    return false;
+}
+
+void appendListName(char* list, std::size_t listSize, const char* name) {
+    std::size_t length = std::strlen(list);
+    std::snprintf(list + length, listSize - length, "%s%s", length > 0 ? ", " : "", name);
 }

@@ -26,7 +26,8 @@ bool updateListedBadges(const char* key, long* rows) {
     bool failed = false;
     int rc = SQLOpenQvsAswDnl(key);
     if (rc != 0) {
-        logLine("Fehler SQLOpenQvsAswDnl()! Key: %s Errcode: %ld", key, static_cast<long>(rc));
+        logFailure(LastDiag, "Fehler SQLOpenQvsAswDnl()! Key: %s Errcode: %ld", key,
+                   static_cast<long>(rc));
         failed = true;
     }
     while (rc == 0) {
@@ -35,7 +36,7 @@ bool updateListedBadges(const char* key, long* rows) {
         if (rc == DbErrorCodes.NotFound)
             break;
         if (rc != 0) {
-            logLine("Fehler SQLFetchQvsAswDnl()! Errcode: %ld", static_cast<long>(rc));
+            logFailure(LastDiag, "Fehler SQLFetchQvsAswDnl()! Errcode: %ld", static_cast<long>(rc));
             failed = true;
             break;
         }

@@ -1,0 +1,28 @@
+// What the builders share between their full build and their build for one
+// badge: which of the two runs, its failure lines, and the closing of the
+// cursors they read.
+#pragma once
+
+// Which build runs: the full one, or the one for a request row's badge.
+struct BuildTexts {
+    const char* badge;  // nullptr for the full build
+};
+
+// The line of a failed call of the build, with the call's diagnostic:
+// "Fehler <function>()! Errcode: <rc>", and in the per-badge build
+// " Ausweisnr. <badge>" after the parentheses.
+void logBuildFailure(const BuildTexts& texts, const char* function, int rc);
+
+// Calls a cursor's close function on every path out of the scope, so that
+// no path leaves the cursor open. Placed before the open: closing a cursor
+// that did not open does nothing.
+class CursorCloser {
+  public:
+    explicit CursorCloser(int (*close)()) : close_(close) {}
+    ~CursorCloser() { close_(); }
+    CursorCloser(const CursorCloser&) = delete;
+    CursorCloser& operator=(const CursorCloser&) = delete;
+
+  private:
+    int (*close_)();
+};
