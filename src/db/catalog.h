@@ -12,9 +12,8 @@ constexpr std::size_t kCatalogNameSize = 129;
 // ran; on failure the driver's diagnostic is in LastDiag.
 bool dbProbe(const char* schema, const char* table, const char* columns);
 
-// One row of a table's index statistics. `described` is false for a row that
-// names no index, no column or no position (the table's own statistics row
-// that some drivers add); its other fields are then not to be read.
+// One row of a table's index statistics; not `described` when it names no
+// index, column or position (the table's own row that some drivers add).
 struct IndexStatisticsRow {
     bool described;
     char indexName[kCatalogNameSize];
@@ -23,8 +22,7 @@ struct IndexStatisticsRow {
 };
 using IndexStatisticsSink = void (*)(const IndexStatisticsRow& row, void* context);
 
-// Lists every index of schema.table as the driver gives them (SQLStatistics,
-// all indexes, quick statistics), one call of `sink` per row. Returns false
-// when the call failed (the diagnostic is in LastDiag).
+// Lists every index of schema.table (SQLStatistics, all indexes, quick), one
+// call of `sink` per row. False when the call failed (diagnostic in LastDiag).
 bool dbReadIndexStatistics(const char* schema, const char* table, IndexStatisticsSink sink,
                            void* context);

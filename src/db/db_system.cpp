@@ -29,10 +29,6 @@ const DbErrorCodeTable* dbSystemCodes(const char* name) {
     return nullptr;
 }
 
-bool dbSystemKnown(const char* name) {
-    return dbSystemCodes(name) != nullptr;
-}
-
 bool dbSystemIs(const char* name) {
     return std::strcmp(Settings.dbSystem, name) == 0;
 }

@@ -18,7 +18,9 @@ extern DbErrorCodeTable DbErrorCodes;
 const DbErrorCodeTable* dbSystemCodes(const char* name);
 
 // True when `name` is one of the DB systems.
-bool dbSystemKnown(const char* name);
+inline bool dbSystemKnown(const char* name) {
+    return dbSystemCodes(name) != nullptr;
+}
 
 // The configured DB system (Settings.dbSystem) is `name`.
 bool dbSystemIs(const char* name);

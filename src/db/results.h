@@ -1,7 +1,4 @@
-// What the database functions return and what a failed call left behind:
-// the result codes, how a failure maps to one, and the failed call's
-// diagnostic.
-//
+// What the database functions return and what a failed call left behind.
 // Result codes: 0 success; 100 no (more) rows; -1 no handle, failed cursor
 // read, closed cursor or no text for the DB system; otherwise the native
 // error number of a failed execution or fetch.
@@ -41,14 +38,11 @@ extern DiagRecord LastDiag;
 // NativeError 0 with empty texts when the driver posted none.
 void dbGetDiag(SQLSMALLINT handleType, SQLHANDLE handle);
 
-// Empties LastDiag (not Held).
-void dbClearDiag();
+void dbClearDiag();  // empties LastDiag (not Held)
 
 // True when a statement's result is the DB system's duplicate-key refusal,
 // which the builders tolerate: the DB system's duplicate number, with a
 // SQLSTATE of class 23 (integrity constraint violation) where the driver
-// reports one. The SQLSTATE is read from LastDiag, which holds the failure
-// only until the next call; a LastDiag with another native number never
-// counts. A DB system without such a number ("MYSQL" has -1 in its table)
-// never has one: -1 stays a failure.
+// reports one (read from LastDiag, which must carry the same number). A DB
+// system without such a number ("MYSQL" has -1) never has one.
 bool isDuplicateKey(int result);

@@ -11,11 +11,11 @@
 #include "platform/text.h"
 #include "settings/settings.h"
 
-SQLHENV dbEnvironment = SQL_NULL_HENV;
 SQLHDBC dbConnection = SQL_NULL_HDBC;
 
 namespace {
 
+SQLHENV dbEnvironment = SQL_NULL_HENV;
 bool transactionsOn = false;
 
 // A host that drops packets would otherwise hold the connect for as long as

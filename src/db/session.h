@@ -1,8 +1,6 @@
 // The one ODBC session of the program: connect, disconnect, reconnect and
-// its commit mode. By default the session stays in the driver's auto-commit
-// mode and every statement takes effect on its own. With transactions on,
-// every connect switches auto-commit off, and the run decides itself when
-// its writes take effect or are undone (transaction.h).
+// its commit mode: the driver's auto-commit, or with transactions on, the
+// run's own commits and rollbacks (transaction.h).
 #pragma once
 
 #include <sql.h>
@@ -11,8 +9,7 @@
 #include "db/db_system.h"
 #include "db/results.h"
 
-// Process-wide handles; SQL_NULL_HANDLE while absent.
-extern SQLHENV dbEnvironment;
+// The process-wide connection; SQL_NULL_HDBC while absent.
 extern SQLHDBC dbConnection;
 
 constexpr int kReconnectAttempts = 5;

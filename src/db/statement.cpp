@@ -6,8 +6,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "db/catalog.h"
 #include "db/session.h"
-#include "db/statement_handle.h"
 #include "db/time_limits.h"
 #include "platform/stop_signal.h"
 #include "platform/text.h"
@@ -71,7 +71,11 @@ void setStatementTimeout(SQLHSTMT stmt) {
         SQL_IS_UINTEGER);
 }
 
-// The driver call in flight, for the stop watcher to cancel (CallInFlight).
+// The driver call in flight, for the stop watcher to cancel. The run's thread
+// registers a statement right before it executes or fetches and removes it
+// right after, both under the lock; the watcher cancels under the same lock,
+// so it never cancels a handle that is being freed. A stop that came before
+// the registration refuses it (the watcher may have looked already).
 struct InFlightCall {
     pthread_mutex_t lock;
     pthread_cond_t returned;  // signalled when the call is removed
@@ -82,6 +86,67 @@ struct InFlightCall {
 constexpr time_t kCancelRepeatSeconds = 2;
 
 InFlightCall inFlight = {PTHREAD_MUTEX_INITIALIZER, PTHREAD_COND_INITIALIZER, SQL_NULL_HSTMT};
+
+class CallInFlight {
+  public:
+    explicit CallInFlight(SQLHSTMT stmt) {
+        pthread_mutex_lock(&inFlight.lock);
+        admitted_ = !stopRequested();
+        if (admitted_)
+            inFlight.stmt = stmt;
+        pthread_mutex_unlock(&inFlight.lock);
+    }
+    ~CallInFlight() {
+        if (!admitted_)
+            return;
+        pthread_mutex_lock(&inFlight.lock);
+        inFlight.stmt = SQL_NULL_HSTMT;
+        pthread_cond_broadcast(&inFlight.returned);
+        pthread_mutex_unlock(&inFlight.lock);
+    }
+    CallInFlight(const CallInFlight&) = delete;
+    CallInFlight& operator=(const CallInFlight&) = delete;
+
+    // False after a stop: the call must not be made.
+    bool admitted() const { return admitted_; }
+
+  private:
+    bool admitted_ = false;
+};
+
+// Owns a statement handle for the length of one statement function, so that
+// every path frees it. A cursor hands its handle over to its slot instead.
+class StatementHandle {
+  public:
+    // After a stop signal no statement is started: without a handle every
+    // shape fails with -1 before anything is sent.
+    StatementHandle() {
+        if (stopRequested())
+            return;
+        if (SQLAllocHandle(SQL_HANDLE_STMT, dbConnection, &handle_) == SQL_ERROR) {
+            handle_ = SQL_NULL_HSTMT;
+            return;
+        }
+        setStatementTimeout(handle_);
+    }
+    ~StatementHandle() {
+        if (handle_ != SQL_NULL_HSTMT)
+            SQLFreeHandle(SQL_HANDLE_STMT, handle_);
+    }
+    StatementHandle(const StatementHandle&) = delete;
+    StatementHandle& operator=(const StatementHandle&) = delete;
+
+    bool allocated() const { return handle_ != SQL_NULL_HSTMT; }
+    SQLHSTMT get() const { return handle_; }
+    SQLHSTMT release() {
+        SQLHSTMT handle = handle_;
+        handle_ = SQL_NULL_HSTMT;
+        return handle;
+    }
+
+  private:
+    SQLHSTMT handle_ = SQL_NULL_HSTMT;
+};
 
 // Formats the statement into the shared buffer. A text that cannot be
 // formatted (longer than the buffer, values not matching the pattern) is
@@ -192,39 +257,29 @@ int openCursor(CursorSlot slot, const char* pattern, SqlValues values, FailureMa
     return kResultOk;
 }
 
+SQLCHAR* catalogText(const char* text) {
+    return reinterpret_cast<SQLCHAR*>(const_cast<char*>(text));
+}
+
+// Fetches the next statistics row into `row`; false at the end, on a failed
+// fetch and after a stop.
+bool fetchStatisticsRow(SQLHSTMT stmt, IndexStatisticsRow& row) {
+    SQLSMALLINT position = 0;
+    SQLLEN indexNameLength = 0, positionLength = 0, columnNameLength = 0;
+    SQLBindCol(stmt, 6, SQL_C_CHAR, row.indexName, sizeof row.indexName, &indexNameLength);
+    SQLBindCol(stmt, 8, SQL_C_SSHORT, &position, 0, &positionLength);
+    SQLBindCol(stmt, 9, SQL_C_CHAR, row.columnName, sizeof row.columnName, &columnNameLength);
+    dbClearDiag();
+    CallInFlight call(stmt);
+    if (!call.admitted() || !SQL_SUCCEEDED(SQLFetch(stmt)))
+        return false;
+    row.position = position;
+    row.described = indexNameLength != SQL_NULL_DATA && columnNameLength != SQL_NULL_DATA &&
+                    positionLength != SQL_NULL_DATA;
+    return true;
+}
+
 }  // namespace
-
-CallInFlight::CallInFlight(SQLHSTMT stmt) {
-    pthread_mutex_lock(&inFlight.lock);
-    admitted_ = !stopRequested();
-    if (admitted_)
-        inFlight.stmt = stmt;
-    pthread_mutex_unlock(&inFlight.lock);
-}
-
-CallInFlight::~CallInFlight() {
-    if (!admitted_)
-        return;
-    pthread_mutex_lock(&inFlight.lock);
-    inFlight.stmt = SQL_NULL_HSTMT;
-    pthread_cond_broadcast(&inFlight.returned);
-    pthread_mutex_unlock(&inFlight.lock);
-}
-
-StatementHandle::StatementHandle() {
-    if (stopRequested())
-        return;
-    if (SQLAllocHandle(SQL_HANDLE_STMT, dbConnection, &handle_) == SQL_ERROR) {
-        handle_ = SQL_NULL_HSTMT;
-        return;
-    }
-    setStatementTimeout(handle_);
-}
-
-StatementHandle::~StatementHandle() {
-    if (handle_ != SQL_NULL_HSTMT)
-        SQLFreeHandle(SQL_HANDLE_STMT, handle_);
-}
 
 bool appendSqlLiteral(char* out, std::size_t outSize, std::size_t* length, const char* value) {
     const std::size_t start = *length;
@@ -433,4 +488,38 @@ void trimRight(char* text) {
             break;
         text[--length] = '\0';
     }
+}
+
+bool dbProbe(const char* schema, const char* table, const char* columns) {
+    char text[kStatementBufferSize];
+    int length = std::snprintf(text, sizeof text, "SELECT %s FROM %s.%s WHERE 1 = 0", columns,
+                               schema, table);
+    if (length < 0 || static_cast<std::size_t>(length) >= sizeof text)
+        return false;
+    ExecOutcome outcome = execStatement(text, SqlValues(nullptr, 0));
+    return outcome.sent && !outcome.failed;
+}
+
+bool dbReadIndexStatistics(const char* schema, const char* table, IndexStatisticsSink sink,
+                           void* context) {
+    StatementHandle stmt;
+    if (!stmt.allocated()) {
+        dbGetDiag(SQL_HANDLE_DBC, dbConnection);
+        return false;
+    }
+    SQLRETURN rc = SQL_ERROR;
+    dbClearDiag();
+    {
+        CallInFlight call(stmt.get());
+        if (call.admitted())
+            rc = SQLStatistics(stmt.get(), nullptr, 0, catalogText(schema), SQL_NTS,
+                               catalogText(table), SQL_NTS, SQL_INDEX_ALL, SQL_QUICK);
+    }
+    if (!SQL_SUCCEEDED(rc)) {
+        dbGetDiag(SQL_HANDLE_STMT, stmt.get());
+        return false;
+    }
+    for (IndexStatisticsRow row = {}; fetchStatisticsRow(stmt.get(), row); row = {})
+        sink(row, context);
+    return true;
 }

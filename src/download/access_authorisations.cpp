@@ -72,16 +72,8 @@ bool writeAccessRows(const BuildTexts& texts) {
             logBuildFailure(texts, "SQLReadZutAswBkl", rc);
             return false;
         }
-        rc = SQLWriteAswBklDnl(row);
-        if (rc == 0) {
-            countRowWritten(DownloadTable::AswBklDnl);
-            continue;
-        }
-        const bool duplicate = skipDuplicateRow(rc);
-        logFailure(duplicate ? kNoDiag : LastDiag,
-                   "Fehler SQLWriteAswBklDnl() Ausweis:%s BKL:%s! Errcode: %ld", row.DnlAsw,
-                   row.DnlBkl, static_cast<long>(rc));
-        if (!duplicate)
+        if (!countInsert(DownloadTable::AswBklDnl, SQLWriteAswBklDnl(row),
+                         "Fehler SQLWriteAswBklDnl() Ausweis:%s BKL:%s!", row.DnlAsw, row.DnlBkl))
             return false;
     }
 }
@@ -169,11 +161,8 @@ int SQLDeleteAswBklDnl() {
 }
 
 int SQLOpenZutAswBkl(const char* badgeNumber) {
-    if (isEmptyText(badgeNumber))
-        return cursorOpen(CursorSlot::ZutAswBkl, kOpenZutAswBkl, {},
-                          FailureMapping::NativeOrMinusOne);
-    return cursorOpen(CursorSlot::ZutAswBkl, kOpenZutAswBklBadge, {sqlText(badgeNumber)},
-                      FailureMapping::NativeOrMinusOne);
+    return openBadgeCursor(CursorSlot::ZutAswBkl, kOpenZutAswBkl, kOpenZutAswBklBadge, badgeNumber,
+                           FailureMapping::NativeOrMinusOne);
 }
 
 int SQLReadZutAswBkl(AswBklRow& row) {
@@ -197,12 +186,8 @@ int SQLWriteAswBklDnl(const AswBklRow& row) {
 }
 
 int SQLOpenTrmAswDnlZut(const char* badgeNumber) {
-    if (isEmptyText(badgeNumber)) {
-        return cursorOpen(CursorSlot::TrmAswDnlZut, kOpenTrmAswDnlZut, {},
-                          FailureMapping::NativeOrMinusOne);
-    }
-    return cursorOpen(CursorSlot::TrmAswDnlZut, kOpenTrmAswDnlZutBadge, {sqlText(badgeNumber)},
-                      FailureMapping::NativeOrMinusOne);
+    return openBadgeCursor(CursorSlot::TrmAswDnlZut, kOpenTrmAswDnlZut, kOpenTrmAswDnlZutBadge,
+                           badgeNumber, FailureMapping::NativeOrMinusOne);
 }
 
 int SQLReadTrmAswDnlZut(TrmAswRow& row) {

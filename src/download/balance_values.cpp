@@ -112,16 +112,11 @@ RowStep writeDisplayLines(const SaldoTexte& texts, SalAswRow& row) {
                    row.DnlSal, row.DnlAsw, static_cast<long>(rc));
         return RowStep::Stop;
     }
-    rc = SQLWriteSalAswDnl(row);
-    if (rc == 0) {
-        countRowWritten(DownloadTable::SalAswDnl);
+    if (countInsert(DownloadTable::SalAswDnl, SQLWriteSalAswDnl(row),
+                    "Fehler SQLWriteSalAswDnl() Saldotabelle:%s Ausweis:%s!", row.DnlSal,
+                    row.DnlAsw))
         return RowStep::Next;
-    }
-    const bool duplicate = skipDuplicateRow(rc);
-    logFailure(duplicate ? kNoDiag : LastDiag,
-               "Fehler SQLWriteSalAswDnl() Saldotabelle:%s Ausweis:%s! Errcode: %ld", row.DnlSal,
-               row.DnlAsw, static_cast<long>(rc));
-    return duplicate ? RowStep::Next : RowStep::Stop;
+    return RowStep::Stop;
 }
 
 // Writes the badge's value list when a terminal of list A uses its balance
@@ -164,10 +159,9 @@ bool writeBadgeRows(int32_t listATerminals) {
 // Logs a failed preparing statement ("Fehler <function>()! Errcode: <rc>").
 // True when it succeeded.
 bool prepared(int rc, const char* function) {
-    if (rc == 0)
-        return true;
-    logFailure(LastDiag, "Fehler %s()! Errcode: %ld", function, static_cast<long>(rc));
-    return false;
+    if (rc != 0)
+        logBuildFailure({nullptr}, function, rc);
+    return rc == 0;
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
-// What the builders share between their full build and their build for one
-// badge: which of the two runs, its failure lines, and the closing of the
-// cursors they read.
+// What the builders share between their full and their per-badge build.
 #pragma once
+
+#include "db/statement.h"
 
 // Which build runs: the full one, or the one for a request row's badge.
 struct BuildTexts {
@@ -13,9 +13,13 @@ struct BuildTexts {
 // " Ausweisnr. <badge>" after the parentheses.
 void logBuildFailure(const BuildTexts& texts, const char* function, int rc);
 
-// Calls a cursor's close function on every path out of the scope, so that
-// no path leaves the cursor open. Placed before the open: closing a cursor
-// that did not open does nothing.
+// Opens the cursor of `slot` for all badges, or with `oneBadge` (its one
+// placeholder the badge number) when `badgeNumber` is not empty.
+int openBadgeCursor(CursorSlot slot, const char* allBadges, const char* oneBadge,
+                    const char* badgeNumber, FailureMapping mapping);
+
+// Calls a cursor's close function on every path out of the scope. Placed
+// before the open: closing a cursor that did not open does nothing.
 class CursorCloser {
   public:
     explicit CursorCloser(int (*close)()) : close_(close) {}

@@ -30,11 +30,13 @@ void countRowWritten(DownloadTable table);
 // moving through the access phase's second pass.
 void countRowUpdatedInPlace();
 
-// Decides on a failed insert whose row the builder skips when it is a
-// duplicate key (isDuplicateKey): true for one, which is counted (its
-// failure line goes to the run log only, without the diagnostic); false for
-// any other failure.
-bool skipDuplicateRow(int result);
+// After an insert into `table` that returned `result`: counts the row, or
+// writes the failure line, the formatted text and " Errcode: <result>". A
+// duplicate key (isDuplicateKey), which the builder skips, is counted as
+// such and its line goes to the run log only; any other failure's line
+// carries its diagnostic. True when the build goes on: written or skipped.
+bool countInsert(DownloadTable table, int result, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
 
 // Sets every count to 0.
 void clearRowsWritten();

@@ -151,16 +151,10 @@ void copyReaderSlots(TrmAswRow& row, const TrmAswRow& slots) {
 // Inserts a row of the full build. A duplicate terminal and badge (the
 // cursor may deliver a pair twice) is logged and skipped.
 RowStep insertRow(const TrmAswRow& row) {
-    int rc = SQLInsertTrmAswDnl(row);
-    if (rc == 0) {
-        countRowWritten(DownloadTable::TrmAswDnl);
+    if (countInsert(DownloadTable::TrmAswDnl, SQLInsertTrmAswDnl(row),
+                    "Fehler SQLInsertTrmAswDnl() Terminal:%s Ausweis:%s!", row.DnlTrm, row.DnlAsw))
         return RowStep::Write;
-    }
-    const bool duplicate = skipDuplicateRow(rc);
-    logFailure(duplicate ? kNoDiag : LastDiag,
-               "Fehler SQLInsertTrmAswDnl() Terminal:%s Ausweis:%s! Errcode: %ld", row.DnlTrm,
-               row.DnlAsw, static_cast<long>(rc));
-    return duplicate ? RowStep::Write : RowStep::Stop;
+    return RowStep::Stop;
 }
 
 // The row loop both builders share: read, reader slots, balance-table rule,
@@ -215,13 +209,9 @@ int SQLDeleteTrmAswDnl() {
 }
 
 int SQLOpenTrmAsw(const char* badgeNumber) {
-    if (isEmptyText(badgeNumber)) {
-        return cursorOpen(CursorSlot::TrmAsw, dialectText(kOpenTrmAswOracle, kOpenTrmAswMssql), {},
-                          FailureMapping::MinusOne);
-    }
-    return cursorOpen(CursorSlot::TrmAsw,
-                      dialectText(kOpenTrmAswOracleBadge, kOpenTrmAswMssqlBadge),
-                      {sqlText(badgeNumber)}, FailureMapping::MinusOne);
+    return openBadgeCursor(CursorSlot::TrmAsw, dialectText(kOpenTrmAswOracle, kOpenTrmAswMssql),
+                           dialectText(kOpenTrmAswOracleBadge, kOpenTrmAswMssqlBadge), badgeNumber,
+                           FailureMapping::MinusOne);
 }
 
 int SQLReadTrmAsw(TrmAswRow& row) {

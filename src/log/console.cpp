@@ -82,18 +82,6 @@ void consoleLine(const char* format, ...) {
     std::fflush(stderr);
 }
 
-void consoleReportDiagnostic(const char* line, const DiagRecord& diag) {
-    if (!diag.Held)
-        return;
-    if (isEmptyText(diag.SqlState)) {
-        consoleLine("%s: no diagnostic record from the driver", line);
-        return;
-    }
-    const char* separator = isEmptyText(diag.TimeoutCause) ? "" : ": ";
-    consoleLine("%s%s%s: SQLSTATE %s native %ld: %s", line, separator, diag.TimeoutCause,
-                diag.SqlState, static_cast<long>(diag.NativeError), diag.MessageText);
-}
-
 void consoleProgressBegin(const char* label) {
     if (!onTerminal())
         return;

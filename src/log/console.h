@@ -3,19 +3,11 @@
 // journal), and on a terminal a progress line per phase.
 #pragma once
 
-#include "platform/diag_record.h"
-
 // Writes "vendrak: <formatted text>" and a line end to standard error, as
 // one line: control characters in the text become blanks, blanks at its end
 // are dropped. A progress line that is being shown is erased first, so that
 // the report stands alone.
 void consoleLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
-
-// With `diag` held: writes "vendrak: <line>: SQLSTATE <state> native
-// <number>: <message>", with its time-out cause, if any, before "SQLSTATE",
-// or "vendrak: <line>: no diagnostic record from the driver". Nothing
-// otherwise.
-void consoleReportDiagnostic(const char* line, const DiagRecord& diag);
 
 // The progress line of one phase attempt, shown only when standard error is
 // a terminal: rows written, rate and elapsed time, redrawn in place at most

@@ -23,6 +23,8 @@ void logWrite(const char* path, const char* message);
 void logLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // The line of a failed call: logLine, and the call's diagnostic, when `diag`
-// holds one, beside the line on standard error (consoleReportDiagnostic).
+// holds one, beside the line on standard error
+// ("<line>: SQLSTATE <state> native <number>: <message>", a time-out
+// cause before "SQLSTATE"; "<line>: no diagnostic record from the driver").
 void logFailure(const DiagRecord& diag, const char* format, ...)
     __attribute__((format(printf, 2, 3)));

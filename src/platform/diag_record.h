@@ -1,5 +1,4 @@
-// The diagnostic of a failed driver call, as the database layer reads it and
-// as a failure line reports it on standard error.
+// The diagnostic of a failed driver call, as a failure line reports it.
 #pragma once
 
 #include <cstdint>

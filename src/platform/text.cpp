@@ -152,16 +152,11 @@ const char* nextListName(const char* list, char* name, std::size_t nameSize) {
 }
 
 bool listHoldsName(const char* list, const char* name) {
-    const std::size_t length = std::strlen(name);
-    for (const char* rest = list; *rest != '\0';) {
-        const char* comma = std::strchr(rest, ',');
-        const std::size_t itemLength =
-            comma == nullptr ? std::strlen(rest) : static_cast<std::size_t>(comma - rest);
-        if (itemLength == length && strncasecmp(rest, name, length) == 0)
+    char item[256];
+    for (const char* rest = *list != '\0' ? list : nullptr; rest != nullptr;) {
+        rest = nextListName(rest, item, sizeof item);
+        if (strcasecmp(item, name) == 0)
             return true;
-        if (comma == nullptr)
-            break;
-        rest = comma[1] == ' ' ? comma + 2 : comma + 1;
     }
     return false;
 }

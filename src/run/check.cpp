@@ -70,6 +70,7 @@ constexpr std::size_t kLineSize = 8192;
 constexpr std::size_t kPathSize = 4096;
 constexpr std::size_t kNameListSize = 1024;
 constexpr std::size_t kColumnNameSize = 64;
+const char* const kSchema = "QVSYSTEM";
 
 enum class Verdict { Ok, Warning, Failed, Skipped, Info };
 
@@ -271,12 +272,6 @@ void checkRebuildMode() {
            kRebuildModeVariable);
 }
 
-// One zero-row query of `columns` (or of the constant 1) from the table.
-// True when it ran; on failure the driver's diagnostic is in LastDiag.
-bool probe(const char* table, const char* columns) {
-    return dbProbe("QVSYSTEM", table, columns);
-}
-
 struct ProbeResult {
     char missing[kNameListSize];          // required columns that are missing
     char missingOptional[kNameListSize];  // optional columns that are missing
@@ -288,10 +283,10 @@ struct ProbeResult {
 // to the caller.
 bool probeTable(const TableColumns& entry, ProbeResult& result) {
     std::memset(&result, 0, sizeof result);
-    if (probe(entry.table, entry.columns))
+    if (dbProbe(kSchema, entry.table, entry.columns))
         return true;
     DiagRecord firstFailure = LastDiag;
-    if (!probe(entry.table, "1")) {
+    if (!dbProbe(kSchema, entry.table, "1")) {
         report(Verdict::Failed, "table QVSYSTEM.%s is missing or cannot be read: SQLSTATE %s: %s",
                entry.table, LastDiag.SqlState, LastDiag.MessageText);
         return false;
@@ -299,7 +294,7 @@ bool probeTable(const TableColumns& entry, ProbeResult& result) {
     char column[kColumnNameSize];
     for (const char* rest = entry.columns; rest != nullptr;) {
         rest = nextListName(rest, column, sizeof column);
-        if (!probe(entry.table, column))
+        if (!dbProbe(kSchema, entry.table, column))
             appendListName(
                 listHoldsName(entry.optional, column) ? result.missingOptional : result.missing,
                 kNameListSize, column);
@@ -380,7 +375,7 @@ bool checkWriteRight(const WrittenTable& entry, const char* statement, const cha
     if (outcome.sent && !outcome.failed)
         return true;
     const DiagRecord refusal = LastDiag;
-    if (probe(entry.table, "1"))
+    if (dbProbe(kSchema, entry.table, "1"))
         report(Verdict::Failed, "table QVSYSTEM.%s: %s refused: SQLSTATE %s: %s", entry.table,
                statement, refusal.SqlState, refusal.MessageText);
     return false;

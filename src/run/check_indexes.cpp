@@ -51,7 +51,6 @@ const Lookup kLookups[] = {
 
 const char* const kSchema = "QVSYSTEM";
 
-constexpr std::size_t kNameSize = kCatalogNameSize;
 // Only the first columns of an index can serve a lookup; no lookup has more
 // columns than this.
 constexpr std::size_t kLeadingColumns = 4;
@@ -62,8 +61,8 @@ constexpr std::size_t kFailureSize = 1400;  // a diagnostic's state and message
 constexpr std::size_t kTextSize = 4096;
 
 struct IndexColumns {
-    char name[kNameSize];
-    char columns[kLeadingColumns][kNameSize];
+    char name[kCatalogNameSize];
+    char columns[kLeadingColumns][kCatalogNameSize];
 };
 
 // What SQLStatistics listed for one table: `rows` counts every row, also
@@ -107,7 +106,7 @@ void addStatisticsRow(const IndexStatisticsRow& row, void* context) {
 // (the diagnostic is in LastDiag).
 bool readIndexes(const char* table, TableIndexes& out) {
     std::memset(&out, 0, sizeof out);
-    char catalogName[kNameSize] = {};
+    char catalogName[kCatalogNameSize] = {};
     for (std::size_t i = 0; table[i] != '\0' && i + 1 < sizeof catalogName; ++i)
         catalogName[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(table[i])));
     return dbReadIndexStatistics(kSchema, catalogName, addStatisticsRow, &out);
