@@ -149,13 +149,13 @@ bool formatPair(const SaldoWerte& values, Layout layout, int n, SalAswRow& row) 
 }
 
 // Types 1 to 9 of the formatted range read TSWF01 to TSWF09; every other
-// type reads TSWF10.
+// type reads TSWF10 (one below the range wraps round to a large index).
 const char* formattedColumn(const SaldoWerte& values, int32_t type) {
     const char* const columns[] = {values.TSWF01, values.TSWF02, values.TSWF03, values.TSWF04,
                                    values.TSWF05, values.TSWF06, values.TSWF07, values.TSWF08,
                                    values.TSWF09, values.TSWF10};
-    const int32_t index = type - kFirstFormattedValueType;
-    return columns[index >= 0 && index < 9 ? index : 9];
+    const auto index = static_cast<std::size_t>(type - kFirstFormattedValueType);
+    return columns[index < 9 ? index : 9];
 }
 
 }  // namespace
