@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "db/time_limits.h"
-#include "db/transaction.h"
 #include "log/console.h"
 #include "log/runlog.h"
 #include "platform/platform.h"
@@ -12,31 +11,12 @@
 #include "platform/text.h"
 #include "settings/settings.h"
 
-DiagRecord LastDiag;
-DbErrorCodeTable DbErrorCodes = {100, -1, -1, -1, -1};
-SQLHENV dbEnvironment = SQL_NULL_HENV;
 SQLHDBC dbConnection = SQL_NULL_HDBC;
 
 namespace {
 
-struct DbSystemCodes {
-    const char* name;
-    DbErrorCodeTable codes;
-};
-
-constexpr DbSystemCodes kDbSystems[] = {
-    {"ORACLE", {100, 1, 904, 942, 10001}},
-    {"MSSQL", {100, 2627, 207, 208, -1}},
-    {"MYSQL", {100, -1, -1, -1, -1}},
-};
-
-const DbSystemCodes* findDbSystem(const char* dbSystem) {
-    for (const DbSystemCodes& system : kDbSystems) {
-        if (std::strcmp(system.name, dbSystem) == 0)
-            return &system;
-    }
-    return nullptr;
-}
+SQLHENV dbEnvironment = SQL_NULL_HENV;
+bool transactionsOn = false;
 
 // A host that drops packets would otherwise hold the connect for as long as
 // the operating system keeps trying. 0 leaves the driver's default.
@@ -52,18 +32,42 @@ SQLCHAR* odbcText(char* text) {
     return reinterpret_cast<SQLCHAR*>(text);
 }
 
-constexpr std::size_t kTimeoutCauseWidth = 96;
+// An atomic rebuild needs every session, a reconnected one included, out of
+// auto-commit. 0 when done (or nothing to do); -1 when the driver refused.
+int applyCommitMode() {
+    if (!transactionsOn)
+        return 0;
+    SQLRETURN rc =
+        SQLSetConnectAttr(dbConnection, SQL_ATTR_AUTOCOMMIT,
+                          reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), SQL_IS_UINTEGER);
+    if (SQL_SUCCEEDED(rc))
+        return 0;
+    dbGetDiag(SQL_HANDLE_DBC, dbConnection);
+    consoleLine("auto-commit cannot be switched off: SQLSTATE %s native %ld: %s", LastDiag.SqlState,
+                static_cast<long>(LastDiag.NativeError), LastDiag.MessageText);
+    // Reported here; the connect's failure line is not about this call.
+    dbClearDiag();
+    return kResultFailed;
+}
 
 }  // namespace
 
+void dbUseTransactions() {
+    transactionsOn = true;
+}
+
+bool dbTransactionsOn() {
+    return transactionsOn;
+}
+
 int dbConnect(const char* user, const char* password, const char* database, const char* dbSystem) {
-    const DbSystemCodes* system = findDbSystem(dbSystem);
-    if (system == nullptr) {
+    const DbErrorCodeTable* codes = dbSystemCodes(dbSystem);
+    if (codes == nullptr) {
         std::printf("DBSystem: %s\n", dbSystem);
         std::fflush(stdout);
         return -1;
     }
-    DbErrorCodes = system->codes;
+    DbErrorCodes = *codes;
     dbDisconnect();
 
     // The driver gets the values whole, in fields as wide as the settings
@@ -93,25 +97,20 @@ int dbConnect(const char* user, const char* password, const char* database, cons
     // be dropped by the compiler and leave the password on the stack.
     explicit_bzero(passwordField, sizeof passwordField);
     if (rc == SQL_ERROR) {
-        dbGetDiag(SQL_HANDLE_DBC, dbConnection, LastDiag);
+        dbGetDiag(SQL_HANDLE_DBC, dbConnection);
         std::printf("Connect Error: SQLCode: %ld sqlState: %s Msg: %s\n",
                     static_cast<long>(LastDiag.NativeError), LastDiag.SqlState,
                     LastDiag.MessageText);
         std::fflush(stdout);
         return -1;
     }
-    // An atomic rebuild needs every session, a reconnected one included,
-    // out of auto-commit.
-    if (dbApplyCommitMode() != 0)
-        return -1;
-    return 0;
+    return applyCommitMode() != 0 ? -1 : 0;
 }
 
 int dbDisconnect() {
     // A diagnostic that no failure line has reported by now belongs to a
-    // session that is being given up; it must not be reported beside the
-    // reconnection's lines.
-    consoleClearPendingDiagnostic();
+    // session that is being given up.
+    dbClearDiag();
     if (dbConnection != SQL_NULL_HDBC) {
         SQLDisconnect(dbConnection);
         SQLFreeHandle(SQL_HANDLE_DBC, dbConnection);
@@ -136,34 +135,9 @@ int dbReconnect() {
             logLine("Die Verbindung zur Datenbank wurde wiederhergestellt!");
             return 1;
         }
-        logLine("Fehler dbConnect(dbReconnect)! Errcode: %ld Versuch-Nr.: %ld",
-                static_cast<long>(rc), attempt);
+        logFailure(LastDiag, "Fehler dbConnect(dbReconnect)! Errcode: %ld Versuch-Nr.: %ld",
+                   static_cast<long>(rc), attempt);
         platformWaitMs(kReconnectWaitMs);
     }
     return 0;
-}
-
-void dbGetDiag(SQLSMALLINT handleType, SQLHANDLE handle, DiagRecord& record) {
-    std::memset(&record, 0, sizeof record);
-    SQLINTEGER native = 0;
-    SQLSMALLINT textLength = 0;
-    SQLRETURN rc = SQLGetDiagRec(handleType, handle, 1, reinterpret_cast<SQLCHAR*>(record.SqlState),
-                                 &native, reinterpret_cast<SQLCHAR*>(record.MessageText),
-                                 sizeof record.MessageText, &textLength);
-    if (!SQL_SUCCEEDED(rc)) {
-        // Without a record the driver manager may still fill in "00000";
-        // the record stays empty so that no stale state is reported.
-        std::memset(&record, 0, sizeof record);
-    } else {
-        record.NativeError = native;
-        // Drivers terminate within the buffer, but a defensive terminator
-        // keeps a misbehaving driver from leaving an unterminated text behind.
-        record.SqlState[sizeof record.SqlState - 1] = '\0';
-        record.MessageText[sizeof record.MessageText - 1] = '\0';
-    }
-    // The caller's failure line, written next, takes it to standard error.
-    consoleSetPendingDiagnostic(record.SqlState, record.NativeError, record.MessageText);
-    char cause[kTimeoutCauseWidth];
-    if (describeTimeout(handleType, record.SqlState, cause, sizeof cause))
-        consoleSetPendingCause(cause);
 }

@@ -1,39 +1,25 @@
-// The one ODBC session of the program: connect, disconnect, reconnect,
-// diagnostics and the native error numbers of the configured DB system.
+// The one ODBC session of the program: connect, disconnect, reconnect and
+// its commit mode: the driver's auto-commit, or with transactions on, the
+// run's own commits and rollbacks (transaction.h).
 #pragma once
 
 #include <sql.h>
 #include <sqlext.h>
 
-#include <cstdint>
+#include "db/db_system.h"
+#include "db/results.h"
 
-struct DiagRecord {
-    char SqlState[256];
-    char MessageText[1000];
-    int32_t NativeError;
-};
-// The diagnostic of the last failed call that was examined.
-extern DiagRecord LastDiag;
-
-struct DbErrorCodeTable {
-    int32_t NotFound;
-    int32_t DuplicateKey;
-    int32_t InvalidColumn;
-    int32_t TableNotFound;
-    int32_t Reserved;
-};
-// Native numbers the callers compare results with; set by dbConnect.
-extern DbErrorCodeTable DbErrorCodes;
-
-// Process-wide handles; SQL_NULL_HANDLE while absent.
-extern SQLHENV dbEnvironment;
+// The process-wide connection; SQL_NULL_HDBC while absent.
 extern SQLHDBC dbConnection;
 
 constexpr int kReconnectAttempts = 5;
 constexpr long kReconnectWaitMs = 60000;
 
 // Opens the session. Refuses (without touching anything) a DB system other
-// than "ORACLE", "MSSQL" or "MYSQL". Returns 0 when connected, -1 otherwise.
+// than "ORACLE", "MSSQL" or "MYSQL". With transactions on, switches
+// auto-commit off; a driver that refuses fails the connect, with the reason
+// on standard error: a session that commits every statement must not be
+// taken for one that does not. Returns 0 when connected, -1 otherwise.
 int dbConnect(const char* user, const char* password, const char* database, const char* dbSystem);
 
 // Disconnects and frees both handles. Always 0.
@@ -44,8 +30,8 @@ int dbDisconnect();
 // 0 at once, without a further attempt, once a stop signal has come.
 int dbReconnect();
 
-// Fills `record` from the first diagnostic record of `handle` (zeroed first,
-// so a call without a diagnostic leaves NativeError 0 and empty texts), and
-// leaves it pending for standard error beside the next run log line, the
-// caller's failure line (console.h). dbDisconnect drops one left unreported.
-void dbGetDiag(SQLSMALLINT handleType, SQLHANDLE handle, DiagRecord& record);
+// Turns the session's transactions on for every later dbConnect.
+void dbUseTransactions();
+
+// True once dbUseTransactions was called.
+bool dbTransactionsOn();

@@ -6,12 +6,11 @@
 #include <cstring>
 #include <ctime>
 
+#include "db/catalog.h"
 #include "db/session.h"
 #include "db/time_limits.h"
-#include "log/console.h"
 #include "platform/stop_signal.h"
 #include "platform/text.h"
-#include "settings/settings.h"
 
 char StatementBuffer[kStatementBufferSize];
 
@@ -30,10 +29,6 @@ SQLHSTMT cursorSlots[static_cast<int>(CursorSlot::Count)] = {};
 
 SQLHSTMT& slotHandle(CursorSlot slot) {
     return cursorSlots[static_cast<int>(slot)];
-}
-
-bool isMySql() {
-    return std::strcmp(Settings.dbSystem, "MYSQL") == 0;
 }
 
 // Appends the first `count` characters of `text` to `out` at `*length`,
@@ -161,12 +156,12 @@ bool formatText(const char* pattern, SqlValues values) {
     return formatStatement(StatementBuffer, sizeof StatementBuffer, pattern, values);
 }
 
-// Every execution and fetch starts by dropping a diagnostic that the last
-// call left unreported (a failure its caller let pass without a log line, an
-// insert variant that a narrower one replaced), so that a failure line only
-// ever carries the diagnostic of its own call.
+// Every execution and fetch starts by dropping the diagnostic of the last
+// call (a failure its caller let pass without a log line, an insert variant
+// that a narrower one replaced), so that a failure line only ever carries
+// the diagnostic of its own call.
 SQLRETURN executeText(SQLHSTMT stmt) {
-    consoleClearPendingDiagnostic();
+    dbClearDiag();
     CallInFlight call(stmt);
     if (!call.admitted())
         return SQL_ERROR;
@@ -226,7 +221,7 @@ bool fetchDeliveredRow(SQLRETURN rc) {
 // dropped. Returns what SQLFetch returned.
 SQLRETURN fetchRow(SQLHSTMT stmt, ColumnBindings columns) {
     bindColumns(stmt, columns);
-    consoleClearPendingDiagnostic();
+    dbClearDiag();
     SQLRETURN rc = SQL_ERROR;
     {
         CallInFlight call(stmt);
@@ -255,35 +250,41 @@ int openCursor(CursorSlot slot, const char* pattern, SqlValues values, FailureMa
         return kResultFailed;
     *executed = executeText(stmt.get());
     if (*executed == SQL_ERROR) {
-        dbGetDiag(SQL_HANDLE_STMT, stmt.get(), LastDiag);
+        dbGetDiag(SQL_HANDLE_STMT, stmt.get());
         return mapFailure(mapping);
     }
     slotHandle(slot) = stmt.release();
     return kResultOk;
 }
 
+SQLCHAR* catalogText(const char* text) {
+    return reinterpret_cast<SQLCHAR*>(const_cast<char*>(text));
+}
+
+// Fetches the next statistics row into `row`; false at the end, on a failed
+// fetch and after a stop.
+bool fetchStatisticsRow(SQLHSTMT stmt, IndexStatisticsRow& row) {
+    SQLSMALLINT position = 0;
+    SQLLEN indexNameLength = 0, positionLength = 0, columnNameLength = 0;
+    SQLBindCol(stmt, 6, SQL_C_CHAR, row.indexName, sizeof row.indexName, &indexNameLength);
+    SQLBindCol(stmt, 8, SQL_C_SSHORT, &position, 0, &positionLength);
+    SQLBindCol(stmt, 9, SQL_C_CHAR, row.columnName, sizeof row.columnName, &columnNameLength);
+    dbClearDiag();
+    CallInFlight call(stmt);
+    if (!call.admitted() || !SQL_SUCCEEDED(SQLFetch(stmt)))
+        return false;
+    row.position = position;
+    row.described = indexNameLength != SQL_NULL_DATA && columnNameLength != SQL_NULL_DATA &&
+                    positionLength != SQL_NULL_DATA;
+    return true;
+}
+
 }  // namespace
-
-int failureResult(int32_t native) {
-    return native != 0 ? native : kResultFailed;
-}
-
-bool isDuplicateKey(int result) {
-    if (result == kResultFailed || result != DbErrorCodes.DuplicateKey)
-        return false;
-    // Some drivers give one native number to every server error (psqlODBC
-    // reports 1, which is ORACLE's duplicate key, also for an encoding error
-    // or a lock time-out); the SQLSTATE tells a key violation (class 23)
-    // apart. LastDiag belongs to this failure only when it carries its number.
-    if (LastDiag.NativeError != result)
-        return false;
-    return isEmptyText(LastDiag.SqlState) || std::strncmp(LastDiag.SqlState, "23", 2) == 0;
-}
 
 bool appendSqlLiteral(char* out, std::size_t outSize, std::size_t* length, const char* value) {
     const std::size_t start = *length;
     // The characters written twice; the runs between them go in one piece.
-    const char* doubled = isMySql() ? "'\\" : "'";
+    const char* doubled = dbSystemIs("MYSQL") ? "'\\" : "'";
     bool fits = appendChar(out, outSize, length, '\'');
     for (const char* p = value; fits && *p != '\0';) {
         std::size_t run = std::strcspn(p, doubled);
@@ -343,9 +344,9 @@ bool formatStatement(char* out, std::size_t outSize, const char* pattern, SqlVal
 }
 
 const char* dialectText(const char* oracleText, const char* mssqlText) {
-    if (std::strcmp(Settings.dbSystem, "ORACLE") == 0)
+    if (dbSystemIs("ORACLE"))
         return oracleText;
-    if (std::strcmp(Settings.dbSystem, "MSSQL") == 0)
+    if (dbSystemIs("MSSQL"))
         return mssqlText;
     return nullptr;
 }
@@ -357,7 +358,7 @@ ExecOutcome execStatement(const char* pattern, SqlValues values) {
         return outcome;
     outcome.sent = true;
     if (executeText(stmt.get()) == SQL_ERROR) {
-        dbGetDiag(SQL_HANDLE_STMT, stmt.get(), LastDiag);
+        dbGetDiag(SQL_HANDLE_STMT, stmt.get());
         outcome.failed = true;
         outcome.native = LastDiag.NativeError;
     }
@@ -373,7 +374,7 @@ int execNonQuery(const char* pattern, SqlValues values, FailureMapping mapping,
         return kResultFailed;
     SQLRETURN rc = executeText(stmt.get());
     if (rc == SQL_ERROR) {
-        dbGetDiag(SQL_HANDLE_STMT, stmt.get(), LastDiag);
+        dbGetDiag(SQL_HANDLE_STMT, stmt.get());
         return mapFailure(mapping);
     }
     if (noRows != NoRowsResult::NoData)
@@ -396,7 +397,7 @@ int queryRow(const char* pattern, SqlValues values, FailureMapping mapping,
     if (!stmt.allocated() || !formatText(pattern, values))
         return kResultFailed;
     if (executeText(stmt.get()) == SQL_ERROR) {
-        dbGetDiag(SQL_HANDLE_STMT, stmt.get(), LastDiag);
+        dbGetDiag(SQL_HANDLE_STMT, stmt.get());
         return mapFailure(mapping);
     }
     if (stopRequested())
@@ -406,7 +407,7 @@ int queryRow(const char* pattern, SqlValues values, FailureMapping mapping,
         return kResultOk;
     if (rc == SQL_NO_DATA)
         return kResultNoData;
-    dbGetDiag(SQL_HANDLE_STMT, stmt.get(), LastDiag);
+    dbGetDiag(SQL_HANDLE_STMT, stmt.get());
     return failureResult(LastDiag.NativeError);
 }
 
@@ -443,7 +444,7 @@ int cursorFetchPassingResult(CursorSlot slot, ColumnBindings columns, FailureMap
         return kResultOk;
     if (rc != SQL_ERROR)
         return rc;
-    dbGetDiag(SQL_HANDLE_STMT, stmt, LastDiag);
+    dbGetDiag(SQL_HANDLE_STMT, stmt);
     cursorClose(slot);
     return mapFailure(mapping);
 }
@@ -487,4 +488,38 @@ void trimRight(char* text) {
             break;
         text[--length] = '\0';
     }
+}
+
+bool dbProbe(const char* schema, const char* table, const char* columns) {
+    char text[kStatementBufferSize];
+    int length = std::snprintf(text, sizeof text, "SELECT %s FROM %s.%s WHERE 1 = 0", columns,
+                               schema, table);
+    if (length < 0 || static_cast<std::size_t>(length) >= sizeof text)
+        return false;
+    ExecOutcome outcome = execStatement(text, SqlValues(nullptr, 0));
+    return outcome.sent && !outcome.failed;
+}
+
+bool dbReadIndexStatistics(const char* schema, const char* table, IndexStatisticsSink sink,
+                           void* context) {
+    StatementHandle stmt;
+    if (!stmt.allocated()) {
+        dbGetDiag(SQL_HANDLE_DBC, dbConnection);
+        return false;
+    }
+    SQLRETURN rc = SQL_ERROR;
+    dbClearDiag();
+    {
+        CallInFlight call(stmt.get());
+        if (call.admitted())
+            rc = SQLStatistics(stmt.get(), nullptr, 0, catalogText(schema), SQL_NTS,
+                               catalogText(table), SQL_NTS, SQL_INDEX_ALL, SQL_QUICK);
+    }
+    if (!SQL_SUCCEEDED(rc)) {
+        dbGetDiag(SQL_HANDLE_STMT, stmt.get());
+        return false;
+    }
+    for (IndexStatisticsRow row = {}; fetchStatisticsRow(stmt.get(), row); row = {})
+        sink(row, context);
+    return true;
 }

@@ -1,11 +1,8 @@
 // What every statement function shares: the statement buffer, SQL literals,
-// the three statement shapes (non-query, single-row query, cursor), the result
-// codes and failure mappings, the cursor slots and trimRight.
-//
-// Result codes: 0 success; 100 no (more) rows; -1 no handle, failed cursor
-// read, closed cursor or no text for the DB system; otherwise the native
-// error number of a failed execution or fetch. Once a stop signal has come,
-// every statement and every fetch fails with -1 without reaching the driver.
+// the three statement shapes (non-query, single-row query, cursor), the
+// cursor slots and trimRight. They return the result codes of results.h.
+// Once a stop signal has come, every statement and every fetch fails with -1
+// without reaching the driver.
 #pragma once
 
 #include <sql.h>
@@ -16,38 +13,12 @@
 #include <initializer_list>
 #include <iterator>
 
-constexpr int kResultOk = 0;
-constexpr int kResultNoData = 100;
-constexpr int kResultFailed = -1;
+#include "db/results.h"
 
 // Large enough for the longest statement (the reader-slot query with a
 // terminal name of 255 characters, every quote doubled) with ample margin.
 constexpr std::size_t kStatementBufferSize = 16384;
 extern char StatementBuffer[kStatementBufferSize];
-
-// What a failed execution (SQL_ERROR) returns. A failure is never 0: when
-// the driver reports it without a native number (no diagnostic record, or
-// NativeError 0, as some drivers do for time-outs and lost links) the result
-// is -1 under every mapping, so no caller can take it for success.
-enum class FailureMapping {
-    Native,            // NativeError, -1 without one
-    NativeOrMinusOne,  // NativeError, -1 without one (the same since failures are never 0)
-    MinusOne,          // always -1
-};
-
-// The result of a failure that came with `native`: the number itself, or -1
-// when the driver gave none.
-int failureResult(int32_t native);
-
-// True when a statement's result is the DB system's duplicate-key refusal,
-// which the builders tolerate: the DB system's duplicate number, with a
-// SQLSTATE of class 23 (integrity constraint violation) where the driver
-// reports one. Call it right after the statement that failed: the SQLSTATE
-// is read from LastDiag, which must still hold that failure's diagnostic (a
-// LastDiag with another native number never counts). A DB system without
-// such a number ("MYSQL" has -1 in its table) never has one: -1 stays a
-// failure.
-bool isDuplicateKey(int result);
 
 // A value substituted into a statement text. Text values always become quoted
 // literals with every quote doubled; integers become bare decimal numbers.

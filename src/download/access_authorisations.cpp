@@ -2,6 +2,7 @@
 
 #include "db/session.h"
 #include "db/statement.h"
+#include "download/build_steps.h"
 #include "download/rows_written.h"
 #include "log/runlog.h"
 #include "platform/text.h"
@@ -52,32 +53,9 @@ const char* const kUpdateTrmAswDnlBkl =
     "DNLB05 = '%s', DNLB06 = '%s', DNLB07 = '%s', DNLB08 = '%s', DNLB09 = '%s', DNLB10 = '%s', "
     "DNLB11 = '%s' WHERE DNLTRM = '%s' AND DNLASW = '%s' ";
 
-// What tells the two builders apart once AswBklDnl has been emptied (or
-// not): the badge filter, and the badge in the log lines of the first cursor.
-struct BuildTexts {
-    const char* badge;  // nullptr for the full build
-};
-
+// The badge filter of the build's cursors: empty for all badges.
 const char* badgeFilter(const BuildTexts& texts) {
     return texts.badge == nullptr ? "" : texts.badge;
-}
-
-void logZutAswBklOpenFailure(const BuildTexts& texts, int rc) {
-    if (texts.badge == nullptr) {
-        logLine("Fehler SQLOpenZutAswBkl()! Errcode: %ld", static_cast<long>(rc));
-    } else {
-        logLine("Fehler SQLOpenZutAswBkl() Ausweisnr. %s! Errcode: %ld", texts.badge,
-                static_cast<long>(rc));
-    }
-}
-
-void logZutAswBklReadFailure(const BuildTexts& texts, int rc) {
-    if (texts.badge == nullptr) {
-        logLine("Fehler SQLReadZutAswBkl()! Errcode: %ld", static_cast<long>(rc));
-    } else {
-        logLine("Fehler SQLReadZutAswBkl() Ausweisnr. %s! Errcode: %ld", texts.badge,
-                static_cast<long>(rc));
-    }
 }
 
 // First pass: writes every row of the open first cursor to AswBklDnl. A row
@@ -91,20 +69,18 @@ bool writeAccessRows(const BuildTexts& texts) {
         if (rc == kResultNoData)
             return true;
         if (rc != 0) {
-            logZutAswBklReadFailure(texts, rc);
+            logBuildFailure(texts, "SQLReadZutAswBkl", rc);
             return false;
         }
-        rc = SQLWriteAswBklDnl(row);
-        if (rc == 0) {
-            countRowWritten(DownloadTable::AswBklDnl);
-            continue;
-        }
-        const bool duplicate = skipDuplicateRow(rc);
-        logLine("Fehler SQLWriteAswBklDnl() Ausweis:%s BKL:%s! Errcode: %ld", row.DnlAsw,
-                row.DnlBkl, static_cast<long>(rc));
-        if (!duplicate)
+        if (!countInsert(DownloadTable::AswBklDnl, SQLWriteAswBklDnl(row),
+                         "Fehler SQLWriteAswBklDnl() Ausweis:%s BKL:%s!", row.DnlAsw, row.DnlBkl))
             return false;
     }
+}
+
+void logRowFailure(const char* function, const TrmAswRow& row, int rc) {
+    logFailure(LastDiag, "Fehler %s() Terminal:%s Ausweis:%s! Errcode: %ld", function, row.DnlTrm,
+               row.DnlAsw, static_cast<long>(rc));
 }
 
 // Second pass: looks up the booking class of every reader slot of each row of
@@ -118,49 +94,52 @@ bool updateBookingClasses() {
         if (rc == kResultNoData)
             return true;
         if (rc != 0) {
-            logLine("Fehler SQLReadTrmAswDnlZut() Terminal:%s Ausweis:%s! Errcode: %ld", row.DnlTrm,
-                    row.DnlAsw, static_cast<long>(rc));
+            logRowFailure("SQLReadTrmAswDnlZut", row, rc);
             return false;
         }
         rc = SQLReadLeserBkl(row);
         if (rc != 0) {
             // A failed lookup is logged with the same line as a failed read.
-            logLine("Fehler SQLReadTrmAswDnlZut() Terminal:%s Ausweis:%s! Errcode: %ld", row.DnlTrm,
-                    row.DnlAsw, static_cast<long>(rc));
+            logRowFailure("SQLReadTrmAswDnlZut", row, rc);
             if (rc != kResultNoData)
                 return false;
         }
         rc = SQLUpdateTrmAswDnlBkl(row);
         if (rc != 0) {
-            logLine("Fehler SQLUpdateTrmAswDnlBkl() Terminal:%s Ausweis:%s! Errcode: %ld",
-                    row.DnlTrm, row.DnlAsw, static_cast<long>(rc));
+            logRowFailure("SQLUpdateTrmAswDnlBkl", row, rc);
             return false;
         }
         countRowUpdatedInPlace();
     }
 }
 
+// The first pass over its cursor. True when it completed.
+bool writeAccessPass(const BuildTexts& texts) {
+    CursorCloser closer(SQLCloseZutAswBkl);
+    int rc = SQLOpenZutAswBkl(badgeFilter(texts));
+    if (rc != 0) {
+        logBuildFailure(texts, "SQLOpenZutAswBkl", rc);
+        return false;
+    }
+    return writeAccessRows(texts);
+}
+
+// The second pass over its cursor. True when it completed.
+bool updateBookingClassPass(const BuildTexts& texts) {
+    CursorCloser closer(SQLCloseTrmAswDnlZut);
+    int rc = SQLOpenTrmAswDnlZut(badgeFilter(texts));
+    if (rc != 0) {
+        logFailure(LastDiag, "Fehler SQLOpenTrmAswDnlZut()! Errcode: %ld", static_cast<long>(rc));
+        return false;
+    }
+    return updateBookingClasses();
+}
+
 // Both passes, each cursor closed before the next step. The second pass
 // reads what the first one wrote, so it runs only after a complete first
 // pass. 1 when both completed, 0 otherwise.
 int buildAccessAuthorisations(const BuildTexts& texts) {
-    int rc = SQLOpenZutAswBkl(badgeFilter(texts));
-    if (rc != 0) {
-        logZutAswBklOpenFailure(texts, rc);
-        return 0;
-    }
-    bool complete = writeAccessRows(texts);
-    SQLCloseZutAswBkl();
-    if (!complete)
-        return 0;
-    rc = SQLOpenTrmAswDnlZut(badgeFilter(texts));
-    if (rc != 0) {
-        logLine("Fehler SQLOpenTrmAswDnlZut()! Errcode: %ld", static_cast<long>(rc));
-        return 0;
-    }
-    complete = updateBookingClasses();
-    SQLCloseTrmAswDnlZut();
-    return complete ? 1 : 0;
+    return writeAccessPass(texts) && updateBookingClassPass(texts) ? 1 : 0;
 }
 
 // Looks up one reader slot's booking class into its B text. The slot keeps
@@ -182,11 +161,8 @@ int SQLDeleteAswBklDnl() {
 }
 
 int SQLOpenZutAswBkl(const char* badgeNumber) {
-    if (isEmptyText(badgeNumber))
-        return cursorOpen(CursorSlot::ZutAswBkl, kOpenZutAswBkl, {},
-                          FailureMapping::NativeOrMinusOne);
-    return cursorOpen(CursorSlot::ZutAswBkl, kOpenZutAswBklBadge, {sqlText(badgeNumber)},
-                      FailureMapping::NativeOrMinusOne);
+    return openBadgeCursor(CursorSlot::ZutAswBkl, kOpenZutAswBkl, kOpenZutAswBklBadge, badgeNumber,
+                           FailureMapping::NativeOrMinusOne);
 }
 
 int SQLReadZutAswBkl(AswBklRow& row) {
@@ -210,12 +186,8 @@ int SQLWriteAswBklDnl(const AswBklRow& row) {
 }
 
 int SQLOpenTrmAswDnlZut(const char* badgeNumber) {
-    if (isEmptyText(badgeNumber)) {
-        return cursorOpen(CursorSlot::TrmAswDnlZut, kOpenTrmAswDnlZut, {},
-                          FailureMapping::NativeOrMinusOne);
-    }
-    return cursorOpen(CursorSlot::TrmAswDnlZut, kOpenTrmAswDnlZutBadge, {sqlText(badgeNumber)},
-                      FailureMapping::NativeOrMinusOne);
+    return openBadgeCursor(CursorSlot::TrmAswDnlZut, kOpenTrmAswDnlZut, kOpenTrmAswDnlZutBadge,
+                           badgeNumber, FailureMapping::NativeOrMinusOne);
 }
 
 int SQLReadTrmAswDnlZut(TrmAswRow& row) {
@@ -264,14 +236,12 @@ int SQLUpdateTrmAswDnlBkl(const TrmAswRow& row) {
 int BuildAswBklDnl() {
     int rc = SQLDeleteAswBklDnl();
     if (rc != 0) {
-        logLine("Fehler SQLDeleteAswBklDnl()! Errcode: %ld", static_cast<long>(rc));
+        logFailure(LastDiag, "Fehler SQLDeleteAswBklDnl()! Errcode: %ld", static_cast<long>(rc));
         return 0;
     }
-    const BuildTexts texts = {nullptr};
-    return buildAccessAuthorisations(texts);
+    return buildAccessAuthorisations({nullptr});
 }
 
 int BuildAswBklDnlForBadge(const QvsAswDnlRow& request) {
-    const BuildTexts texts = {request.DnlAsw};
-    return buildAccessAuthorisations(texts);
+    return buildAccessAuthorisations({request.DnlAsw});
 }

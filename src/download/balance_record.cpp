@@ -148,29 +148,14 @@ bool formatPair(const SaldoWerte& values, Layout layout, int n, SalAswRow& row) 
     return true;
 }
 
+// Types 1 to 9 of the formatted range read TSWF01 to TSWF09; every other
+// type reads TSWF10 (one below the range wraps round to a large index).
 const char* formattedColumn(const SaldoWerte& values, int32_t type) {
-    switch (type - kFirstFormattedValueType + 1) {
-        case 1:
-            return values.TSWF01;
-        case 2:
-            return values.TSWF02;
-        case 3:
-            return values.TSWF03;
-        case 4:
-            return values.TSWF04;
-        case 5:
-            return values.TSWF05;
-        case 6:
-            return values.TSWF06;
-        case 7:
-            return values.TSWF07;
-        case 8:
-            return values.TSWF08;
-        case 9:
-            return values.TSWF09;
-        default:
-            return values.TSWF10;
-    }
+    const char* const columns[] = {values.TSWF01, values.TSWF02, values.TSWF03, values.TSWF04,
+                                   values.TSWF05, values.TSWF06, values.TSWF07, values.TSWF08,
+                                   values.TSWF09, values.TSWF10};
+    const auto index = static_cast<std::size_t>(type - kFirstFormattedValueType);
+    return columns[index < 9 ? index : 9];
 }
 
 }  // namespace

@@ -61,8 +61,9 @@ int BuildSalAswDnl2(const SaldoTexte& texts, const SalAswRow& row) {
     SaldoWerte values = {};
     int rc = ReadSaldoWerte(row.DnlAsw, values);
     if (rc != 0) {
-        logLine("Fehler SQLWriteSalAswDnl2() ReadSaldoWerte:%s Ausweis:%s! Errcode: %ld",
-                row.DnlSal, row.DnlAsw, static_cast<long>(rc));
+        logFailure(LastDiag,
+                   "Fehler SQLWriteSalAswDnl2() ReadSaldoWerte:%s Ausweis:%s! Errcode: %ld",
+                   row.DnlSal, row.DnlAsw, static_cast<long>(rc));
         if (rc != DbErrorCodes.NotFound)
             return 0;
     }
@@ -70,15 +71,9 @@ int BuildSalAswDnl2(const SaldoTexte& texts, const SalAswRow& row) {
         char value[kLineTextWidth];
         if (!FormatSalAswDnl2Value(line.WrtWhl, values, value))
             continue;
-        rc = SQLWriteSalAswDnl2(row, line.WrtWhl, value);
-        if (rc == 0) {
-            countRowWritten(DownloadTable::SalAswDnl2);
-            continue;
-        }
-        const bool duplicate = skipDuplicateRow(rc);
-        logLine("Fehler SQLWriteSalAswDnl2() Saldotabelle:%s Ausweis:%s! Errcode: %ld", row.DnlSal,
-                row.DnlAsw, static_cast<long>(rc));
-        if (!duplicate)
+        if (!countInsert(DownloadTable::SalAswDnl2, SQLWriteSalAswDnl2(row, line.WrtWhl, value),
+                         "Fehler SQLWriteSalAswDnl2() Saldotabelle:%s Ausweis:%s!", row.DnlSal,
+                         row.DnlAsw))
             return 0;
     }
     return 1;

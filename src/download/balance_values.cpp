@@ -5,6 +5,7 @@
 #include "db/session.h"
 #include "db/statement.h"
 #include "download/balance_value_list.h"
+#include "download/build_steps.h"
 #include "download/rows_written.h"
 #include "log/runlog.h"
 #include "platform/text.h"
@@ -95,8 +96,8 @@ RowStep refreshTexts(const SalAswRow& row, SaldoTexte& texts) {
     int rc = SQLReadSaldoTexte(texts);
     if (rc == 0)
         return RowStep::Next;
-    logLine("Fehler SQLReadSaldoTexte() Saldotabelle:%s! Errcode: %ld", texts.DnlSal,
-            static_cast<long>(rc));
+    logFailure(LastDiag, "Fehler SQLReadSaldoTexte() Saldotabelle:%s! Errcode: %ld", texts.DnlSal,
+               static_cast<long>(rc));
     return rc == kResultNoData ? RowStep::Next : RowStep::Stop;
 }
 
@@ -106,19 +107,16 @@ RowStep refreshTexts(const SalAswRow& row, SaldoTexte& texts) {
 RowStep writeDisplayLines(const SaldoTexte& texts, SalAswRow& row) {
     int rc = FormatSalAswDnl(texts, row);
     if (rc != 0 && rc != DbErrorCodes.NotFound) {
-        logLine("Fehler SQLWriteSalAswDnl2() ReadSaldoWerte:%s Ausweis:%s! Errcode: %ld",
-                row.DnlSal, row.DnlAsw, static_cast<long>(rc));
+        logFailure(LastDiag,
+                   "Fehler SQLWriteSalAswDnl2() ReadSaldoWerte:%s Ausweis:%s! Errcode: %ld",
+                   row.DnlSal, row.DnlAsw, static_cast<long>(rc));
         return RowStep::Stop;
     }
-    rc = SQLWriteSalAswDnl(row);
-    if (rc == 0) {
-        countRowWritten(DownloadTable::SalAswDnl);
+    if (countInsert(DownloadTable::SalAswDnl, SQLWriteSalAswDnl(row),
+                    "Fehler SQLWriteSalAswDnl() Saldotabelle:%s Ausweis:%s!", row.DnlSal,
+                    row.DnlAsw))
         return RowStep::Next;
-    }
-    const bool duplicate = skipDuplicateRow(rc);
-    logLine("Fehler SQLWriteSalAswDnl() Saldotabelle:%s Ausweis:%s! Errcode: %ld", row.DnlSal,
-            row.DnlAsw, static_cast<long>(rc));
-    return duplicate ? RowStep::Next : RowStep::Stop;
+    return RowStep::Stop;
 }
 
 // Writes the badge's value list when a terminal of list A uses its balance
@@ -129,8 +127,8 @@ RowStep writeValueList(const SaldoTexte& texts, const SalAswRow& row, int32_t li
     int32_t usingTable = 0;
     int rc = SQLCountSal_neu(texts.DnlSal, usingTable);
     if (rc != 0) {
-        logLine("Fehler SQLCountSal_neu() Saldotabelle:%s  Errcode: %ld", texts.DnlSal,
-                static_cast<long>(rc));
+        logFailure(LastDiag, "Fehler SQLCountSal_neu() Saldotabelle:%s  Errcode: %ld", texts.DnlSal,
+                   static_cast<long>(rc));
         return RowStep::Stop;
     }
     if (usingTable <= 0)
@@ -147,7 +145,7 @@ bool writeBadgeRows(int32_t listATerminals) {
         if (rc == kResultNoData)
             return true;
         if (rc != 0) {
-            logLine("Fehler SQLReadSalTabAsw()! Errcode: %ld", static_cast<long>(rc));
+            logFailure(LastDiag, "Fehler SQLReadSalTabAsw()! Errcode: %ld", static_cast<long>(rc));
             return false;
         }
         if (refreshTexts(row, texts) == RowStep::Stop ||
@@ -161,10 +159,9 @@ bool writeBadgeRows(int32_t listATerminals) {
 // Logs a failed preparing statement ("Fehler <function>()! Errcode: <rc>").
 // True when it succeeded.
 bool prepared(int rc, const char* function) {
-    if (rc == 0)
-        return true;
-    logLine("Fehler %s()! Errcode: %ld", function, static_cast<long>(rc));
-    return false;
+    if (rc != 0)
+        logBuildFailure({nullptr}, function, rc);
+    return rc == 0;
 }
 
 }  // namespace
@@ -240,11 +237,10 @@ int BuildSalAswDnl() {
         return 0;
     }
     int32_t listATerminals = 0;
-    if (!prepared(SQLCount5820_neu(listATerminals), "SQLCount5820_neu") ||
-        !prepared(SQLOpenSalTabAsw(), "SQLOpenSalTabAsw")) {
+    if (!prepared(SQLCount5820_neu(listATerminals), "SQLCount5820_neu"))
         return 0;
-    }
-    bool complete = writeBadgeRows(listATerminals);
-    SQLCloseSalTabAsw();
-    return complete ? 1 : 0;
+    CursorCloser closer(SQLCloseSalTabAsw);
+    if (!prepared(SQLOpenSalTabAsw(), "SQLOpenSalTabAsw"))
+        return 0;
+    return writeBadgeRows(listATerminals) ? 1 : 0;
 }

@@ -1,8 +1,11 @@
 #include "download/rows_written.h"
 
-#include "db/session.h"
-#include "db/statement.h"
+#include <cstdarg>
+#include <cstdio>
+
+#include "db/results.h"
 #include "log/console.h"
+#include "log/runlog.h"
 #include "platform/text.h"
 
 RowsWrittenRecord RowsWritten;
@@ -18,13 +21,21 @@ void countRowUpdatedInPlace() {
     consoleProgressRows(RowsWritten.total + RowsWritten.updatedInPlace);
 }
 
-bool skipDuplicateRow(int result) {
-    if (!isDuplicateKey(result))
-        return false;
-    if (RowsWritten.duplicatesSkipped++ == 0)
+bool countInsert(DownloadTable table, int result, const char* format, ...) {
+    if (result == kResultOk) {
+        countRowWritten(table);
+        return true;
+    }
+    const bool duplicate = isDuplicateKey(result);
+    if (duplicate && RowsWritten.duplicatesSkipped++ == 0)
         copyField(RowsWritten.duplicateState, LastDiag.SqlState);
-    consoleClearPendingDiagnostic();
-    return true;
+    char text[kLogMessageSize];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    logFailure(duplicate ? kNoDiag : LastDiag, "%s Errcode: %ld", text, static_cast<long>(result));
+    return duplicate;
 }
 
 void clearRowsWritten() {

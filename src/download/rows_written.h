@@ -30,12 +30,13 @@ void countRowWritten(DownloadTable table);
 // moving through the access phase's second pass.
 void countRowUpdatedInPlace();
 
-// Decides on a failed insert whose row the builder skips when it is a
-// duplicate key (isDuplicateKey): true for one, which is counted, and whose
-// diagnostic is kept off standard error, so that the failure line written
-// next goes to the run log only. Call it right after the insert and before
-// that line. False for any other failure, which keeps its diagnostic.
-bool skipDuplicateRow(int result);
+// After an insert into `table` that returned `result`: counts the row, or
+// writes the failure line, the formatted text and " Errcode: <result>". A
+// duplicate key (isDuplicateKey), which the builder skips, is counted as
+// such and its line goes to the run log only; any other failure's line
+// carries its diagnostic. True when the build goes on: written or skipped.
+bool countInsert(DownloadTable table, int result, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
 
 // Sets every count to 0.
 void clearRowsWritten();

@@ -5,6 +5,7 @@
 
 #include "db/session.h"
 #include "db/statement.h"
+#include "download/build_steps.h"
 #include "download/rows_written.h"
 #include "log/runlog.h"
 #include "platform/text.h"
@@ -102,13 +103,6 @@ const char* const kBadgeBalanceTableModel = "5830-060";
 
 constexpr std::size_t kBalanceBufferWidth = 8;
 
-// How a builder reports its failures: the full build names only the code,
-// the per-badge build names the badge, and their balance-model lines differ
-// in one word ("Errorcode" is the wording the per-badge line has always had).
-struct BuildTexts {
-    const char* badge;  // nullptr for the full build
-};
-
 // What one row's lookups decided.
 enum class RowStep { Write, Stop };
 
@@ -121,8 +115,8 @@ RowStep refreshReaderSlots(const TrmAswRow& row, char (&currentTerminal)[256], T
     int rc = SQLReadTrmLeser(slots);
     RowStep step = RowStep::Write;
     if (rc != 0) {
-        logLine("Fehler SQLReadTrmLeser() Terminal:%s! Errcode: %ld", row.DnlTrm,
-                static_cast<long>(rc));
+        logFailure(LastDiag, "Fehler SQLReadTrmLeser() Terminal:%s! Errcode: %ld", row.DnlTrm,
+                   static_cast<long>(rc));
         std::memset(&slots, 0, sizeof slots);
         if (rc != kResultNoData)
             step = RowStep::Stop;
@@ -140,13 +134,9 @@ RowStep applyBalanceTableRule(TrmAswRow& row, const BuildTexts& texts) {
     char model[kModelCodeWidth] = {};
     int rc = SQLReadSalTabModell(row, model);
     if (rc != 0) {
-        if (texts.badge == nullptr) {
-            logLine("Fehler SQLReadSalTabModell() Terminal:%s! Errcode: %ld", row.DnlTrm,
-                    static_cast<long>(rc));
-        } else {
-            logLine("Fehler SQLReadSalTabModell() Terminal:%s! Errorcode: %ld", row.DnlTrm,
-                    static_cast<long>(rc));
-        }
+        // "Errorcode" is the wording the per-badge line has always had.
+        logFailure(LastDiag, "Fehler SQLReadSalTabModell() Terminal:%s! %s: %ld", row.DnlTrm,
+                   texts.badge == nullptr ? "Errcode" : "Errorcode", static_cast<long>(rc));
         return rc == kResultNoData ? RowStep::Write : RowStep::Stop;
     }
     if (std::strcmp(model, kBadgeBalanceTableModel) == 0)
@@ -161,24 +151,10 @@ void copyReaderSlots(TrmAswRow& row, const TrmAswRow& slots) {
 // Inserts a row of the full build. A duplicate terminal and badge (the
 // cursor may deliver a pair twice) is logged and skipped.
 RowStep insertRow(const TrmAswRow& row) {
-    int rc = SQLInsertTrmAswDnl(row);
-    if (rc == 0) {
-        countRowWritten(DownloadTable::TrmAswDnl);
+    if (countInsert(DownloadTable::TrmAswDnl, SQLInsertTrmAswDnl(row),
+                    "Fehler SQLInsertTrmAswDnl() Terminal:%s Ausweis:%s!", row.DnlTrm, row.DnlAsw))
         return RowStep::Write;
-    }
-    const bool duplicate = skipDuplicateRow(rc);
-    logLine("Fehler SQLInsertTrmAswDnl() Terminal:%s Ausweis:%s! Errcode: %ld", row.DnlTrm,
-            row.DnlAsw, static_cast<long>(rc));
-    return duplicate ? RowStep::Write : RowStep::Stop;
-}
-
-void logReadFailure(const BuildTexts& texts, int rc) {
-    if (texts.badge == nullptr) {
-        logLine("Fehler SQLReadTrmAsw()! Errcode: %ld", static_cast<long>(rc));
-    } else {
-        logLine("Fehler SQLReadTrmAsw() Ausweisnr. %s! Errcode: %ld", texts.badge,
-                static_cast<long>(rc));
-    }
+    return RowStep::Stop;
 }
 
 // The row loop both builders share: read, reader slots, balance-table rule,
@@ -192,7 +168,7 @@ bool writeAuthorisationRows(const BuildTexts& texts, RowStep (*write)(const TrmA
         if (rc == kResultNoData)
             return true;
         if (rc != 0) {
-            logReadFailure(texts, rc);
+            logBuildFailure(texts, "SQLReadTrmAsw", rc);
             return false;
         }
         if (refreshReaderSlots(row, currentTerminal, slots) == RowStep::Stop)
@@ -214,6 +190,18 @@ RowStep updateOrInsertRow(const TrmAswRow& row) {
     return RowStep::Write;
 }
 
+// Opens the authorisation cursor of the build and writes its rows. 1 when
+// every row was written.
+int buildAuthorisations(const BuildTexts& texts, RowStep (*write)(const TrmAswRow&)) {
+    CursorCloser closer(SQLCloseTrmAsw);
+    int rc = SQLOpenTrmAsw(texts.badge == nullptr ? "" : texts.badge);
+    if (rc != 0) {
+        logBuildFailure(texts, "SQLOpenTrmAsw", rc);
+        return 0;
+    }
+    return writeAuthorisationRows(texts, write) ? 1 : 0;
+}
+
 }  // namespace
 
 int SQLDeleteTrmAswDnl() {
@@ -221,13 +209,9 @@ int SQLDeleteTrmAswDnl() {
 }
 
 int SQLOpenTrmAsw(const char* badgeNumber) {
-    if (isEmptyText(badgeNumber)) {
-        return cursorOpen(CursorSlot::TrmAsw, dialectText(kOpenTrmAswOracle, kOpenTrmAswMssql), {},
-                          FailureMapping::MinusOne);
-    }
-    return cursorOpen(CursorSlot::TrmAsw,
-                      dialectText(kOpenTrmAswOracleBadge, kOpenTrmAswMssqlBadge),
-                      {sqlText(badgeNumber)}, FailureMapping::MinusOne);
+    return openBadgeCursor(CursorSlot::TrmAsw, dialectText(kOpenTrmAswOracle, kOpenTrmAswMssql),
+                           dialectText(kOpenTrmAswOracleBadge, kOpenTrmAswMssqlBadge), badgeNumber,
+                           FailureMapping::MinusOne);
 }
 
 int SQLReadTrmAsw(TrmAswRow& row) {
@@ -280,29 +264,12 @@ int SQLReadSalTabModell(const TrmAswRow& row, char* model) {
 int BuildTrmAswDnl() {
     int rc = SQLDeleteTrmAswDnl();
     if (rc != 0) {
-        logLine("Fehler SQLDeleteTrmAswDnl()! Errcode: %ld", static_cast<long>(rc));
+        logFailure(LastDiag, "Fehler SQLDeleteTrmAswDnl()! Errcode: %ld", static_cast<long>(rc));
         return 0;
     }
-    rc = SQLOpenTrmAsw("");
-    if (rc != 0) {
-        logLine("Fehler SQLOpenTrmAsw()! Errcode: %ld", static_cast<long>(rc));
-        return 0;
-    }
-    const BuildTexts texts = {nullptr};
-    bool complete = writeAuthorisationRows(texts, insertRow);
-    SQLCloseTrmAsw();
-    return complete ? 1 : 0;
+    return buildAuthorisations({nullptr}, insertRow);
 }
 
 int BuildTrmAswDnlForBadge(const QvsAswDnlRow& request) {
-    const char* badge = request.DnlAsw;
-    int rc = SQLOpenTrmAsw(badge);
-    if (rc != 0) {
-        logLine("Fehler SQLOpenTrmAsw() Ausweisnr. %s! Errcode: %ld", badge, static_cast<long>(rc));
-        return 0;
-    }
-    const BuildTexts texts = {badge};
-    bool complete = writeAuthorisationRows(texts, updateOrInsertRow);
-    SQLCloseTrmAsw();
-    return complete ? 1 : 0;
+    return buildAuthorisations({request.DnlAsw}, updateOrInsertRow);
 }

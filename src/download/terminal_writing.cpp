@@ -144,12 +144,12 @@ int WriteTrmAswDnl(const TrmAswRow& row) {
     if (rc == DbErrorCodes.NotFound) {
         rc = SQLInsertTrmAswDnl(row);
         if (rc != 0) {
-            logLine("Fehler SQLInsertTrmAswDnl() Terminal:%s Ausweis:%s! Errcode: %ld", row.DnlTrm,
-                    row.DnlAsw, static_cast<long>(rc));
+            logFailure(LastDiag, "Fehler SQLInsertTrmAswDnl() Terminal:%s Ausweis:%s! Errcode: %ld",
+                       row.DnlTrm, row.DnlAsw, static_cast<long>(rc));
         }
     } else if (rc != 0) {
-        logLine("Fehler SQLUpdateTrmAswDnl() Terminal:%s Ausweis:%s! Errcode: %ld", row.DnlTrm,
-                row.DnlAsw, static_cast<long>(rc));
+        logFailure(LastDiag, "Fehler SQLUpdateTrmAswDnl() Terminal:%s Ausweis:%s! Errcode: %ld",
+                   row.DnlTrm, row.DnlAsw, static_cast<long>(rc));
     }
     return rc;
 }

@@ -10,19 +10,7 @@ namespace {
 
 // Room for a full run log line and a driver message of up to 999 characters.
 constexpr std::size_t kConsoleLineSize = 2048;
-constexpr std::size_t kSqlStateWidth = 16;
-constexpr std::size_t kDriverMessageWidth = 1000;
-constexpr std::size_t kCauseWidth = 128;
 constexpr std::size_t kProgressLabelWidth = 64;
-
-struct PendingDiagnostic {
-    bool pending;
-    char sqlState[kSqlStateWidth];
-    int32_t native;
-    char message[kDriverMessageWidth];
-    char cause[kCauseWidth];  // empty: none given
-};
-PendingDiagnostic Pending;
 
 struct ProgressLine {
     int terminal;  // -1 not yet asked, 0 no, 1 yes
@@ -92,35 +80,6 @@ void consoleLine(const char* format, ...) {
     eraseProgress();
     std::fprintf(stderr, "vendrak: %s\n", line);
     std::fflush(stderr);
-}
-
-void consoleSetPendingDiagnostic(const char* sqlState, int32_t native, const char* message) {
-    Pending.pending = true;
-    copyField(Pending.sqlState, sqlState);
-    Pending.native = native;
-    copyField(Pending.message, message);
-    Pending.cause[0] = '\0';
-}
-
-void consoleSetPendingCause(const char* cause) {
-    copyField(Pending.cause, cause);
-}
-
-void consoleClearPendingDiagnostic() {
-    Pending.pending = false;
-}
-
-void consoleReportPendingDiagnostic(const char* logLine) {
-    if (!Pending.pending)
-        return;
-    Pending.pending = false;
-    if (isEmptyText(Pending.sqlState)) {
-        consoleLine("%s: no diagnostic record from the driver", logLine);
-        return;
-    }
-    const char* separator = isEmptyText(Pending.cause) ? "" : ": ";
-    consoleLine("%s%s%s: SQLSTATE %s native %ld: %s", logLine, separator, Pending.cause,
-                Pending.sqlState, static_cast<long>(Pending.native), Pending.message);
 }
 
 void consoleProgressBegin(const char* label) {

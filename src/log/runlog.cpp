@@ -46,6 +46,28 @@ void reportUnwritableLog(const char* path, int error) {
     consoleLine("cannot write the run log %s: %s", where, platformErrorText(error));
 }
 
+void logFormatted(const char* format, va_list args) {
+    int length = std::vsnprintf(LogMessage, sizeof LogMessage, format, args);
+    // The cut may have split a character; the line keeps only whole ones.
+    if (length >= static_cast<int>(sizeof LogMessage))
+        dropCutCharacter(LogMessage);
+    logWrite(LogFiles.path, LogMessage);
+}
+
+// With `diag` held: "vendrak: <line>: SQLSTATE <state> native <number>:
+// <message>" on standard error, its time-out cause before "SQLSTATE".
+void reportDiagnostic(const char* line, const DiagRecord& diag) {
+    if (!diag.Held)
+        return;
+    if (isEmptyText(diag.SqlState)) {
+        consoleLine("%s: no diagnostic record from the driver", line);
+        return;
+    }
+    const char* separator = isEmptyText(diag.TimeoutCause) ? "" : ": ";
+    consoleLine("%s%s%s: SQLSTATE %s native %ld: %s", line, separator, diag.TimeoutCause,
+                diag.SqlState, static_cast<long>(diag.NativeError), diag.MessageText);
+}
+
 }  // namespace
 
 // Opened and closed per line so that every line is on disk when this
@@ -76,11 +98,14 @@ void logWrite(const char* path, const char* message) {
 void logLine(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    int length = std::vsnprintf(LogMessage, sizeof LogMessage, format, args);
+    logFormatted(format, args);
     va_end(args);
-    // The cut may have split a character; the line keeps only whole ones.
-    if (length >= static_cast<int>(sizeof LogMessage))
-        dropCutCharacter(LogMessage);
-    logWrite(LogFiles.path, LogMessage);
-    consoleReportPendingDiagnostic(LogMessage);
+}
+
+void logFailure(const DiagRecord& diag, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    logFormatted(format, args);
+    va_end(args);
+    reportDiagnostic(LogMessage, diag);
 }

@@ -4,6 +4,8 @@
 
 #include <cstddef>
 
+#include "platform/diag_record.h"
+
 constexpr std::size_t kLogMessageSize = 256;
 constexpr long kLogRotateSize = 0xA00000;  // 10 485 760 bytes
 
@@ -29,6 +31,12 @@ extern char LogMessage[kLogMessageSize];
 void logWrite(const char* path, const char* message);
 
 // Formats into LogMessage (cut to its size, never overrun) and writes it to
-// LogFiles.path. A driver diagnostic pending from the failed call that
-// this line reports goes to standard error beside it (console.h).
+// LogFiles.path.
 void logLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// The line of a failed call: logLine, and the call's diagnostic, when `diag`
+// holds one, beside the line on standard error
+// ("<line>: SQLSTATE <state> native <number>: <message>", a time-out
+// cause before "SQLSTATE"; "<line>: no diagnostic record from the driver").
+void logFailure(const DiagRecord& diag, const char* format, ...)
+    __attribute__((format(printf, 2, 3)));

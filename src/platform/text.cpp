@@ -1,5 +1,8 @@
 #include "platform/text.h"
 
+#include <strings.h>
+
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -126,4 +129,39 @@ std::size_t characterBytesAt(const char* text, std::size_t at) {
     // one (a caller's error) still moves on by a byte.
     const std::size_t count = characterBytes(lead);
     return count == 0 ? 1 : count;
+}
+
+std::size_t listNameCount(const char* list) {
+    std::size_t count = 1;
+    for (; *list != '\0'; ++list)
+        count += *list == ',' ? 1 : 0;
+    return count;
+}
+
+const char* nextListName(const char* list, char* name, std::size_t nameSize) {
+    const char* comma = std::strchr(list, ',');
+    std::size_t length =
+        comma == nullptr ? std::strlen(list) : static_cast<std::size_t>(comma - list);
+    if (length >= nameSize)
+        length = nameSize - 1;
+    std::memcpy(name, list, length);
+    name[length] = '\0';
+    if (comma == nullptr)
+        return nullptr;
+    return comma[1] == ' ' ? comma + 2 : comma + 1;
+}
+
+bool listHoldsName(const char* list, const char* name) {
+    char item[256];
+    for (const char* rest = *list != '\0' ? list : nullptr; rest != nullptr;) {
+        rest = nextListName(rest, item, sizeof item);
+        if (strcasecmp(item, name) == 0)
+            return true;
+    }
+    return false;
+}
+
+void appendListName(char* list, std::size_t listSize, const char* name) {
+    std::size_t length = std::strlen(list);
+    std::snprintf(list + length, listSize - length, "%s%s", length > 0 ? ", " : "", name);
 }

@@ -53,3 +53,18 @@ std::size_t characterBytesAt(const char* text, std::size_t at);
 inline bool isEmptyText(const char* text) {
     return text[0] == '\0';
 }
+
+// Lists of names (tables, columns) written as "A, B, C".
+
+// The number of names in `list`.
+std::size_t listNameCount(const char* list);
+
+// Copies the next name of `list` into `name` (cut to fit) and returns where
+// the list goes on, nullptr after the last name.
+const char* nextListName(const char* list, char* name, std::size_t nameSize);
+
+// True when `name` is one of the names of `list`, without regard to case.
+bool listHoldsName(const char* list, const char* name);
+
+// Appends `name` to the list held in `list`, cut to fit.
+void appendListName(char* list, std::size_t listSize, const char* name);

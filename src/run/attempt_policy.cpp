@@ -71,6 +71,6 @@ bool commitUnitOfWork() {
         return true;
     // After a stop signal nothing was sent; the stop is logged at the end.
     if (!runStopRequested())
-        logLine("Fehler SQLCommit()! Errcode: %ld", static_cast<long>(rc));
+        logFailure(LastDiag, "Fehler SQLCommit()! Errcode: %ld", static_cast<long>(rc));
     return false;
 }

@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstring>
 
+#include "db/catalog.h"
 #include "db/session.h"
 #include "db/statement.h"
 #include "db/statement_rollback.h"
@@ -29,6 +30,7 @@ constexpr std::size_t kLineSize = 8192;
 constexpr std::size_t kPathSize = 4096;
 constexpr std::size_t kNameListSize = 1024;
 constexpr std::size_t kColumnNameSize = 64;
+const char* const kSchema = "QVSYSTEM";
 
 enum class Verdict { Ok, Warning, Failed, Skipped, Info };
 
@@ -94,37 +96,6 @@ void absolutePath(const char* path, char (&out)[kPathSize]) {
     platformAbsolutePath(path, out, sizeof out);
 }
 
-// Appends `name` to a ", "-separated list in `list`.
-void appendName(char (&list)[kNameListSize], const char* name) {
-    std::size_t length = std::strlen(list);
-    std::snprintf(list + length, sizeof list - length, "%s%s", length > 0 ? ", " : "", name);
-}
-
-// Copies the next name of a ", "-separated list into `name` and returns
-// where the list goes on (nullptr after the last name).
-const char* nextName(const char* list, char (&name)[kColumnNameSize]) {
-    const char* comma = std::strchr(list, ',');
-    std::size_t length =
-        comma == nullptr ? std::strlen(list) : static_cast<std::size_t>(comma - list);
-    if (length >= sizeof name)
-        length = sizeof name - 1;
-    std::memcpy(name, list, length);
-    name[length] = '\0';
-    if (comma == nullptr)
-        return nullptr;
-    return comma[1] == ' ' ? comma + 2 : comma + 1;
-}
-
-bool listHolds(const char* list, const char* wanted) {
-    char name[kColumnNameSize];
-    for (const char* rest = list; rest != nullptr;) {
-        rest = nextName(rest, name);
-        if (std::strcmp(name, wanted) == 0)
-            return true;
-    }
-    return false;
-}
-
 // --- settings --------------------------------------------------------------
 
 void checkSettingsFile() {
@@ -160,9 +131,7 @@ void checkSettingsValues() {
 }
 
 bool dbSystemSupported() {
-    return std::strcmp(Settings.dbSystem, "ORACLE") == 0 ||
-           std::strcmp(Settings.dbSystem, "MSSQL") == 0 ||
-           std::strcmp(Settings.dbSystem, "MYSQL") == 0;
+    return dbSystemKnown(Settings.dbSystem);
 }
 
 void checkDbSystem() {
@@ -227,7 +196,7 @@ void checkConnect() {
 }
 
 void checkMySql() {
-    if (std::strcmp(Settings.dbSystem, "MYSQL") != 0)
+    if (!dbSystemIs("MYSQL"))
         return;
     report(Verdict::Failed,
            "DB_SYSTEM MYSQL: only connecting is supported; the terminal authorisation cursor and "
@@ -263,29 +232,10 @@ void checkRebuildMode() {
            kRebuildModeVariable);
 }
 
-// One zero-row query of `columns` (or of the constant 1) from the table.
-// True when it ran; on failure the driver's diagnostic is in LastDiag.
-bool probe(const char* table, const char* columns) {
-    char text[kLineSize];
-    int length =
-        std::snprintf(text, sizeof text, "SELECT %s FROM QVSYSTEM.%s WHERE 1 = 0", columns, table);
-    if (length < 0 || static_cast<std::size_t>(length) >= sizeof text)
-        return false;
-    ExecOutcome outcome = execStatement(text, SqlValues(nullptr, 0));
-    return outcome.sent && !outcome.failed;
-}
-
 struct ProbeResult {
     char missing[kNameListSize];          // required columns that are missing
     char missingOptional[kNameListSize];  // optional columns that are missing
 };
-
-int columnCount(const char* list) {
-    int count = 1;
-    for (; *list != '\0'; ++list)
-        count += *list == ',' ? 1 : 0;
-    return count;
-}
 
 // Probes the table with all its columns; only when that fails, the table
 // alone and then each column, to name what is missing. Reports what makes the
@@ -293,20 +243,21 @@ int columnCount(const char* list) {
 // to the caller.
 bool probeTable(const TableColumns& entry, ProbeResult& result) {
     std::memset(&result, 0, sizeof result);
-    if (probe(entry.table, entry.columns))
+    if (dbProbe(kSchema, entry.table, entry.columns))
         return true;
     DiagRecord firstFailure = LastDiag;
-    if (!probe(entry.table, "1")) {
+    if (!dbProbe(kSchema, entry.table, "1")) {
         report(Verdict::Failed, "table QVSYSTEM.%s is missing or cannot be read: SQLSTATE %s: %s",
                entry.table, LastDiag.SqlState, LastDiag.MessageText);
         return false;
     }
     char column[kColumnNameSize];
     for (const char* rest = entry.columns; rest != nullptr;) {
-        rest = nextName(rest, column);
-        if (!probe(entry.table, column))
-            appendName(listHolds(entry.optional, column) ? result.missingOptional : result.missing,
-                       column);
+        rest = nextListName(rest, column, sizeof column);
+        if (!dbProbe(kSchema, entry.table, column))
+            appendListName(
+                listHoldsName(entry.optional, column) ? result.missingOptional : result.missing,
+                kNameListSize, column);
     }
     if (!isEmptyText(result.missing)) {
         report(Verdict::Failed, "table QVSYSTEM.%s lacks %s", entry.table, result.missing);
@@ -346,8 +297,8 @@ void checkTables() {
         if (!probeTable(entry, result))
             continue;
         if (isEmptyText(result.missingOptional))
-            report(Verdict::Ok, "table QVSYSTEM.%s with its %d columns", entry.table,
-                   columnCount(entry.columns));
+            report(Verdict::Ok, "table QVSYSTEM.%s with its %zu columns", entry.table,
+                   listNameCount(entry.columns));
         else
             report(Verdict::Ok, "table QVSYSTEM.%s with its columns but %s", entry.table,
                    result.missingOptional);
@@ -384,7 +335,7 @@ bool checkWriteRight(const WrittenTable& entry, const char* statement, const cha
     if (outcome.sent && !outcome.failed)
         return true;
     const DiagRecord refusal = LastDiag;
-    if (probe(entry.table, "1"))
+    if (dbProbe(kSchema, entry.table, "1"))
         report(Verdict::Failed, "table QVSYSTEM.%s: %s refused: SQLSTATE %s: %s", entry.table,
                statement, refusal.SqlState, refusal.MessageText);
     return false;

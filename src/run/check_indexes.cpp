@@ -1,15 +1,11 @@
 #include "run/check_indexes.h"
 
-#include <sql.h>
-#include <sqlext.h>
-#include <strings.h>
-
 #include <cctype>
 #include <cstdio>
 #include <cstring>
 
-#include "db/session.h"
-#include "db/statement.h"
+#include "db/catalog.h"
+#include "db/results.h"
 #include "platform/text.h"
 
 namespace {
@@ -55,8 +51,6 @@ const Lookup kLookups[] = {
 
 const char* const kSchema = "QVSYSTEM";
 
-// Catalog names are at most 128 characters in the supported DB systems.
-constexpr std::size_t kNameSize = 129;
 // Only the first columns of an index can serve a lookup; no lookup has more
 // columns than this.
 constexpr std::size_t kLeadingColumns = 4;
@@ -67,8 +61,8 @@ constexpr std::size_t kFailureSize = 1400;  // a diagnostic's state and message
 constexpr std::size_t kTextSize = 4096;
 
 struct IndexColumns {
-    char name[kNameSize];
-    char columns[kLeadingColumns][kNameSize];
+    char name[kCatalogNameSize];
+    char columns[kLeadingColumns][kCatalogNameSize];
 };
 
 // What SQLStatistics listed for one table: `rows` counts every row, also
@@ -78,49 +72,6 @@ struct TableIndexes {
     std::size_t count;
     IndexColumns indexes[kMaxIndexes];
 };
-
-// Frees the catalog call's statement handle on every path.
-class CatalogHandle {
-  public:
-    CatalogHandle() {
-        if (SQLAllocHandle(SQL_HANDLE_STMT, dbConnection, &handle_) == SQL_ERROR)
-            handle_ = SQL_NULL_HSTMT;
-    }
-    ~CatalogHandle() {
-        if (handle_ != SQL_NULL_HSTMT)
-            SQLFreeHandle(SQL_HANDLE_STMT, handle_);
-    }
-    CatalogHandle(const CatalogHandle&) = delete;
-    CatalogHandle& operator=(const CatalogHandle&) = delete;
-
-    SQLHSTMT get() const { return handle_; }
-
-  private:
-    SQLHSTMT handle_ = SQL_NULL_HSTMT;
-};
-
-std::size_t columnCount(const char* list) {
-    std::size_t count = 1;
-    for (; *list != '\0'; ++list)
-        count += *list == ',' ? 1 : 0;
-    return count;
-}
-
-// True when `name` is one of the ", "-separated `list`, without regard to case.
-bool listHoldsName(const char* list, const char* name) {
-    const std::size_t length = std::strlen(name);
-    for (const char* rest = list; *rest != '\0';) {
-        const char* comma = std::strchr(rest, ',');
-        const std::size_t itemLength =
-            comma == nullptr ? std::strlen(rest) : static_cast<std::size_t>(comma - rest);
-        if (itemLength == length && strncasecmp(rest, name, length) == 0)
-            return true;
-        if (comma == nullptr)
-            break;
-        rest = comma[1] == ' ' ? comma + 2 : comma + 1;
-    }
-    return false;
-}
 
 // The entry of index `name`, made when it is new; nullptr when the table has
 // more indexes than are looked at.
@@ -136,55 +87,36 @@ IndexColumns* indexNamed(TableIndexes& table, const char* name) {
     return entry;
 }
 
-// Lists the table's indexes with SQLStatistics. Catalog names go in capitals:
-// the dictionaries of ORACLE and the folded names of PostgreSQL are found so,
-// and MSSQL compares them without regard to case. Returns false when the
-// call failed (the diagnostic is in LastDiag).
+// Files one statistics row under its index; rows that name no index or
+// column, and columns beyond the first kLeadingColumns, are only counted.
+void addStatisticsRow(const IndexStatisticsRow& row, void* context) {
+    TableIndexes& out = *static_cast<TableIndexes*>(context);
+    ++out.rows;
+    if (!row.described || row.position < 1 ||
+        static_cast<std::size_t>(row.position) > kLeadingColumns)
+        return;
+    IndexColumns* index = indexNamed(out, row.indexName);
+    if (index != nullptr)
+        copyField(index->columns[row.position - 1], row.columnName);
+}
+
+// Lists the table's indexes. Catalog names go in capitals: the dictionaries
+// of ORACLE and the folded names of PostgreSQL are found so, and MSSQL
+// compares them without regard to case. Returns false when the call failed
+// (the diagnostic is in LastDiag).
 bool readIndexes(const char* table, TableIndexes& out) {
     std::memset(&out, 0, sizeof out);
-    char catalogName[kNameSize] = {};
+    char catalogName[kCatalogNameSize] = {};
     for (std::size_t i = 0; table[i] != '\0' && i + 1 < sizeof catalogName; ++i)
         catalogName[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(table[i])));
-    CatalogHandle statement;
-    if (statement.get() == SQL_NULL_HSTMT) {
-        dbGetDiag(SQL_HANDLE_DBC, dbConnection, LastDiag);
-        return false;
-    }
-    SQLRETURN rc = SQLStatistics(
-        statement.get(), nullptr, 0, reinterpret_cast<SQLCHAR*>(const_cast<char*>(kSchema)),
-        SQL_NTS, reinterpret_cast<SQLCHAR*>(catalogName), SQL_NTS, SQL_INDEX_ALL, SQL_QUICK);
-    if (!SQL_SUCCEEDED(rc)) {
-        dbGetDiag(SQL_HANDLE_STMT, statement.get(), LastDiag);
-        return false;
-    }
-    char indexName[kNameSize];
-    char columnName[kNameSize];
-    SQLSMALLINT position = 0;
-    SQLLEN indexNameLength = 0;
-    SQLLEN positionLength = 0;
-    SQLLEN columnNameLength = 0;
-    SQLBindCol(statement.get(), 6, SQL_C_CHAR, indexName, sizeof indexName, &indexNameLength);
-    SQLBindCol(statement.get(), 8, SQL_C_SSHORT, &position, 0, &positionLength);
-    SQLBindCol(statement.get(), 9, SQL_C_CHAR, columnName, sizeof columnName, &columnNameLength);
-    while (SQL_SUCCEEDED(SQLFetch(statement.get()))) {
-        ++out.rows;
-        // The table's statistics row names no index and no column.
-        if (indexNameLength == SQL_NULL_DATA || columnNameLength == SQL_NULL_DATA ||
-            positionLength == SQL_NULL_DATA || position < 1 ||
-            static_cast<std::size_t>(position) > kLeadingColumns)
-            continue;
-        IndexColumns* index = indexNamed(out, indexName);
-        if (index != nullptr)
-            copyField(index->columns[position - 1], columnName);
-    }
-    return true;
+    return dbReadIndexStatistics(kSchema, catalogName, addStatisticsRow, &out);
 }
 
 // True when the first columns of the index, as many as the lookup has, are
 // the lookup's columns in any order, compared without regard to case. An
 // empty name (the index has no column there) matches no lookup column.
 bool indexServes(const IndexColumns& index, const Lookup& lookup) {
-    const std::size_t wanted = columnCount(lookup.columns);
+    const std::size_t wanted = listNameCount(lookup.columns);
     if (wanted > kLeadingColumns)
         return false;
     for (std::size_t i = 0; i < wanted; ++i) {
@@ -202,15 +134,6 @@ bool lookupServed(const TableIndexes& table, const Lookup& lookup) {
             return true;
     }
     return false;
-}
-
-// A table that does not exist has no statistics either; the table check
-// reports it, so it gets no line here.
-bool tableExists(const char* table) {
-    char text[kTextSize];
-    std::snprintf(text, sizeof text, "SELECT 1 FROM %s.%s WHERE 1 = 0", kSchema, table);
-    ExecOutcome outcome = execStatement(text, SqlValues(nullptr, 0));
-    return outcome.sent && !outcome.failed;
 }
 
 // The lookups of the table that starts at `first`, as "(A), (B, C)", and the
@@ -254,7 +177,7 @@ void reportUnservedLookups(std::size_t first, std::size_t end, const TableIndexe
         ++tally.missing;
         std::snprintf(text, sizeof text, "no index of QVSYSTEM.%s starts with %s%s: %s",
                       kLookups[i].table, kLookups[i].columns,
-                      columnCount(kLookups[i].columns) > 1 ? " (in any order)" : "",
+                      listNameCount(kLookups[i].columns) > 1 ? " (in any order)" : "",
                       kLookups[i].scan);
         sink(IndexFinding::NotServed, text);
     }
@@ -278,8 +201,10 @@ bool checkTable(std::size_t first, std::size_t end, const char* lookups, IndexLi
         sink(IndexFinding::NoStatistics, text);
         return false;
     }
+    // A table that does not exist has no statistics either; the table check
+    // reports it, so it gets no line here.
     if (indexes.rows == 0)
-        return tableExists(table);
+        return dbProbe(kSchema, table, "1");
     ++tally.listedTables;
     reportUnservedLookups(first, end, indexes, sink, tally);
     return false;

@@ -5,6 +5,7 @@
 #include "db/session.h"
 #include "db/statement.h"
 #include "download/access_authorisations.h"
+#include "download/build_steps.h"
 #include "download/terminal_authorisations.h"
 #include "log/runlog.h"
 #include "run/attempt_policy.h"
@@ -31,9 +32,11 @@ int updateListedBadges() {
     const char* key = Update.key;
     Update.rows = 0;
     bool failed = false;
+    CursorCloser closer(SQLCloseQvsAswDnl);
     int rc = SQLOpenQvsAswDnl(key);
     if (rc != 0) {
-        logLine("Fehler SQLOpenQvsAswDnl()! Key: %s Errcode: %ld", key, static_cast<long>(rc));
+        logFailure(LastDiag, "Fehler SQLOpenQvsAswDnl()! Key: %s Errcode: %ld", key,
+                   static_cast<long>(rc));
         failed = true;
     }
     while (rc == 0) {
@@ -42,7 +45,7 @@ int updateListedBadges() {
         if (rc == DbErrorCodes.NotFound)
             break;
         if (rc != 0) {
-            logLine("Fehler SQLFetchQvsAswDnl()! Errcode: %ld", static_cast<long>(rc));
+            logFailure(LastDiag, "Fehler SQLFetchQvsAswDnl()! Errcode: %ld", static_cast<long>(rc));
             failed = true;
             break;
         }
@@ -55,7 +58,6 @@ int updateListedBadges() {
         }
         ++Update.rows;
     }
-    SQLCloseQvsAswDnl();
     return failed ? 0 : 1;
 }
 

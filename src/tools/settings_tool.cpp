@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "db/db_system.h"
 #include "platform/platform.h"
 #include "settings/cipher.h"
 #include "settings/settings.h"
@@ -92,13 +93,6 @@ std::size_t maxValueChars(int index) {
     return lineFit < fieldFit ? lineFit : fieldFit;
 }
 
-// The DB systems the program connects to; it compares exactly, so " ORACLE"
-// or "oracle" would only fail at the first run.
-bool isKnownDbSystem(const char* value) {
-    return std::strcmp(value, "ORACLE") == 0 || std::strcmp(value, "MSSQL") == 0 ||
-           std::strcmp(value, "MYSQL") == 0;
-}
-
 int checkValue(int index, const char* value) {
     char message[128];
     const char* key = kRecords[index].key;
@@ -109,7 +103,7 @@ int checkValue(int index, const char* value) {
     else if (std::strlen(value) > maxValueChars(index))
         std::snprintf(message, sizeof message, "the %s value is longer than %zu characters", key,
                       maxValueChars(index));
-    else if (std::strcmp(key, "DB_SYSTEM") == 0 && !isKnownDbSystem(value))
+    else if (std::strcmp(key, "DB_SYSTEM") == 0 && !dbSystemKnown(value))
         std::snprintf(message, sizeof message,
                       "the DB_SYSTEM value must be ORACLE, MSSQL or MYSQL, exactly so");
     else

@@ -69,7 +69,7 @@ TEST_F(SessionTest, UnsupportedDbSystemsAreRefusedWithoutTouchingTheSession) {
 TEST_F(SessionTest, GetDiagWithoutARecordLeavesZeroAndEmptyTexts) {
     LastDiag.NativeError = 77;
     copyField(LastDiag.SqlState, "XXXXX");
-    dbGetDiag(SQL_HANDLE_DBC, dbConnection, LastDiag);
+    dbGetDiag(SQL_HANDLE_DBC, dbConnection);
     EXPECT_EQ(LastDiag.NativeError, 0);
     EXPECT_STREQ(LastDiag.SqlState, "");
     EXPECT_STREQ(LastDiag.MessageText, "");

@@ -628,6 +628,8 @@ TEST_F(SiteRunTest, StopSignalEndsTheRunWhereverItComes) {
          "DELETE FROM", 60000, noReconnect2},
         {"in a reconnection pause at the start", SIGTERM, "",
          "connect 1 6 08001 12541\nhook wait 1", "", 60000, noReconnect2},
+        {"in a first connect that fails", SIGTERM, "", "connect 1 1 08001 12541\nhook connect 1",
+         "", 0, "Versuch Nr. 1 zur Wiederherstellung der Datenbankverbindung!"},
     };
     const std::string eventsPath = run_.root() + "/events.txt";
     run_.addEnvironment("VENDRAK_IP_EVENTS=" + eventsPath);
@@ -666,6 +668,10 @@ TEST_F(SiteRunTest, StopSignalEndsTheRunWhereverItComes) {
                   std::string::npos);
         EXPECT_FALSE(fetchedAfterLastStatement(eventsPath));
         EXPECT_EQ(result.waits, c.wait != 0 ? std::vector<long>{c.wait} : std::vector<long>{});
+        // The stop line is the run log's: no failed call's diagnostic takes
+        // it to standard error.
+        EXPECT_EQ(result.errors.find(kStoppedBy[c.signal == SIGINT ? 1 : 0]), std::string::npos)
+            << result.errors;
     }
 }
 

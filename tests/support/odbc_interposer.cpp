@@ -40,7 +40,8 @@ enum class RuleKind {
     Alloc,
     NoDataAsSuccess,
     HookExec,
-    HookWait
+    HookWait,
+    HookConnect
 };
 
 struct Rule {
@@ -161,16 +162,18 @@ bool parseRule(std::string line) {
         rule.handleType = static_cast<int>(t);
     } else if (word == "hook") {
         std::string event;
-        if (!(in >> event) || (event != "exec" && event != "wait"))
+        if (!(in >> event) || (event != "exec" && event != "wait" && event != "connect"))
             return false;
-        rule.kind = event == "exec" ? RuleKind::HookExec : RuleKind::HookWait;
+        rule.kind = event == "exec"   ? RuleKind::HookExec
+                    : event == "wait" ? RuleKind::HookWait
+                                      : RuleKind::HookConnect;
         std::string from;
         long f = 0;
         if (!(in >> from) || !parseInt(from, 1, &f))
             return false;
         rule.from = static_cast<int>(f);
         rule.text = restOfLine(in);
-        if (rule.text.empty() != (rule.kind == RuleKind::HookWait))
+        if (rule.text.empty() != (rule.kind != RuleKind::HookExec))
             return false;
     } else if (word == "nodata-as-success") {
         rule.kind = RuleKind::NoDataAsSuccess;
@@ -418,6 +421,7 @@ SQLRETURN SQL_API SQLConnect(SQLHDBC dbc, SQLCHAR* dsn, SQLSMALLINT dsnLength, S
                              SQLSMALLINT userLength, SQLCHAR* password,
                              SQLSMALLINT passwordLength) {
     clearFake(dbc);
+    runHook(RuleKind::HookConnect, "");
     if (const Rule* rule = firingRule(RuleKind::Connect, "", 0))
         return injectFailure(dbc, *rule);
     static auto forward = real<SQLRETURN (*)(SQLHDBC, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT,

@@ -22,6 +22,8 @@
 //                                          TEXT reaches the driver
 //   hook wait FROM                         runs the hook command once, at the FROMth
 //                                          wait (recorded or really waited), before it
+//   hook connect FROM                      runs the hook command once, before the
+//                                          FROMth SQLConnect (and its faults)
 // TEXT is the rest of the line, blanks included, matched case-sensitively.
 // NATIVE is a number or "none" (the failure then has no diagnostic record).
 // An injected failure returns SQL_ERROR without reaching the driver (an exec

@@ -118,9 +118,13 @@ TEST_F(RunLog, OverlongMessageIsCutTo255BytesOnACharacterBoundary) {
 // A driver message with a carriage return or a tab stays one clean line on
 // standard error; a line too long for it is cut after a whole character.
 TEST_F(RunLog, StandardErrorLinesAreCleanAndCutOnACharacterBoundary) {
-    consoleSetPendingDiagnostic("42P01", 942, "ERROR:\trelation does not exist;\r\nError\n");
+    DiagRecord diag = {};
+    diag.Held = true;
+    copyField(diag.SqlState, "42P01");
+    diag.NativeError = 942;
+    copyField(diag.MessageText, "ERROR:\trelation does not exist;\r\nError\n");
     testing::internal::CaptureStderr();
-    logLine("Fehler SQLOpenTrmAsw()! Errcode: %ld", 942L);
+    logFailure(diag, "Fehler SQLOpenTrmAsw()! Errcode: %ld", 942L);
     consoleLine("%s", (std::string(2044, 'y') + "\xc3\xbc\xc3\xbc").c_str());
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "vendrak: Fehler SQLOpenTrmAsw()! Errcode: 942: SQLSTATE 42P01 native 942: ERROR: "

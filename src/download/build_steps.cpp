@@ -1,0 +1,17 @@
+#include "download/build_steps.h"
+
+#include "log/runlog.h"
+#include "platform/text.h"
+
+void logBuildFailure(const BuildTexts& texts, const char* function, int rc) {
+    const bool forBadge = texts.badge != nullptr;
+    logFailure(LastDiag, "Fehler %s()%s%s! Errcode: %ld", function, forBadge ? " Ausweisnr. " : "",
+               forBadge ? texts.badge : "", static_cast<long>(rc));
+}
+
+int openBadgeCursor(CursorSlot slot, const char* allBadges, const char* oneBadge,
+                    const char* badgeNumber, FailureMapping mapping) {
+    if (isEmptyText(badgeNumber))
+        return cursorOpen(slot, allBadges, {}, mapping);
+    return cursorOpen(slot, oneBadge, {sqlText(badgeNumber)}, mapping);
+}

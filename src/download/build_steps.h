@@ -1,0 +1,32 @@
+// What the builders share between their full and their per-badge build.
+#pragma once
+
+#include "db/statement.h"
+
+// Which build runs: the full one, or the one for a request row's badge.
+struct BuildTexts {
+    const char* badge;  // nullptr for the full build
+};
+
+// The line of a failed call of the build, with the call's diagnostic:
+// "Fehler <function>()! Errcode: <rc>", and in the per-badge build
+// " Ausweisnr. <badge>" after the parentheses.
+void logBuildFailure(const BuildTexts& texts, const char* function, int rc);
+
+// Opens the cursor of `slot` for all badges, or with `oneBadge` (its one
+// placeholder the badge number) when `badgeNumber` is not empty.
+int openBadgeCursor(CursorSlot slot, const char* allBadges, const char* oneBadge,
+                    const char* badgeNumber, FailureMapping mapping);
+
+// Calls a cursor's close function on every path out of the scope. Placed
+// before the open: closing a cursor that did not open does nothing.
+class CursorCloser {
+  public:
+    explicit CursorCloser(int (*close)()) : close_(close) {}
+    ~CursorCloser() { close_(); }
+    CursorCloser(const CursorCloser&) = delete;
+    CursorCloser& operator=(const CursorCloser&) = delete;
+
+  private:
+    int (*close_)();
+};
