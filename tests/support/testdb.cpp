@@ -158,10 +158,14 @@ std::string testDbAddDsn(int port, const std::string& settings) {
     const std::string name =
         std::string(kTestDbDsn) + "_" + std::to_string(getpid()) + "_" + std::to_string(++added);
     const std::string path = dbDir() + "/odbc.ini";
-    std::ofstream out(path, std::ios::app);
+    // The new section goes first: tests that append a setting to a copy of
+    // the file mean the tests' own data source, which thus stays the last.
+    std::stringstream before;
+    before << std::ifstream(path).rdbuf();
+    std::ofstream out(path, std::ios::trunc);
     out << '[' << name << "]\nDriver=PostgreSQL ANSI\nServername=127.0.0.1\nPort=" << port
         << "\nDatabase=vendrak\n"
-        << settings;
+        << settings << before.str();
     if (!out.flush())
         ADD_FAILURE() << "cannot write " << path;
     return name;
