@@ -44,13 +44,12 @@
 // long run keeps its memory flat). Linked into a test, it is driven by the
 // functions below.
 //
-// The event log, for the benchmark (odbc_interposer_events.cpp): what the program asked of the driver, in
-// order, with enough detail to replay it (the statement texts, which handle
-// ran them, the cursor attributes, how many fetches each handle made and
-// when it was freed) and with the clock and the process's CPU time and peak
-// memory at every statement. It is written through a large buffer and
-// flushed at exit, so that recording costs next to nothing. One event a
-// line; a statement's number is given at its first event and never reused:
+// The event log, for the benchmark (odbc_interposer_events.cpp): what the program asked of the
+// driver, in order, with enough detail to replay it (the statement texts, which handle ran them,
+// the cursor attributes, how many fetches each handle made and when it was freed) and with the
+// clock and the process's CPU time and peak memory at every statement. It is written through a
+// large buffer and flushed at exit, so that recording costs next to nothing. One event a line; a
+// statement's number is given at its first event and never reused:
 //   S T U Y M         recording starts
 //   A N ATTR VALUE    SQLSetStmtAttr on statement N
 //   E N T U Y M TEXT  SQLExecDirect of TEXT on statement N ('\' and line
