@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "db/call_in_flight.h"
 #include "db/time_limits.h"
 #include "log/console.h"
 #include "log/runlog.h"
@@ -30,6 +31,17 @@ void setLoginTimeout(SQLHDBC connection) {
 
 SQLCHAR* odbcText(char* text) {
     return reinterpret_cast<SQLCHAR*>(text);
+}
+
+SQLRETURN connectTo(char* database, char* user, char* password) {
+    DbCallInFlight call(DbCallKind::Connect, SQL_HANDLE_DBC, dbConnection);
+    return SQLConnect(dbConnection, odbcText(database), SQL_NTS, odbcText(user), SQL_NTS,
+                      odbcText(password), SQL_NTS);
+}
+
+void disconnect() {
+    DbCallInFlight call(DbCallKind::Disconnect, SQL_HANDLE_DBC, dbConnection);
+    SQLDisconnect(dbConnection);
 }
 
 // An atomic rebuild needs every session, a reconnected one included, out of
@@ -91,8 +103,7 @@ int dbConnect(const char* user, const char* password, const char* database, cons
         return -1;
     }
     setLoginTimeout(dbConnection);
-    SQLRETURN rc = SQLConnect(dbConnection, odbcText(databaseField), SQL_NTS, odbcText(userField),
-                              SQL_NTS, odbcText(passwordField), SQL_NTS);
+    SQLRETURN rc = connectTo(databaseField, userField, passwordField);
     // explicit_bzero: the field is not read again, so a plain memset could
     // be dropped by the compiler and leave the password on the stack.
     explicit_bzero(passwordField, sizeof passwordField);
@@ -112,7 +123,7 @@ int dbDisconnect() {
     // session that is being given up.
     dbClearDiag();
     if (dbConnection != SQL_NULL_HDBC) {
-        SQLDisconnect(dbConnection);
+        disconnect();
         SQLFreeHandle(SQL_HANDLE_DBC, dbConnection);
         dbConnection = SQL_NULL_HDBC;
     }

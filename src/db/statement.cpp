@@ -1,11 +1,9 @@
 #include "db/statement.h"
 
-#include <pthread.h>
-
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 
+#include "db/call_in_flight.h"
 #include "db/catalog.h"
 #include "db/session.h"
 #include "db/time_limits.h"
@@ -71,49 +69,6 @@ void setStatementTimeout(SQLHSTMT stmt) {
         SQL_IS_UINTEGER);
 }
 
-// The driver call in flight, for the stop watcher to cancel. The run's thread
-// registers a statement right before it executes or fetches and removes it
-// right after, both under the lock; the watcher cancels under the same lock,
-// so it never cancels a handle that is being freed. A stop that came before
-// the registration refuses it (the watcher may have looked already).
-struct InFlightCall {
-    pthread_mutex_t lock;
-    pthread_cond_t returned;  // signalled when the call is removed
-    SQLHSTMT stmt;
-};
-// Long enough for a short statement that the first cancel missed to finish
-// by itself; short enough that a stop still acts within seconds.
-constexpr time_t kCancelRepeatSeconds = 2;
-
-InFlightCall inFlight = {PTHREAD_MUTEX_INITIALIZER, PTHREAD_COND_INITIALIZER, SQL_NULL_HSTMT};
-
-class CallInFlight {
-  public:
-    explicit CallInFlight(SQLHSTMT stmt) {
-        pthread_mutex_lock(&inFlight.lock);
-        admitted_ = !stopRequested();
-        if (admitted_)
-            inFlight.stmt = stmt;
-        pthread_mutex_unlock(&inFlight.lock);
-    }
-    ~CallInFlight() {
-        if (!admitted_)
-            return;
-        pthread_mutex_lock(&inFlight.lock);
-        inFlight.stmt = SQL_NULL_HSTMT;
-        pthread_cond_broadcast(&inFlight.returned);
-        pthread_mutex_unlock(&inFlight.lock);
-    }
-    CallInFlight(const CallInFlight&) = delete;
-    CallInFlight& operator=(const CallInFlight&) = delete;
-
-    // False after a stop: the call must not be made.
-    bool admitted() const { return admitted_; }
-
-  private:
-    bool admitted_ = false;
-};
-
 // Owns a statement handle for the length of one statement function, so that
 // every path frees it. A cursor hands its handle over to its slot instead.
 class StatementHandle {
@@ -162,7 +117,7 @@ bool formatText(const char* pattern, SqlValues values) {
 // the diagnostic of its own call.
 SQLRETURN executeText(SQLHSTMT stmt) {
     dbClearDiag();
-    CallInFlight call(stmt);
+    DbCallInFlight call(DbCallKind::Execute, SQL_HANDLE_STMT, stmt);
     if (!call.admitted())
         return SQL_ERROR;
     return SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(StatementBuffer), SQL_NTS);
@@ -224,7 +179,7 @@ SQLRETURN fetchRow(SQLHSTMT stmt, ColumnBindings columns) {
     dbClearDiag();
     SQLRETURN rc = SQL_ERROR;
     {
-        CallInFlight call(stmt);
+        DbCallInFlight call(DbCallKind::Fetch, SQL_HANDLE_STMT, stmt);
         if (call.admitted())
             rc = SQLFetch(stmt);
     }
@@ -270,7 +225,7 @@ bool fetchStatisticsRow(SQLHSTMT stmt, IndexStatisticsRow& row) {
     SQLBindCol(stmt, 8, SQL_C_SSHORT, &position, 0, &positionLength);
     SQLBindCol(stmt, 9, SQL_C_CHAR, row.columnName, sizeof row.columnName, &columnNameLength);
     dbClearDiag();
-    CallInFlight call(stmt);
+    DbCallInFlight call(DbCallKind::Fetch, SQL_HANDLE_STMT, stmt);
     if (!call.admitted() || !SQL_SUCCEEDED(SQLFetch(stmt)))
         return false;
     row.position = position;
@@ -462,24 +417,6 @@ int cursorClose(CursorSlot slot) {
     return rc;
 }
 
-void cancelStatementInFlight() {
-    pthread_mutex_lock(&inFlight.lock);
-    while (inFlight.stmt != SQL_NULL_HSTMT) {
-        SQLHSTMT cancelled = inFlight.stmt;
-        SQLCancel(cancelled);
-        struct timespec until;
-        clock_gettime(CLOCK_MONOTONIC, &until);
-        until.tv_sec += kCancelRepeatSeconds;
-        // Wakes when the call returns; after kCancelRepeatSeconds the loop
-        // cancels again whatever is still in flight.
-        while (inFlight.stmt == cancelled &&
-               pthread_cond_clockwait(&inFlight.returned, &inFlight.lock, CLOCK_MONOTONIC,
-                                      &until) == 0) {
-        }
-    }
-    pthread_mutex_unlock(&inFlight.lock);
-}
-
 void trimRight(char* text) {
     std::size_t length = std::strlen(text);
     while (length > 0) {
@@ -510,7 +447,7 @@ bool dbReadIndexStatistics(const char* schema, const char* table, IndexStatistic
     SQLRETURN rc = SQL_ERROR;
     dbClearDiag();
     {
-        CallInFlight call(stmt.get());
+        DbCallInFlight call(DbCallKind::Statistics, SQL_HANDLE_STMT, stmt.get());
         if (call.admitted())
             rc = SQLStatistics(stmt.get(), nullptr, 0, catalogText(schema), SQL_NTS,
                                catalogText(table), SQL_NTS, SQL_INDEX_ALL, SQL_QUICK);

@@ -143,13 +143,5 @@ SQLHSTMT cursorHandle(CursorSlot slot);
 // SQLFreeHandle, 0 when the slot was empty.
 int cursorClose(CursorSlot slot);
 
-// The stop action, run on the stop watcher's thread once a stop signal has
-// come: cancels (SQLCancel) the execution or fetch that the driver is working
-// on, and repeats the cancel every 2 seconds while that call has not
-// returned, since a cancel that reaches the driver before the statement
-// itself is lost. Returns once no call is in flight; none begins after a
-// stop (it fails with -1 instead).
-void cancelStatementInFlight();
-
 // Removes trailing blanks, tabs and line feeds in place.
 void trimRight(char* text);

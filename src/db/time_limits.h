@@ -37,5 +37,6 @@ void dbReadTimeLimits();
 // in words into `out` ("timed out (statement time-out of 900 s)") and
 // returns true; false (out empty) otherwise. Time-outs: HYT00 and HYT01
 // (ODBC's), and 57014 (the server cancelled the statement) while no stop
-// signal has come, since the program cancels a statement only for a stop.
+// signal has come: without a stop the program cancels a statement only
+// when it ran 30 s past its time-out.
 bool describeTimeout(short handleType, const char* sqlState, char* out, std::size_t outSize);

@@ -1,12 +1,19 @@
 #include "db/transaction.h"
 
+#include "db/call_in_flight.h"
 #include "db/results.h"
 #include "db/session.h"
 #include "platform/stop_signal.h"
 
 namespace {
 
+// A commit after a stop signal is refused here as well (SQL_ERROR), for a
+// stop that comes between the check in dbCommit and the call.
 SQLRETURN endTransaction(SQLSMALLINT completion) {
+    DbCallInFlight call(completion == SQL_COMMIT ? DbCallKind::Commit : DbCallKind::Rollback,
+                        SQL_HANDLE_DBC, dbConnection);
+    if (!call.admitted())
+        return SQL_ERROR;
     return SQLEndTran(SQL_HANDLE_DBC, dbConnection, completion);
 }
 

@@ -20,7 +20,10 @@ static_assert(std::atomic<int>::is_always_lock_free, "the stop flag is set in a 
 // it stays readable from the stop to the end of the process.
 int stopPipe[2] = {-1, -1};
 
-void (*stopAction)() = nullptr;
+void (*watchAction)(bool stopped) = nullptr;
+
+// Often enough that a bound of seconds holds to a fraction of a second.
+constexpr int kWatchIntervalMs = 250;
 
 void onStopSignal(int signal) {
     int expected = 0;
@@ -33,14 +36,17 @@ void onStopSignal(int signal) {
     errno = savedErrno;
 }
 
-// Waits for the stop, then runs the stop action. Runs for the whole process
-// when no stop comes; it holds nothing that an exit would need.
-void* watchForStop(void*) {
+// Runs the watch action every kWatchIntervalMs, and at once when the stop
+// comes. After the stop the pipe stays readable, so only the interval paces
+// the loop. Runs for the whole process; it holds nothing that an exit needs.
+void* watch(void*) {
     struct pollfd stop = {stopPipe[0], POLLIN, 0};
-    while (poll(&stop, 1, -1) < 0 && errno == EINTR) {
+    for (;;) {
+        const nfds_t watched = platformStopSignal() == 0 ? 1 : 0;
+        poll(&stop, watched, kWatchIntervalMs);
+        if (watchAction != nullptr)
+            watchAction(platformStopSignal() != 0);
     }
-    if (stopAction != nullptr)
-        stopAction();
     return nullptr;
 }
 
@@ -52,7 +58,7 @@ bool startWatcher() {
     sigfillset(&all);
     pthread_sigmask(SIG_SETMASK, &all, &previous);
     pthread_t watcher;
-    int rc = pthread_create(&watcher, nullptr, watchForStop, nullptr);
+    int rc = pthread_create(&watcher, nullptr, watch, nullptr);
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     if (rc != 0)
         return false;
@@ -62,12 +68,12 @@ bool startWatcher() {
 
 }  // namespace
 
-void platformCatchStopSignals(void (*onStop)()) {
+void platformCatchStopSignals(void (*onWatch)(bool stopped)) {
     if (pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         stopPipe[0] = -1;
         stopPipe[1] = -1;
     }
-    stopAction = onStop;
+    watchAction = onWatch;
     struct sigaction action = {};
     action.sa_handler = onStopSignal;
     sigemptyset(&action.sa_mask);
@@ -75,7 +81,7 @@ void platformCatchStopSignals(void (*onStop)()) {
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
     // Without the watcher the run still checks the flag before every
-    // statement; only a statement in flight is not cancelled.
+    // statement; only a call in flight is not watched.
     if (stopPipe[0] >= 0)
         startWatcher();
 }

@@ -36,6 +36,8 @@ const char kUsage[] =
     "for the first (lock file ../../Quorvance_php/log/vendrak.lock).\n"
     "SIGTERM or SIGINT (Ctrl-C) stops a run at once: the statement in flight is\n"
     "cancelled and no further one is sent.\n"
+    "A database call that has not returned 30 s after its time-out is cancelled;\n"
+    "10 s later, or 10 s after a stop, the run ends with 99 (a silent link too).\n"
     "Exit codes: 0 success, 99 failure (the run log tells why).\n"
     "\n"
     "Environment:\n"

@@ -14,6 +14,7 @@
 #include "run/attempt_policy.h"
 #include "run/prepare_by_key.h"
 #include "run/rebuild_mode.h"
+#include "run/run_end.h"
 #include "run/run_guard.h"
 #include "settings/settings.h"
 
@@ -68,7 +69,7 @@ int PrepareFull() {
 }
 
 int runProgram(int argc, char** argv) {
-    platformCatchStopSignals(cancelStatementInFlight);
+    platformCatchStopSignals(watchRun);
     loadSettings(kSettingsFilePath);
     if (takeRunLock() != kRunMayStart)
         return kExitFailure;
@@ -103,8 +104,8 @@ int runProgram(int argc, char** argv) {
 
     if (failed) {
         logRunStopped();
-        logText("Bei der Downloadaufbereitung trat ein Fehler auf.");
+        logText(kRunFailedLine);
     }
-    logText(">>> QV Downloadaufbereitung (Vendrak) - Ende <<<");
+    logText(kRunEndBanner);
     return failed ? kExitFailure : kExitSuccess;
 }

@@ -37,6 +37,10 @@ constexpr PhaseNames kPhaseNames[kPhaseCount] = {
 };
 const char* const kTableNames[kTableCount] = {"TrmAswDnl", "SalAswDnl", "SalAswDnl2", "AswBklDnl"};
 
+// The phase whose attempt has begun and not ended, -1 for none: a run that
+// ends inside a database call ends inside its attempt.
+int phaseInAttempt = -1;
+
 PhaseRecord& phaseRecord(RunPhase phase) {
     return RunMetrics.phases[static_cast<int>(phase)];
 }
@@ -189,6 +193,7 @@ void reportSkippedDuplicates(RunPhase phase) {
 
 void runMetricsBegin(int argc, char** argv) {
     RunMetrics = RunRecord{};
+    phaseInAttempt = -1;
     RunMetrics.startSeconds = platformWallClockSeconds();
     // The same rule as the run control's: only a single argument is a key,
     // and an empty one is none.
@@ -201,6 +206,7 @@ void phaseAttemptBegins(RunPhase phase) {
     if (record.attempts == 0)
         record.startMs = now;
     ++record.attempts;
+    phaseInAttempt = static_cast<int>(phase);
     clearRowsWritten();
 
     char label[kProgressLabelSize];
@@ -211,6 +217,7 @@ void phaseAttemptBegins(RunPhase phase) {
 void phaseAttemptEnds(RunPhase phase) {
     PhaseRecord& record = phaseRecord(phase);
     record.endMs = platformMonotonicMs();
+    phaseInAttempt = -1;
     for (int t = 0; t < kTableCount; ++t)
         record.rows[t] = RowsWritten.rows[t];
     consoleProgressEnd();
@@ -218,6 +225,8 @@ void phaseAttemptEnds(RunPhase phase) {
 }
 
 void runMetricsEnd(int exitCode) {
+    if (phaseInAttempt >= 0)
+        RunMetrics.phases[phaseInAttempt].endMs = platformMonotonicMs();
     RunMetrics.endSeconds = platformWallClockSeconds();
     writeMetricsFile(exitCode);
 }

@@ -12,6 +12,10 @@
 #   pgserver.sh crash DIR   stop that server hard (its sessions end at once, as
 #                           in a crash) and start it again on the same port
 #   pgserver.sh status DIR  exit code 0 when that server runs, 1 otherwise
+#   pgserver.sh standby DIR [NAME]
+#                           every commit that writes waits for the synchronous
+#                           standby NAME (which need not exist); without NAME
+#                           for none again
 #
 # A start on an existing DIR starts the same cluster on the same port again; a
 # start while it runs only rewrites the files above.
@@ -24,8 +28,8 @@
 # has its own such folder, and stop (not halt) removes it again.
 set -euo pipefail
 
-action=${1:?usage: pgserver.sh start|stop|halt|status|crash DIR}
-dir=${2:?usage: pgserver.sh start|stop|halt|status|crash DIR}
+action=${1:?usage: pgserver.sh start|stop|halt|status|crash|standby DIR}
+dir=${2:?usage: pgserver.sh start|stop|halt|status|crash|standby DIR}
 here=$(cd "$(dirname "$0")" && pwd)
 bin=$(printf '%s\n' /usr/lib/postgresql/*/bin | grep -v '\*' | sort -V | tail -n 1 || true)
 [ -n "${bin}" ] || { echo "pgserver.sh: no PostgreSQL server found" >&2; exit 1; }
@@ -272,6 +276,14 @@ stop | halt)
         remove_server_files
     fi
     ;;
+standby)
+    if [ -n "${3:-}" ]; then
+        psql_admin -U postgres -d postgres -c "ALTER SYSTEM SET synchronous_standby_names = '$3'"
+    else
+        psql_admin -U postgres -d postgres -c "ALTER SYSTEM RESET synchronous_standby_names"
+    fi
+    psql_admin -U postgres -d postgres -c "SELECT pg_reload_conf()" >/dev/null
+    ;;
 status)
     [ -d "${home}/data" ] && running
     ;;
@@ -280,7 +292,7 @@ crash)
     start_server
     ;;
 *)
-    echo "usage: pgserver.sh start|stop|halt|status|crash DIR" >&2
+    echo "usage: pgserver.sh start|stop|halt|status|crash|standby DIR" >&2
     exit 2
     ;;
 esac

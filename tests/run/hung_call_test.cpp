@@ -1,0 +1,270 @@
+// Runs of the real binary whose database call never returns: a link that
+// goes silent (the TCP relay of the test support stops passing data, both
+// sockets open) and a commit that waits for a synchronous standby that does
+// not exist. The program's own bound ends each run, by itself and on
+// SIGTERM, and an atomic rebuild leaves the tables as they were, or complete
+// where the server took the commit. The statement time-out is 1 s, so a run
+// ends by itself after 1 + 30 + 10 seconds.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "log_lines.h"
+#include "runner.h"
+#include "tcp_relay.h"
+#include "testdb.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+using Rows = std::vector<std::vector<std::string>>;
+using Clock = std::chrono::steady_clock;
+
+const char* const kDownloadTables[] = {"trmaswdnl", "salaswdnl", "salaswdnl2", "aswbkldnl"};
+
+std::vector<Rows> downloadTables() {
+    std::vector<Rows> tables;
+    for (const char* name : kDownloadTables) {
+        tables.push_back(testDbQuery(std::string("SELECT t::text FROM qvsystem.") + name +
+                                     " t ORDER BY t::text"));
+    }
+    return tables;
+}
+
+bool eventually(int seconds, bool (*done)()) {
+    auto deadline = Clock::now() + std::chrono::seconds(seconds);
+    while (!done() && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    return done();
+}
+
+bool noOtherSession() {
+    return testDbValue(
+               "SELECT count(*) FROM pg_stat_activity WHERE backend_type = 'client backend' "
+               "AND pid <> pg_backend_pid()") == "0";
+}
+
+bool commitWaitsForTheStandby() {
+    return testDbValue("SELECT count(*) FROM pg_stat_activity WHERE wait_event = 'SyncRep'") == "1";
+}
+
+// The line of a call that did not return, with the seconds it waited;
+// `seconds` < 0 matches any number of them.
+constexpr const char* kHangStart = "Der Datenbankaufruf ";
+constexpr const char* kStatementHangEnd = " Sekunden nicht; der Lauf wird beendet.";
+constexpr const char* kCommitHangEnd =
+    " Sekunden nicht; ob die Aufbereitung übernommen wurde, ist unbekannt: die Zeilen von "
+    "TrmAswDnl zeigen es.";
+bool isHangLine(const std::string& line, const char* call, long seconds, const char* end) {
+    const std::string start = std::string(kHangStart) + call + " antwortete nach ";
+    if (line.rfind(start, 0) != 0 || line.size() < start.size() + std::strlen(end) ||
+        line.compare(line.size() - std::strlen(end), std::string::npos, end) != 0)
+        return false;
+    const std::string number =
+        line.substr(start.size(), line.size() - start.size() - std::strlen(end));
+    return number.find_first_not_of("0123456789") == std::string::npos &&
+           (seconds < 0 || number == std::to_string(seconds));
+}
+
+Lines lastLines(const ProgramResult& result, std::size_t count) {
+    if (result.log.size() < count)
+        return result.log;
+    return Lines(result.log.end() - static_cast<long>(count), result.log.end());
+}
+
+// A run that the test watches: started at once, killed when it has not
+// ended after `limitSeconds` (the test then fails instead of hanging).
+struct WatchedRun {
+    WatchedRun(ProgramRun& run, int limitSeconds) : run_(run), started_(run.start({}, "")) {
+        killer_ = std::thread([this, limitSeconds] {
+            auto deadline = Clock::now() + std::chrono::seconds(limitSeconds);
+            while (!ended_ && Clock::now() < deadline)
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            if (!ended_)
+                kill(started_.pid, SIGKILL);
+        });
+    }
+    ProgramResult finish() {
+        ProgramResult result = run_.finish(started_);
+        ended_ = true;
+        killer_.join();
+        return result;
+    }
+    int pid() const { return started_.pid; }
+
+    ProgramRun& run_;
+    StartedRun started_;
+    std::atomic<bool> ended_{false};
+    std::thread killer_;
+};
+
+// The seconds from `since` to now.
+double secondsSince(Clock::time_point since) {
+    return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+class HungCallTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        testDbLoadSmallSite();
+        before_ = downloadTables();
+        atomic_.writeSettings(kTestDbUser, kTestDbPassword, "ORACLE", kTestDbDsn);
+        atomic_.addEnvironment("VENDRAK_REBUILD=atomic");
+        atomic_.setRules("dbsystem ORACLE");
+    }
+
+    // The server waits for a standby named "ghost" at every commit that
+    // writes; the test's own session commits locally. Reset in TearDown,
+    // whatever the test did.
+    void withoutStandby() {
+        testDbExec("SET synchronous_commit = local");
+        standbyNamed_ = true;
+        ASSERT_EQ(standby("ghost"), 0);
+    }
+    void TearDown() override { restoreStandby(); }
+    void restoreStandby() {
+        if (!standbyNamed_)
+            return;
+        standbyNamed_ = false;
+        EXPECT_EQ(standby(""), 0);
+        testDbExec("RESET synchronous_commit");
+        EXPECT_TRUE(eventually(10, noOtherSession)) << "the hung commit's session stays";
+    }
+    static int standby(const char* name) {
+        std::string command = testDbServerCommand("standby") + " " + name;
+        return std::system(command.c_str());
+    }
+
+    // Through a relay that the test silences once the run is at the
+    // statement that `hookText` matches; that statement meets the silence.
+    void silenceAt(ProgramRun& run, TcpRelay& relay, const std::string& hookText) {
+        run.writeSettings(kTestDbUser, kTestDbPassword, "ORACLE", testDbAddDsn(relay.port(), ""));
+        marker_ = run.root() + "/at-statement";
+        run.setRules("dbsystem ORACLE\nhook exec 1 " + hookText);
+        run.setHook("touch " + marker_ + " && sleep 1");
+    }
+    bool atTheStatement() {
+        auto deadline = Clock::now() + std::chrono::seconds(30);
+        while (!std::filesystem::exists(marker_) && Clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return std::filesystem::exists(marker_);
+    }
+
+    ProgramRun atomic_;  // the installation with VENDRAK_REBUILD=atomic
+    std::vector<Rows> before_;
+    std::string marker_;
+    bool standbyNamed_ = false;
+};
+
+// Two runs side by side, each ending by itself 1 + 30 + 10 seconds into its
+// call: one whose first statement meets a silent link, and an atomic
+// rebuild whose commit waits for the missing standby. The silent run never
+// reached the server, so the commit's locks do not stand in its way.
+TEST_F(HungCallTest, SilentLinkAndHangingCommitEndTheRunByThemselves) {
+    ASSERT_NO_FATAL_FAILURE(withoutStandby());
+    TcpRelay relay(testDbServerPort());
+    ProgramRun silent;
+    silenceAt(silent, relay, "DELETE FROM QVSYSTEM.TRMASWDNL");
+    silent.addEnvironment("VENDRAK_STATEMENT_TIMEOUT=1");
+    atomic_.addEnvironment("VENDRAK_STATEMENT_TIMEOUT=1");
+
+    WatchedRun silentRun(silent, 60);
+    ASSERT_TRUE(atTheStatement());
+    relay.silence();
+    const Clock::time_point silenced = Clock::now();
+    WatchedRun commitRun(atomic_, 90);
+    ASSERT_TRUE(eventually(30, commitWaitsForTheStandby));
+    const Clock::time_point committing = Clock::now();
+
+    ProgramResult silentResult = silentRun.finish();
+    const double silentSeconds = secondsSince(silenced);
+    ProgramResult commitResult = commitRun.finish();
+    const double commitSeconds = secondsSince(committing);
+
+    EXPECT_EQ(silentResult.exitCode, 99);
+    EXPECT_GT(silentSeconds, 39.0);
+    EXPECT_LT(silentSeconds, 44.0);
+    Lines silentTail = lastLines(silentResult, 3);
+    ASSERT_EQ(silentTail.size(), 3u);
+    EXPECT_TRUE(isHangLine(silentTail[0], "SQLExecDirect", 41, kStatementHangEnd)) << silentTail[0];
+    EXPECT_EQ(Lines(silentTail.begin() + 1, silentTail.end()), (Lines{kFailed, kEnd}));
+    EXPECT_EQ(commitResult.exitCode, 99);
+    EXPECT_GT(commitSeconds, 39.0);
+    EXPECT_LT(commitSeconds, 44.0);
+    Lines commitTail = lastLines(commitResult, 4);
+    ASSERT_EQ(commitTail.size(), 4u);
+    EXPECT_EQ(commitTail[0], "Erstelle Zutrittsberechtigungen Versuch-Nr:1!");
+    EXPECT_TRUE(isHangLine(commitTail[1], "SQLEndTran(COMMIT)", 41, kCommitHangEnd))
+        << commitTail[1];
+    EXPECT_EQ(Lines(commitTail.begin() + 2, commitTail.end()), (Lines{kFailed, kEnd}));
+    std::printf("ended %.1f s after the silence, %.1f s into the commit\n", silentSeconds,
+                commitSeconds);
+}
+
+// SIGTERM while the statement of an atomic rebuild's second phase meets the
+// silent link, without a statement time-out: the cancel cannot reach the
+// server either, and the run ends 10 s after the signal with the stop's
+// lines. The first phase's writes never took effect.
+TEST_F(HungCallTest, SigtermEndsARunWhoseStatementMeetsASilentLink) {
+    TcpRelay relay(testDbServerPort());
+    silenceAt(atomic_, relay, "DELETE FROM QVSYSTEM.SALASWDNL");
+    atomic_.addEnvironment("VENDRAK_STATEMENT_TIMEOUT=0");
+    WatchedRun run(atomic_, 60);
+    ASSERT_TRUE(atTheStatement());
+    relay.silence();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    const Clock::time_point signalled = Clock::now();
+    ASSERT_EQ(kill(run.pid(), SIGTERM), 0);
+    ProgramResult result = run.finish();
+    const double seconds = secondsSince(signalled);
+
+    EXPECT_EQ(result.exitCode, 99);
+    EXPECT_GT(seconds, 9.0);
+    EXPECT_LT(seconds, 15.0);
+    Lines tail = lastLines(result, 4);
+    ASSERT_EQ(tail.size(), 4u);
+    EXPECT_TRUE(isHangLine(tail[0], "SQLExecDirect", -1, kStatementHangEnd)) << tail[0];
+    EXPECT_EQ(Lines(tail.begin() + 1, tail.end()), (Lines{kStoppedBy[0], kFailed, kEnd}));
+    relay.close();
+    EXPECT_TRUE(eventually(10, noOtherSession)) << "the run's session outlived the relay";
+    EXPECT_EQ(downloadTables(), before_);
+}
+
+// SIGTERM while the atomic rebuild's commit waits for the missing standby:
+// the run ends 10 s later and says that the commit's outcome is unknown.
+// Once the standby is no longer required, the server finishes the commit that
+// it had written locally: the tables are complete, never half.
+TEST_F(HungCallTest, SigtermEndsARunWhoseCommitDoesNotReturn) {
+    ASSERT_EQ(atomic_.run({}).exitCode, 0);
+    const std::vector<Rows> complete = downloadTables();
+    testDbLoadSmallSite();
+    ASSERT_NO_FATAL_FAILURE(withoutStandby());
+    atomic_.addEnvironment("VENDRAK_STATEMENT_TIMEOUT=0");
+    WatchedRun run(atomic_, 60);
+    ASSERT_TRUE(eventually(30, commitWaitsForTheStandby));
+    const Clock::time_point signalled = Clock::now();
+    ASSERT_EQ(kill(run.pid(), SIGTERM), 0);
+    ProgramResult result = run.finish();
+    const double seconds = secondsSince(signalled);
+
+    EXPECT_EQ(result.exitCode, 99);
+    EXPECT_GT(seconds, 9.0);
+    EXPECT_LT(seconds, 15.0);
+    Lines tail = lastLines(result, 4);
+    ASSERT_EQ(tail.size(), 4u);
+    EXPECT_TRUE(isHangLine(tail[0], "SQLEndTran(COMMIT)", -1, kCommitHangEnd)) << tail[0];
+    EXPECT_EQ(Lines(tail.begin() + 1, tail.end()), (Lines{kStoppedBy[0], kFailed, kEnd}));
+    restoreStandby();
+    EXPECT_NE(complete, before_);
+    EXPECT_EQ(downloadTables(), complete) << "the server had written the commit";
+}
+
+}  // namespace
