@@ -145,7 +145,7 @@ class HungCallTest : public ::testing::Test {
 
     // Through a relay that the test silences once the run is at the
     // statement that `hookText` matches; that statement meets the silence.
-    void silenceAt(ProgramRun& run, TcpRelay& relay, const std::string& hookText) {
+    void silenceAt(ProgramRun& run, const TcpRelay& relay, const std::string& hookText) {
         run.writeSettings(kTestDbUser, kTestDbPassword, "ORACLE", testDbAddDsn(relay.port(), ""));
         marker_ = run.root() + "/at-statement";
         run.setRules("dbsystem ORACLE\nhook exec 1 " + hookText);

@@ -119,7 +119,11 @@ TEST(CallInFlightTest, WatcherCancelsAndEndsTheRunAtItsBoundAndExactlyOneSideEnd
          DbCallKind::Fetch,
          0,
          0,
-         {{86400000, false, go}, {86401000, true, go}, {86410900, true, go}, {86411000, true, end}},
+         {{86400000, false, go},
+          {86500000, false, go},
+          {86501000, true, go},
+          {86510900, true, go},
+          {86511000, true, end}},
          false,
          true},
         // A call that began after the stop (a rollback) still gets its 10 s.
