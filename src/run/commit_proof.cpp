@@ -69,13 +69,14 @@ bool heldAsWritten(DownloadTable table) {
     return true;
 }
 
-// Integer arithmetic: held/before < (100 - P)/100 without a rounding.
+// Integer arithmetic: held/before < (100 - P)/100 without a rounding. A
+// table that held no rows (a first run) always passes: 0 rows are no loss.
 bool shrinksTooFar(DownloadTable table) {
     const int t = static_cast<int>(table);
     const long long before = CommitProof.before[t];
     const long long held = CommitProof.held[t];
     const long long keep = 100 - CommitProof.maxShrinkPercent;
-    if (before == 0 || held * 100 >= before * keep)
+    if (held * 100 >= before * keep)
         return false;
     const char* name = downloadTableName(table);
     logLine(
