@@ -41,6 +41,6 @@ int runAttempts(const WorkStep* steps, std::size_t count);
 // The end of a unit of work that succeeded: in an atomic rebuild its writes
 // are proved (commit_proof.h) and committed now; a difference, a refusal of
 // the shrink guard or a failed commit is logged and fails the unit (false).
-// A dry run proves and does not commit. Without transactions every statement has taken effect already:
-// true at once.
+// A dry run proves and does not commit. Without transactions every statement has taken effect
+// already: true at once.
 bool commitUnitOfWork();

@@ -21,14 +21,14 @@ constexpr DownloadTable kBadgeTables[] = {DownloadTable::TrmAswDnl, DownloadTabl
 
 int countTable(DownloadTable table, const char* badge, long& rows) {
     switch (table) {
-    case DownloadTable::TrmAswDnl:
-        return SQLCountTrmAswDnl(badge, rows);
-    case DownloadTable::SalAswDnl:
-        return SQLCountSalAswDnl(rows);
-    case DownloadTable::SalAswDnl2:
-        return SQLCountSalAswDnl2(rows);
-    default:
-        return SQLCountAswBklDnl(badge, rows);
+        case DownloadTable::TrmAswDnl:
+            return SQLCountTrmAswDnl(badge, rows);
+        case DownloadTable::SalAswDnl:
+            return SQLCountSalAswDnl(rows);
+        case DownloadTable::SalAswDnl2:
+            return SQLCountSalAswDnl2(rows);
+        default:
+            return SQLCountAswBklDnl(badge, rows);
     }
 }
 

@@ -53,8 +53,8 @@ int updateListedBadges() {
         // The builders log their own failures. In an atomic rebuild each
         // badge's rows take effect together, once both builders succeeded
         // and the badge's rows were proved.
-        if (beginBadgeUnit(row.DnlAsw) == 0 || BuildTrmAswDnlForBadge(row) == 0 || BuildAswBklDnlForBadge(row) == 0 ||
-            !commitUnitOfWork()) {
+        if (beginBadgeUnit(row.DnlAsw) == 0 || BuildTrmAswDnlForBadge(row) == 0 ||
+            BuildAswBklDnlForBadge(row) == 0 || !commitUnitOfWork()) {
             failed = true;
             break;
         }

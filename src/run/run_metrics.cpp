@@ -136,7 +136,7 @@ void appendPhaseMetrics(MetricsText& out) {
                  "Rows of each download table inserted, or updated by the key update, by the "
                  "last attempt of each phase of the last run.");
     for (int t = 0; t < kTableCount; ++t) {
-        append(out, "vendrak_rows_written{table=\"%s\"} %ld\n", 
+        append(out, "vendrak_rows_written{table=\"%s\"} %ld\n",
                downloadTableName(static_cast<DownloadTable>(t)), tableRows(t));
     }
 }

@@ -33,8 +33,8 @@ std::vector<Rows> downloadTables() {
 void saveTables() {
     for (const char* name : kTables) {
         testDbExec(std::string("DROP TABLE IF EXISTS public.proof_") + name);
-        testDbExec(std::string("CREATE TABLE public.proof_") + name + " AS SELECT * FROM qvsystem." +
-                   name);
+        testDbExec(std::string("CREATE TABLE public.proof_") + name +
+                   " AS SELECT * FROM qvsystem." + name);
     }
 }
 
@@ -94,9 +94,9 @@ TEST_F(CommitProofTest, TransactionLostUnnoticedIsFoundAndRetriedToTheCleanTable
         const char* rule;
         const char* differenceLine;
     } cases[] = {
-        {{}, "rollback-instead 3 1 INSERT INTO Qvsystem.TrmAswDnl",
-         "Die Tabelle TrmAswDnl hält "},
-        {{"K1"}, "rollback-instead 1 1 INSERT INTO Qvsystem.AswBklDnl",
+        {{}, "rollback-instead 3 1 INSERT INTO Qvsystem.TrmAswDnl", "Die Tabelle TrmAswDnl hält "},
+        {{"K1"},
+         "rollback-instead 1 1 INSERT INTO Qvsystem.AswBklDnl",
          "Die Tabelle TrmAswDnl hält zu Ausweisnr. B1 "},
     };
     saveTables();
@@ -154,10 +154,10 @@ TEST_F(CommitProofTest, RebuildAfterHalfTheBadgesAreGoneIsRefusedBeyondTheLimit)
             EXPECT_NE(downloadTables(), before);
             continue;
         }
-        EXPECT_TRUE(hasLineStarting(
-            result.log,
-            "Die Tabelle TrmAswDnl hielte 6 statt 12 Zeilen, weniger als 80% "
-            "(VENDRAK_MAX_SHRINK=20); die Aufbereitung wird zurückgenommen!"))
+        EXPECT_TRUE(
+            hasLineStarting(result.log,
+                            "Die Tabelle TrmAswDnl hielte 6 statt 12 Zeilen, weniger als 80% "
+                            "(VENDRAK_MAX_SHRINK=20); die Aufbereitung wird zurückgenommen!"))
             << ::testing::PrintToString(result.log);
         EXPECT_NE(result.errors.find("vendrak: TrmAswDnl would hold 6 rows instead of 12, fewer "
                                      "than 80% of them (VENDRAK_MAX_SHRINK=20)"),

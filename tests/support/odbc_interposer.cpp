@@ -177,8 +177,8 @@ bool parseRule(std::string line) {
         if (rule.text.empty() != (rule.kind != RuleKind::HookExec))
             return false;
     } else if (word == "nodata-as-success" || word == "rollback-instead") {
-        rule.kind = word == "nodata-as-success" ? RuleKind::NoDataAsSuccess
-                                                : RuleKind::RollbackInstead;
+        rule.kind =
+            word == "nodata-as-success" ? RuleKind::NoDataAsSuccess : RuleKind::RollbackInstead;
         if (!parseRange(in, rule))
             return false;
         rule.text = restOfLine(in);
