@@ -33,11 +33,15 @@ bool driverIsPsqlOdbc() {
 
 // The value of `key` in `section` of `file` ("odbc.ini" or "odbcinst.ini",
 // found where unixODBC and the driver find them). False when it is not set.
+// `cut` tells that the value fills the buffer: it may go on beyond it, and
+// its cut start says nothing of what the driver reads ("000...01").
 template <std::size_t N>
-bool readProfileValue(const char* section, const char* key, const char* file, char (&value)[N]) {
+bool readProfileValue(const char* section, const char* key, const char* file, char (&value)[N],
+                      bool& cut) {
     std::memset(value, 0, N);
     int length = SQLGetPrivateProfileString(section, key, "", value, static_cast<int>(N), file);
     value[N - 1] = '\0';
+    cut = std::strlen(value) >= N - 1;
     return length > 0 && !isEmptyText(value);
 }
 
@@ -49,13 +53,14 @@ bool findSetting(const char* dataSource, const char* key, bool driverDefault,
     std::memset(&found, 0, sizeof found);
     found.remedy = "";
     copyField(found.key, key);
-    if (readProfileValue(dataSource, key, "odbc.ini", found.value)) {
+    if (readProfileValue(dataSource, key, "odbc.ini", found.value, found.cut)) {
         std::snprintf(found.place, sizeof found.place, "odbc.ini [%s]", dataSource);
         return true;
     }
     char driver[kRollbackSettingPlaceWidth / 2];
-    if (!driverDefault || !readProfileValue(dataSource, "Driver", "odbc.ini", driver) ||
-        !readProfileValue(driver, key, "odbcinst.ini", found.value))
+    bool driverCut = false;
+    if (!driverDefault || !readProfileValue(dataSource, "Driver", "odbc.ini", driver, driverCut) ||
+        !readProfileValue(driver, key, "odbcinst.ini", found.value, found.cut))
         return false;
     std::snprintf(found.place, sizeof found.place, "odbcinst.ini [%s]", driver);
     return true;
@@ -71,7 +76,7 @@ bool declareFetchOn(const char* dataSource, RollbackSetting& found) {
     if (!findSetting(dataSource, "UseDeclareFetch", true, found))
         return false;
     found.remedy = "set UseDeclareFetch=0 there";
-    return leadingNumber(found.value) != 0;
+    return found.cut || leadingNumber(found.value) != 0;
 }
 
 // Protocol is "<version>" or "<version>-<rollback level>"; psqlODBC takes
@@ -81,6 +86,8 @@ bool rollbackLevelChanged(const char* dataSource, RollbackSetting& found) {
         return false;
     found.remedy = "drop the rollback level (\"-N\") from Protocol there";
     const char* level = std::strchr(found.value, '-');
+    if (found.cut)
+        return true;
     return level != nullptr && leadingNumber(level + 1) != kStatementLevelRollback;
 }
 

@@ -20,6 +20,7 @@ struct RollbackSetting {
     char value[kRollbackSettingValueWidth];
     char place[kRollbackSettingPlaceWidth];
     const char* remedy;
+    bool cut;  // the value did not fit into `value`: unsafe, whatever it says
 };
 
 // Results of dbFindUnsafeRollbackSetting.
@@ -37,5 +38,7 @@ constexpr int kStatementRollbackUnsafe = 1;
 // - a rollback level in Protocol ("7.4-N") other than 2: at 0 a failed
 //   statement aborts the transaction, at 1 psqlODBC rolls back everything
 //   before it and goes on.
+// A value too long for its field counts as unsafe: its cut start cannot
+// tell what the driver reads.
 // kStatementRollbackSafe otherwise, and for every other driver.
 int dbFindUnsafeRollbackSetting(const char* dataSource, RollbackSetting& found);

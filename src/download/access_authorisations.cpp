@@ -11,6 +11,16 @@ namespace {
 
 const char* const kDeleteAswBklDnl = "DELETE FROM QVSYSTEM.ASWBKLDNL";
 
+// The proof before a commit: all rows, or one badge's. A badge's rows are
+// found through its TrmAswDnl rows, by the indexes on TrmAswDnl (DnlAsw) and
+// AswBklDnl (DnlTrm, DnlAsw) that the runs need anyway: every row the first
+// pass writes comes from a TrmAswDnl row of its terminal and badge, and a
+// key run removes none of them.
+const char* const kCountAswBklDnl = "SELECT COUNT(*) FROM QVSYSTEM.ASWBKLDNL";
+const char* const kCountAswBklDnlBadge =
+    "SELECT COUNT(*) FROM QVSYSTEM.TRMASWDNL T, QVSYSTEM.ASWBKLDNL B WHERE T.DNLASW = '%s' AND "
+    "B.DNLTRM = T.DNLTRM AND B.DNLASW = T.DNLASW";
+
 // The rows of the first pass: every access booking class that the badge
 // holds and the terminal accepts for access, for each access row of
 // TrmAswDnl. The badge condition sits in the subquery.
@@ -158,6 +168,12 @@ int readSlotBookingClass(const TrmAswRow& row, ReaderSlot& slot) {
 
 int SQLDeleteAswBklDnl() {
     return execNonQuery(kDeleteAswBklDnl, {}, FailureMapping::Native);
+}
+
+int SQLCountAswBklDnl(const char* badgeNumber, long& rows) {
+    if (isEmptyText(badgeNumber))
+        return countRows(kCountAswBklDnl, {}, rows);
+    return countRows(kCountAswBklDnlBadge, {sqlText(badgeNumber)}, rows);
 }
 
 int SQLOpenZutAswBkl(const char* badgeNumber) {

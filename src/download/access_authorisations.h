@@ -27,6 +27,11 @@ int BuildAswBklDnlForBadge(const QvsAswDnlRow& request);
 // number (0 when the failure has none).
 int SQLDeleteAswBklDnl();
 
+// Counts the rows of AswBklDnl, or with a badge number that badge's rows
+// that belong to one of its TrmAswDnl rows, into `rows`. 0, or the
+// failure's result (see countRows).
+int SQLCountAswBklDnl(const char* badgeNumber, long& rows);
+
 // Opens the cursor of terminal x badge x access booking class rows, for one
 // badge or, with an empty badge number, for all. 0 when open, -1 without a
 // handle, otherwise the native error number (-1 when it is 0).

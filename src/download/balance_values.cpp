@@ -15,6 +15,10 @@ namespace {
 const char* const kDeleteSalAswDnl = "DELETE FROM QVSYSTEM.SALASWDNL";
 const char* const kDeleteSalAswDnl2 = "DELETE FROM QVSYSTEM.SALASWDNL2";
 
+// The proof before the commit of an atomic rebuild.
+const char* const kCountSalAswDnl = "SELECT COUNT(*) FROM QVSYSTEM.SALASWDNL";
+const char* const kCountSalAswDnl2 = "SELECT COUNT(*) FROM QVSYSTEM.SALASWDNL2";
+
 // Terminal application list A: a terminal belongs to it when the first eight
 // characters of its application code are one of these nine. The dialects
 // differ only in the name of the substring function.
@@ -172,6 +176,14 @@ int SQLDeleteSalAswDnl() {
 
 int SQLDeleteSalAswDnl2() {
     return execNonQuery(kDeleteSalAswDnl2, {}, FailureMapping::Native);
+}
+
+int SQLCountSalAswDnl(long& rows) {
+    return countRows(kCountSalAswDnl, {}, rows);
+}
+
+int SQLCountSalAswDnl2(long& rows) {
+    return countRows(kCountSalAswDnl2, {}, rows);
 }
 
 int SQLCount5820_neu(int32_t& count) {

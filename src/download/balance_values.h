@@ -17,6 +17,11 @@ int BuildSalAswDnl();
 int SQLDeleteSalAswDnl();
 int SQLDeleteSalAswDnl2();
 
+// Count the rows of SalAswDnl and SalAswDnl2 into `rows`. 0, or the
+// failure's result (see countRows).
+int SQLCountSalAswDnl(long& rows);
+int SQLCountSalAswDnl2(long& rows);
+
 // Count the terminals of application list A that have a balance table, or
 // that use `balanceTable`, into `count` (set to 0 first). 0; -1 without a
 // handle or for a DB system without a text ("MYSQL"); otherwise the native

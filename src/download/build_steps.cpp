@@ -9,6 +9,15 @@ void logBuildFailure(const BuildTexts& texts, const char* function, int rc) {
                forBadge ? texts.badge : "", static_cast<long>(rc));
 }
 
+int countRows(const char* pattern, SqlValues values, long& rows) {
+    rows = 0;
+    int32_t count = 0;
+    int rc = queryRow(pattern, values, FailureMapping::Native, {intColumn(count)});
+    if (rc == 0)
+        rows = count;
+    return rc;
+}
+
 int openBadgeCursor(CursorSlot slot, const char* allBadges, const char* oneBadge,
                     const char* badgeNumber, FailureMapping mapping) {
     if (isEmptyText(badgeNumber))

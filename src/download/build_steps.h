@@ -18,6 +18,10 @@ void logBuildFailure(const BuildTexts& texts, const char* function, int rc);
 int openBadgeCursor(CursorSlot slot, const char* allBadges, const char* oneBadge,
                     const char* badgeNumber, FailureMapping mapping);
 
+// Runs a "SELECT COUNT(*)" of the proof before a commit into `rows`: 0, or
+// the failure's result (queryRow), `rows` then 0.
+int countRows(const char* pattern, SqlValues values, long& rows);
+
 // Calls a cursor's close function on every path out of the scope. Placed
 // before the open: closing a cursor that did not open does nothing.
 class CursorCloser {

@@ -1,6 +1,7 @@
 #include "download/rows_written.h"
 
 #include <cstdarg>
+#include <cstddef>
 #include <cstdio>
 
 #include "db/results.h"
@@ -9,11 +10,30 @@
 #include "platform/text.h"
 
 RowsWrittenRecord RowsWritten;
+UnitInsertsRecord UnitInserts;
+
+namespace {
+
+const char* const kTableNames[] = {"TrmAswDnl", "SalAswDnl", "SalAswDnl2", "AswBklDnl"};
+static_assert(sizeof kTableNames / sizeof kTableNames[0] ==
+                  static_cast<std::size_t>(DownloadTable::Count),
+              "one name per download table");
+
+}  // namespace
+
+const char* downloadTableName(DownloadTable table) {
+    return kTableNames[static_cast<int>(table)];
+}
 
 void countRowWritten(DownloadTable table) {
     ++RowsWritten.rows[static_cast<int>(table)];
     ++RowsWritten.total;
     consoleProgressRows(RowsWritten.total + RowsWritten.updatedInPlace);
+}
+
+void countRowInserted(DownloadTable table) {
+    ++UnitInserts.rows[static_cast<int>(table)];
+    countRowWritten(table);
 }
 
 void countRowUpdatedInPlace() {
@@ -23,7 +43,7 @@ void countRowUpdatedInPlace() {
 
 bool countInsert(DownloadTable table, int result, const char* format, ...) {
     if (result == kResultOk) {
-        countRowWritten(table);
+        countRowInserted(table);
         return true;
     }
     const bool duplicate = isDuplicateKey(result);

@@ -22,8 +22,24 @@ struct RowsWrittenRecord {
 };
 extern RowsWrittenRecord RowsWritten;
 
+// The rows inserted since the current unit of work began (an atomic
+// rebuild's attempt, or one badge of a key run), per table: what its commit
+// expects to find added. Unlike RowsWritten it leaves out the rows that the
+// key update's update-else-insert only updated, and it runs on across the
+// phases of an atomic rebuild. The unit clears it when it begins.
+struct UnitInsertsRecord {
+    long rows[static_cast<int>(DownloadTable::Count)];
+};
+extern UnitInsertsRecord UnitInserts;
+
+// The table's name as the log, the metrics and the dry run show it.
+const char* downloadTableName(DownloadTable table);
+
 // Counts one row written to `table` and moves the progress line.
 void countRowWritten(DownloadTable table);
+
+// Counts one row inserted into `table`: written, and new to the table.
+void countRowInserted(DownloadTable table);
 
 // Counts one existing row whose booking classes were updated in place: no
 // row written, but work that the progress line shows, so that it keeps
@@ -38,5 +54,5 @@ void countRowUpdatedInPlace();
 bool countInsert(DownloadTable table, int result, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
 
-// Sets every count to 0.
+// Sets every count of RowsWritten to 0.
 void clearRowsWritten();

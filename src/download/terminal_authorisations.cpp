@@ -96,6 +96,12 @@ const char* const kReadSalTabModell =
 
 const char* const kDeleteTrmAswDnl = "DELETE FROM QVSYSTEM.TRMASWDNL";
 
+// The proof before a commit: all rows, or one badge's (by the index on
+// DnlAsw that key runs need anyway).
+const char* const kCountTrmAswDnl = "SELECT COUNT(*) FROM QVSYSTEM.TRMASWDNL";
+const char* const kCountTrmAswDnlBadge =
+    "SELECT COUNT(*) FROM QVSYSTEM.TRMASWDNL WHERE DNLASW = '%s'";
+
 // The model code of a terminal whose balance display can show the badge's
 // own balance table, and the model code of a table that asks for it.
 const char* const kBalanceTerminalModel = "5830-020";
@@ -184,9 +190,13 @@ bool writeAuthorisationRows(const BuildTexts& texts, RowStep (*write)(const TrmA
 // Writes a row of the per-badge build by update-else-insert; any failure
 // ends the call (WriteTrmAswDnl has logged it).
 RowStep updateOrInsertRow(const TrmAswRow& row) {
-    if (WriteTrmAswDnl(row) != 0)
+    bool inserted = false;
+    if (WriteTrmAswDnl(row, &inserted) != 0)
         return RowStep::Stop;
-    countRowWritten(DownloadTable::TrmAswDnl);
+    if (inserted)
+        countRowInserted(DownloadTable::TrmAswDnl);
+    else
+        countRowWritten(DownloadTable::TrmAswDnl);
     return RowStep::Write;
 }
 
@@ -206,6 +216,12 @@ int buildAuthorisations(const BuildTexts& texts, RowStep (*write)(const TrmAswRo
 
 int SQLDeleteTrmAswDnl() {
     return execNonQuery(kDeleteTrmAswDnl, {}, FailureMapping::NativeOrMinusOne);
+}
+
+int SQLCountTrmAswDnl(const char* badgeNumber, long& rows) {
+    if (isEmptyText(badgeNumber))
+        return countRows(kCountTrmAswDnl, {}, rows);
+    return countRows(kCountTrmAswDnlBadge, {sqlText(badgeNumber)}, rows);
 }
 
 int SQLOpenTrmAsw(const char* badgeNumber) {

@@ -20,6 +20,10 @@ int BuildTrmAswDnlForBadge(const QvsAswDnlRow& request);
 // (-1 when the failure has none).
 int SQLDeleteTrmAswDnl();
 
+// Counts the rows of TrmAswDnl, or with a badge number that badge's rows,
+// into `rows`. 0, or the failure's result (see countRows).
+int SQLCountTrmAswDnl(const char* badgeNumber, long& rows);
+
 // Opens the authorisation cursor, for one badge or, with an empty badge
 // number, for all. 0 when open, -1 on any failure (also for a DB system
 // without a text).

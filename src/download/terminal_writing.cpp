@@ -139,8 +139,10 @@ int SQLUpdateTrmAswDnl(const TrmAswRow& row) {
         FailureMapping::NativeOrMinusOne, NoRowsResult::NoData);
 }
 
-int WriteTrmAswDnl(const TrmAswRow& row) {
+int WriteTrmAswDnl(const TrmAswRow& row, bool* inserted) {
     int rc = SQLUpdateTrmAswDnl(row);
+    if (inserted != nullptr)
+        *inserted = rc == DbErrorCodes.NotFound;
     if (rc == DbErrorCodes.NotFound) {
         rc = SQLInsertTrmAswDnl(row);
         if (rc != 0) {

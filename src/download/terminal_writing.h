@@ -57,5 +57,6 @@ int SQLInsertTrmAswDnl(const TrmAswRow& row);
 int SQLUpdateTrmAswDnl(const TrmAswRow& row);
 
 // Update, and insert when no row exists. 0 when written; otherwise the
-// failing result, after logging it.
-int WriteTrmAswDnl(const TrmAswRow& row);
+// failing result, after logging it. `inserted`, when given, tells whether the
+// row was new.
+int WriteTrmAswDnl(const TrmAswRow& row, bool* inserted = nullptr);

@@ -4,6 +4,7 @@
 #include "db/transaction.h"
 #include "log/runlog.h"
 #include "platform/platform.h"
+#include "run/commit_proof.h"
 #include "run/run_guard.h"
 
 namespace {
@@ -35,7 +36,8 @@ std::size_t runAttempt(const WorkStep* steps, std::size_t count, long attempt) {
 bool readyForNextAttempt(const WorkStep& failedStep, long attempt) {
     if (dbTransactionsOn())
         dbRollback();
-    if (runStopRequested())
+    // Another attempt would find the same master data.
+    if (runStopRequested() || CommitProof.shrinkRefused)
         return false;
     if (attempt == kAttempts) {
         logLine("%s", failedStep.failed);
@@ -65,6 +67,11 @@ int runAttempts(const WorkStep* steps, std::size_t count) {
 
 bool commitUnitOfWork() {
     if (!dbTransactionsOn())
+        return true;
+    if (!unitHoldsWhatItWrote())
+        return false;
+    // The dry run's rebuild is rolled back once it has succeeded.
+    if (CommitProof.dryRun)
         return true;
     int rc = dbCommit();
     if (rc == 0)

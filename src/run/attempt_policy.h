@@ -32,13 +32,15 @@ struct WorkStep {
 // attempt runs them in order from the first, with their attempt and success
 // lines and the attempt number of the whole, up to the first that fails. A
 // failed attempt is rolled back; then the run gives up at a stop signal, with
-// the failed step's `failed` at the fifth attempt and with its
+// the failed step's `failed` at the fifth attempt, at once after a refusal of
+// the shrink guard (logged already) and with its
 // `connectionLost` when the reconnection fails; otherwise the next attempt
 // follows after the pause. 1 when all steps succeeded, else 0.
 int runAttempts(const WorkStep* steps, std::size_t count);
 
 // The end of a unit of work that succeeded: in an atomic rebuild its writes
-// are committed now, and a failed commit is logged and fails the unit
-// (false). Without transactions every statement has taken effect already:
-// true at once.
+// are proved (commit_proof.h) and committed now; a difference, a refusal of
+// the shrink guard or a failed commit is logged and fails the unit (false).
+// A dry run proves and does not commit. Without transactions every statement has taken effect
+// already: true at once.
 bool commitUnitOfWork();

@@ -13,7 +13,7 @@ namespace {
 
 const char kUsage[] =
     "Usage: vendrak [DOWNLOAD-KEY]\n"
-    "       vendrak --check | --help | -h | --version\n"
+    "       vendrak --dry-run | --check | --help | -h | --version\n"
     "\n"
     "Prepares the download tables of the terminals over ODBC.\n"
     "  (no argument)  full rebuild: terminal authorisations, balance values,\n"
@@ -25,6 +25,11 @@ const char kUsage[] =
     "                 done). Two or more arguments make a full rebuild, unless\n"
     "                 one starts with \"-\": options stand alone, so such a\n"
     "                 command line is refused the same way.\n"
+    "  --dry-run      run the full rebuild in one transaction, with its proof\n"
+    "                 and VENDRAK_MAX_SHRINK, then roll it back; prints each\n"
+    "                 download table's rows now and after (\"TrmAswDnl 181 -> 179\");\n"
+    "                 exit 0 when the rebuild would succeed; no metrics file.\n"
+    "                 It holds the transaction, and its locks, for a whole rebuild\n"
     "  --check        check the installation without changing anything and exit\n"
     "  -h, --help     print this help and exit\n"
     "  --version      print the version and exit\n"
@@ -48,11 +53,18 @@ const char kUsage[] =
     "                             (and a key run badge by badge): a failed run\n"
     "                             leaves the tables as they were; unset or empty,\n"
     "                             each statement takes effect on its own; any other\n"
-    "                             value is refused (exit 99)\n";
+    "                             value is refused (exit 99). Before each commit\n"
+    "                             the rows of the download tables are counted: a\n"
+    "                             table that does not hold what was written fails\n"
+    "                             the attempt, which is rolled back and retried\n"
+    "  VENDRAK_MAX_SHRINK=P       with VENDRAK_REBUILD=atomic or --dry-run: a full\n"
+    "                             rebuild that would leave TrmAswDnl or AswBklDnl\n"
+    "                             with fewer than (100-P)% of their rows is rolled\n"
+    "                             back, not retried (exit 99); P is 0..100\n";
 
 // Every option of the program. "--check" is answered before the program run;
 // here it only counts as an option, not as a mistyped key.
-const char* const kOptions[] = {"--help", "-h", "--version", "--check"};
+const char* const kOptions[] = {"--help", "-h", "--version", "--check", kDryRunOption};
 
 bool isOption(const char* argument) {
     for (const char* option : kOptions) {
@@ -75,6 +87,10 @@ const char* firstOptionLike(int argc, char** argv) {
 constexpr std::size_t kDownloadKeyLength = kDownloadKeyWidth - 1;
 
 }  // namespace
+
+bool isDryRunCommand(int argc, char** argv) {
+    return argc == 2 && std::strcmp(argv[1], kDryRunOption) == 0;
+}
 
 int runInformationOption(int argc, char** argv, std::FILE* out) {
     if (argc != 2)

@@ -19,13 +19,19 @@ constexpr int kNoInformationOption = -1;
 // database connection.
 int runInformationOption(int argc, char** argv, std::FILE* out);
 
+constexpr const char* kDryRunOption = "--dry-run";
+
+// True when the command line is exactly one argument "--dry-run": the full
+// rebuild, proved and rolled back (commit_proof.h).
+bool isDryRunCommand(int argc, char** argv);
+
 // Result of refuseCommandLine when the command line may run; a refused one
 // gives the failure exit code 99.
 constexpr int kCommandLineAccepted = -1;
 constexpr int kCommandLineRefused = kExitFailure;
 
 // Refuses a single argument that starts with "-" and is none of the
-// program's options ("--help", "-h", "--version", "--check"), a single
+// program's options ("--help", "-h", "--version", "--check", "--dry-run"), a single
 // argument longer than 14 bytes (the key field's width): a key cut to its first 14
 // bytes would run another key's badges, and two or more arguments of which
 // one starts with "-": an option stands alone, and a mistyped one must not

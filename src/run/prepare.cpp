@@ -1,5 +1,6 @@
 #include "run/prepare.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "db/session.h"
@@ -12,6 +13,7 @@
 #include "platform/stop_signal.h"
 #include "platform/text.h"
 #include "run/attempt_policy.h"
+#include "run/commit_proof.h"
 #include "run/prepare_by_key.h"
 #include "run/rebuild_mode.h"
 #include "run/run_end.h"
@@ -20,9 +22,15 @@
 
 namespace {
 
+// An attempt of an atomic rebuild begins with the counts that its proof
+// compares with (commit_proof.h).
+int beginAndBuildTrmAswDnl() {
+    return beginRebuildUnit() != 0 && BuildTrmAswDnl() != 0 ? 1 : 0;
+}
+
 // The last phase includes the commit of an atomic rebuild.
 const WorkStep kFullRebuildPhases[] = {
-    {BuildTrmAswDnl, "Erstelle Terminalberechtigungen", "Terminalberechtigungen erstellt!",
+    {beginAndBuildTrmAswDnl, "Erstelle Terminalberechtigungen", "Terminalberechtigungen erstellt!",
      "Die Terminalberechtigungen konnten nicht erstellt werden!",
      "Die Terminalberechtigungen konnten auf Grund von DB-Verbindungproblemen nicht erstellt "
      "werden!",
@@ -44,12 +52,22 @@ void logText(const char* text) {
     logLine("%s", text);
 }
 
-// The download key: exactly one argument supplies it. The command line has
-// refused a longer key already; the copy is bounded all the same.
+// The download key: exactly one argument supplies it, unless it is the dry
+// run's option. The command line has refused a longer key already; the copy
+// is bounded all the same.
 void takeDownloadKey(int argc, char** argv, char (&key)[kDownloadKeyWidth]) {
     std::memset(key, 0, sizeof key);
-    if (argc == 2)
+    if (argc == 2 && !CommitProof.dryRun)
         copyText(key, argv[1]);
+}
+
+// The end of a dry run: what the rebuild would leave, after its rollback.
+void endDryRun(bool failed) {
+    if (!failed) {
+        dbRollback();
+        printDryRunTables(stdout);
+    }
+    logText("Probelauf: nichts wurde übernommen.");
 }
 
 }  // namespace
@@ -101,6 +119,8 @@ int runProgram(int argc, char** argv) {
     }
     if (!failed && keyResult == 0 && PrepareFull() == 0)
         failed = true;
+    if (CommitProof.dryRun)
+        endDryRun(failed);
 
     if (failed) {
         logRunStopped();

@@ -9,6 +9,7 @@
 #include "download/terminal_authorisations.h"
 #include "log/runlog.h"
 #include "run/attempt_policy.h"
+#include "run/commit_proof.h"
 
 namespace {
 
@@ -50,9 +51,10 @@ int updateListedBadges() {
             break;
         }
         // The builders log their own failures. In an atomic rebuild each
-        // badge's rows take effect together, once both builders succeeded.
-        if (BuildTrmAswDnlForBadge(row) == 0 || BuildAswBklDnlForBadge(row) == 0 ||
-            !commitUnitOfWork()) {
+        // badge's rows take effect together, once both builders succeeded
+        // and the badge's rows were proved.
+        if (beginBadgeUnit(row.DnlAsw) == 0 || BuildTrmAswDnlForBadge(row) == 0 ||
+            BuildAswBklDnlForBadge(row) == 0 || !commitUnitOfWork()) {
             failed = true;
             break;
         }

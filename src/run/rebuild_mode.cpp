@@ -9,6 +9,7 @@
 #include "log/console.h"
 #include "log/runlog.h"
 #include "platform/text.h"
+#include "run/commit_proof.h"
 
 int readRebuildMode(char* refusal, std::size_t refusalSize) {
     const char* value = std::getenv(kRebuildModeVariable);
@@ -22,15 +23,59 @@ int readRebuildMode(char* refusal, std::size_t refusalSize) {
     return kRebuildUnknown;
 }
 
+namespace {
+
+// A whole percent from 0 to 100, digits only.
+bool readPercent(const char* text, long& percent) {
+    percent = 0;
+    if (*text == '\0' || std::strlen(text) > 3)
+        return false;
+    for (const char* c = text; *c != '\0'; ++c) {
+        if (*c < '0' || *c > '9')
+            return false;
+        percent = percent * 10 + (*c - '0');
+    }
+    return percent <= 100;
+}
+
+// VENDRAK_MAX_SHRINK into CommitProof. The guard needs the rebuild's
+// transaction: without VENDRAK_REBUILD=atomic (or a dry run, which has one
+// always) it would judge nothing, so it is refused, as is a value that is
+// no whole percent.
+bool takeMaxShrink(int mode, char* refusal, std::size_t refusalSize) {
+    const char* value = std::getenv(kMaxShrinkVariable);
+    CommitProof.maxShrinkPercent = kNoShrinkLimit;
+    if (value == nullptr || isEmptyText(value))
+        return true;
+    long percent = 0;
+    if (!readPercent(value, percent)) {
+        std::snprintf(refusal, refusalSize, "%s='%s' is not a whole percent from 0 to 100",
+                      kMaxShrinkVariable, value);
+        return false;
+    }
+    if (mode != kRebuildAtomic && !CommitProof.dryRun) {
+        std::snprintf(refusal, refusalSize,
+                      "%s=%s needs %s=%s or --dry-run: its refusal rolls back the rebuild's "
+                      "transaction",
+                      kMaxShrinkVariable, value, kRebuildModeVariable, kAtomicRebuild);
+        return false;
+    }
+    CommitProof.maxShrinkPercent = percent;
+    return true;
+}
+
+}  // namespace
+
 int takeRebuildMode() {
     char refusal[4096];  // longer than a console line, which cuts it as every line
     const int mode = readRebuildMode(refusal, sizeof refusal);
-    if (mode == kRebuildAtomic)
+    if (mode == kRebuildUnknown || !takeMaxShrink(mode, refusal, sizeof refusal)) {
+        consoleLine("%s", refusal);
+        return kRebuildModeRefused;
+    }
+    if (mode == kRebuildAtomic || CommitProof.dryRun)
         dbUseTransactions();
-    if (mode != kRebuildUnknown)
-        return kRebuildModeTaken;
-    consoleLine("%s", refusal);
-    return kRebuildModeRefused;
+    return kRebuildModeTaken;
 }
 
 int checkDataSourceForRebuildMode(const char* dataSource) {

@@ -20,9 +20,13 @@ constexpr int kRebuildModeTaken = 0;
 constexpr int kRebuildModeRefused = 1;
 
 // Reads VENDRAK_REBUILD once, at the start of a run. Unset or empty keeps the
-// default; "atomic" turns the session's transactions on. Any other value is
-// refused with a message on standard error (kRebuildModeRefused): a mistyped value
-// must not make the site believe its tables are protected when they are not.
+// default; "atomic", or a dry run (CommitProof.dryRun), turns the session's
+// transactions on. Any other value is refused with a message on standard
+// error (kRebuildModeRefused): a mistyped value must not make the site
+// believe its tables are protected when they are not. VENDRAK_MAX_SHRINK
+// (commit_proof.h), when set, must be a whole percent from 0 to 100 and
+// needs the transaction of "atomic" or of a dry run; otherwise it is refused
+// the same way.
 int takeRebuildMode();
 
 // With the atomic rebuild, on the run's first session: refuses a data source

@@ -35,7 +35,6 @@ constexpr PhaseNames kPhaseNames[kPhaseCount] = {
     {"access_authorisations", "access authorisations"},
     {"key_update", "key update"},
 };
-const char* const kTableNames[kTableCount] = {"TrmAswDnl", "SalAswDnl", "SalAswDnl2", "AswBklDnl"};
 
 // The phase whose attempt has begun and not ended, -1 for none: a run that
 // ends inside a database call ends inside its attempt.
@@ -116,6 +115,11 @@ void appendRunMetrics(MetricsText& out, int exitCode) {
                  "1 when the last run wrote in transactions of its own (VENDRAK_REBUILD=atomic), "
                  "0 when each statement took effect on its own.");
     append(out, "vendrak_last_run_atomic %d\n", dbTransactionsOn() ? 1 : 0);
+    appendHeader(out, "vendrak_last_run_refused",
+                 "1 when the last run refused its full rebuild for the reason given "
+                 "(shrink: VENDRAK_MAX_SHRINK), 0 otherwise.");
+    append(out, "vendrak_last_run_refused{reason=\"shrink\"} %d\n",
+           RunMetrics.shrinkRefused ? 1 : 0);
 }
 
 void appendPhaseMetrics(MetricsText& out) {
@@ -136,7 +140,8 @@ void appendPhaseMetrics(MetricsText& out) {
                  "Rows of each download table inserted, or updated by the key update, by the "
                  "last attempt of each phase of the last run.");
     for (int t = 0; t < kTableCount; ++t) {
-        append(out, "vendrak_rows_written{table=\"%s\"} %ld\n", kTableNames[t], tableRows(t));
+        append(out, "vendrak_rows_written{table=\"%s\"} %ld\n",
+               downloadTableName(static_cast<DownloadTable>(t)), tableRows(t));
     }
 }
 

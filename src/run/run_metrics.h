@@ -27,7 +27,8 @@ struct PhaseRecord {
 struct RunRecord {
     double startSeconds;  // wall clock, seconds since the epoch
     double endSeconds;
-    bool keyGiven;  // started with a download key
+    bool keyGiven;       // started with a download key
+    bool shrinkRefused;  // the shrink guard refused the full rebuild
     PhaseRecord phases[static_cast<int>(RunPhase::Count)];
 };
 extern RunRecord RunMetrics;

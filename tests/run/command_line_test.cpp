@@ -49,7 +49,7 @@ TEST_F(InformationOptionTest, HelpAndVersionPrintAndEndWithoutLogOrDatabase) {
 // empty argument and two or more arguments without an option keep their
 // meaning.
 TEST_F(InformationOptionTest, ArgumentsThatAreNoKeyAreRefusedAndEdgeCasesRunAsBefore) {
-    for (const std::string refused : {"-x", "--dry-run", "-v", "--HELP", "--version2", "-h ", "-",
+    for (const std::string refused : {"-x", "--dry", "-v", "--HELP", "--version2", "-h ", "-",
                                       "KEY-0123456789X", "Schl\xc3\xbcssel12345"}) {
         ProgramResult result = run_.run({refused});
         EXPECT_EQ(result.exitCode, 99) << refused;
@@ -116,6 +116,41 @@ TEST_F(InformationOptionTest, UnknownRebuildModeIsRefusedBeforeAnythingHappens) 
     ProgramResult empty = run_.run({});
     EXPECT_EQ(empty.exitCode, 0);
     EXPECT_EQ(empty.errors, "");
+}
+
+// VENDRAK_MAX_SHRINK is read with VENDRAK_REBUILD: a value that is no whole
+// percent from 0 to 100, or a limit without the transaction that its refusal
+// rolls back, is refused before anything happens.
+TEST_F(InformationOptionTest, BadShrinkLimitIsRefusedBeforeAnythingHappens) {
+    const std::string needsAtomic =
+        "vendrak: VENDRAK_MAX_SHRINK=20 needs VENDRAK_REBUILD=atomic or --dry-run: its refusal "
+        "rolls back the rebuild's transaction\n";
+    const struct {
+        const char* value;
+        bool atomic;
+        std::string errors;
+    } cases[] = {
+        {"20", false, needsAtomic},
+        {"101", true, "vendrak: VENDRAK_MAX_SHRINK='101' is not a whole percent from 0 to 100\n"},
+        {"-1", true, "vendrak: VENDRAK_MAX_SHRINK='-1' is not a whole percent from 0 to 100\n"},
+        {"2.5", true, "vendrak: VENDRAK_MAX_SHRINK='2.5' is not a whole percent from 0 to 100\n"},
+        {"0100", true, "vendrak: VENDRAK_MAX_SHRINK='0100' is not a whole percent from 0 to 100\n"},
+        {"20%", true, "vendrak: VENDRAK_MAX_SHRINK='20%' is not a whole percent from 0 to 100\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value);
+        ProgramRun run;
+        run.writeSettings(kTestDbUser, kTestDbPassword, "ORACLE", kTestDbDsn);
+        run.setRules("dbsystem ORACLE");
+        run.addEnvironment(std::string("VENDRAK_MAX_SHRINK=") + c.value);
+        if (c.atomic)
+            run.addEnvironment("VENDRAK_REBUILD=atomic");
+        ProgramResult refused = run.run({});
+        EXPECT_EQ(refused.exitCode, 99);
+        EXPECT_EQ(refused.errors, c.errors);
+        EXPECT_TRUE(refused.trace.empty());
+        EXPECT_FALSE(std::filesystem::exists(run.root() + "/Quorvance_php/log/vendraklog.txt"));
+    }
 }
 
 }  // namespace

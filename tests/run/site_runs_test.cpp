@@ -843,7 +843,7 @@ TEST_F(SiteRunTest, AtomicRebuildRefusesADataSourceThatRollsBackMoreThanTheFaile
         return std::string(std::istreambuf_iterator<char>(in), {});
     };
     const struct {
-        const char* dataSourceLines;
+        std::string dataSourceLines;
         const char* driverLine;
         bool atomic;
         std::string refused;  // the setting, empty when the run goes ahead
@@ -854,9 +854,12 @@ TEST_F(SiteRunTest, AtomicRebuildRefusesADataSourceThatRollsBackMoreThanTheFaile
         {"", "UseDeclareFetch=1", true, "UseDeclareFetch=1", "(odbcinst.ini [PostgreSQL ANSI])"},
         {"UseDeclareFetch=1\nProtocol=7.4-1", "", false, "", ""},
         {"UseDeclareFetch=0\nProtocol=7.4-2", "UseDeclareFetch=1", true, "", ""},
+        // A value too long for the guard's field: its start says nothing.
+        {"UseDeclareFetch=" + std::string(69, '0') + "1", "", true,
+         "UseDeclareFetch=" + std::string(63, '0'), "(odbc.ini [vendrak_test])"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.dataSourceLines) + " / " + c.driverLine);
+        SCOPED_TRACE(c.dataSourceLines + " / " + c.driverLine);
         freshDownloadTables();
         const std::vector<Rows> before = downloadTables();
         ProgramRun run;

@@ -39,6 +39,7 @@ enum class RuleKind {
     Statistics,
     Alloc,
     NoDataAsSuccess,
+    RollbackInstead,
     HookExec,
     HookWait,
     HookConnect
@@ -175,8 +176,9 @@ bool parseRule(std::string line) {
         rule.text = restOfLine(in);
         if (rule.text.empty() != (rule.kind != RuleKind::HookExec))
             return false;
-    } else if (word == "nodata-as-success") {
-        rule.kind = RuleKind::NoDataAsSuccess;
+    } else if (word == "nodata-as-success" || word == "rollback-instead") {
+        rule.kind =
+            word == "nodata-as-success" ? RuleKind::NoDataAsSuccess : RuleKind::RollbackInstead;
         if (!parseRange(in, rule))
             return false;
         rule.text = restOfLine(in);
@@ -457,6 +459,10 @@ SQLRETURN SQL_API SQLExecDirect(SQLHSTMT stmt, SQLCHAR* text, SQLINTEGER length)
     if (const Rule* rule = firingRule(RuleKind::Exec, sql, 0))
         return injectFailure(stmt, *rule);
     static auto forward = real<SQLRETURN (*)(SQLHSTMT, SQLCHAR*, SQLINTEGER)>("SQLExecDirect");
+    if (firingRule(RuleKind::RollbackInstead, sql, 0) != nullptr) {
+        static SQLCHAR rollback[] = "ROLLBACK";
+        return SQL_SUCCEEDED(forward(stmt, rollback, SQL_NTS)) ? SQL_SUCCESS : SQL_ERROR;
+    }
     SQLRETURN rc = forward(stmt, text, length);
     if (rc == SQL_NO_DATA && firingRule(RuleKind::NoDataAsSuccess, sql, 0) != nullptr)
         return SQL_SUCCESS;

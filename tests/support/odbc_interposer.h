@@ -17,6 +17,9 @@
 //   alloc TYPE FROM COUNT                  SQLAllocHandle of TYPE (1 env, 2 dbc, 3 stmt)
 //   nodata-as-success FROM COUNT TEXT      an UPDATE/DELETE containing TEXT that changed no
 //                                          row returns SQL_SUCCESS, as some drivers do
+//   rollback-instead FROM COUNT TEXT       sends "ROLLBACK" to the driver instead of
+//                                          a text containing TEXT and returns
+//                                          SQL_SUCCESS: a transaction lost unnoticed
 //   hook exec FROM TEXT                    runs the hook command once, before the
 //                                          FROMth SQLExecDirect of a text containing
 //                                          TEXT reaches the driver

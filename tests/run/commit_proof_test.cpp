@@ -1,0 +1,207 @@
+// What an atomic unit proves before its commit, the shrink guard and the dry
+// run, on whole runs of the real binary on the small site: a transaction
+// that the driver lost without a word is found and retried, a rebuild that
+// would remove too many authorisations is refused, and a dry run changes
+// nothing and prints what a clean rebuild writes.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "runner.h"
+#include "testdb.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+using Rows = std::vector<std::vector<std::string>>;
+
+const char* const kTables[] = {"trmaswdnl", "salaswdnl", "salaswdnl2", "aswbkldnl"};
+
+std::vector<Rows> downloadTables() {
+    std::vector<Rows> tables;
+    for (const char* name : kTables)
+        tables.push_back(testDbQuery(std::string("SELECT t::text FROM qvsystem.") + name +
+                                     " t ORDER BY t::text"));
+    return tables;
+}
+
+void saveTables() {
+    for (const char* name : kTables) {
+        testDbExec(std::string("DROP TABLE IF EXISTS public.proof_") + name);
+        testDbExec(std::string("CREATE TABLE public.proof_") + name +
+                   " AS SELECT * FROM qvsystem." + name);
+    }
+}
+
+void restoreTables() {
+    for (const char* name : kTables) {
+        testDbExec(std::string("DELETE FROM qvsystem.") + name);
+        testDbExec(std::string("INSERT INTO qvsystem.") + name + " SELECT * FROM public.proof_" +
+                   name);
+    }
+}
+
+bool hasLineStarting(const Lines& lines, const std::string& start) {
+    for (const std::string& line : lines) {
+        if (line.rfind(start, 0) == 0)
+            return true;
+    }
+    return false;
+}
+
+std::string fileText(const std::string& path) {
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+class CommitProofTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        testDbLoadSmallSite();
+        atomic_.writeSettings(kTestDbUser, kTestDbPassword, "ORACLE", kTestDbDsn);
+        atomic_.addEnvironment("VENDRAK_REBUILD=atomic");
+    }
+    ProgramResult runWith(ProgramRun& run, const std::vector<std::string>& arguments,
+                          const std::string& rules) {
+        run.setRules("dbsystem ORACLE\n" + rules);
+        std::remove(logPath(run).c_str());
+        return run.run(arguments);
+    }
+    static std::string logPath(const ProgramRun& run) {
+        return run.root() + "/Quorvance_php/log/vendraklog.txt";
+    }
+    ProgramRun atomic_;
+};
+
+// A driver that ends the transaction part-way without a word: the
+// interposer sends ROLLBACK instead of one insert, the statements after it
+// succeed on their own. The count before the commit finds the difference,
+// the attempt is rolled back and retried once, and the tables are those of
+// a clean run: for the full rebuild, and for a key run that rewrites B1.
+TEST_F(CommitProofTest, TransactionLostUnnoticedIsFoundAndRetriedToTheCleanTables) {
+    ASSERT_EQ(runWith(atomic_, {}, "").exitCode, 0);
+    testDbExec(
+        "DELETE FROM qvsystem.trmaswdnl WHERE dnlasw = 'B1';"
+        "DELETE FROM qvsystem.aswbkldnl WHERE dnlasw = 'B1';"
+        "INSERT INTO qvsystem.qvsaswdnl (dnlkey, dnllfd, dnlasw) VALUES ('K1', 1, 'B1')");
+    const struct {
+        std::vector<std::string> arguments;
+        const char* rule;
+        const char* differenceLine;
+    } cases[] = {
+        {{}, "rollback-instead 3 1 INSERT INTO Qvsystem.TrmAswDnl", "Die Tabelle TrmAswDnl hält "},
+        {{"K1"},
+         "rollback-instead 1 1 INSERT INTO Qvsystem.AswBklDnl",
+         "Die Tabelle TrmAswDnl hält zu Ausweisnr. B1 "},
+    };
+    saveTables();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.rule);
+        restoreTables();
+        ProgramResult clean = runWith(atomic_, c.arguments, "");
+        ASSERT_EQ(clean.exitCode, 0);
+        ASSERT_EQ(clean.waits, std::vector<long>{});
+        const std::vector<Rows> expected = downloadTables();
+        restoreTables();
+        ProgramResult lost = runWith(atomic_, c.arguments, c.rule);
+        EXPECT_EQ(lost.exitCode, 0) << ::testing::PrintToString(lost.log);
+        EXPECT_TRUE(hasLineStarting(lost.log, c.differenceLine))
+            << ::testing::PrintToString(lost.log);
+        EXPECT_EQ(lost.waits, std::vector<long>{10000}) << "one retry";
+        EXPECT_EQ(downloadTables(), expected);
+    }
+}
+
+// With half the badges gone from the master data, TrmAswDnl and AswBklDnl
+// would shrink to half. VENDRAK_MAX_SHRINK=20 refuses the rebuild
+// at once: rolled back, not retried, on the log, standard error and in the
+// metrics; 70 and no limit let it go ahead, and so does a table that held
+// no rows. A dry run is judged alike.
+TEST_F(CommitProofTest, RebuildAfterHalfTheBadgesAreGoneIsRefusedBeyondTheLimit) {
+    const struct {
+        const char* limit;
+        bool dryRun;
+        bool emptyBefore;
+        int exitCode;
+    } cases[] = {
+        {"20", false, false, 99}, {"70", false, false, 0}, {"", false, false, 0},
+        {"20", false, true, 0},   {"20", true, false, 99},
+    };
+    ASSERT_EQ(runWith(atomic_, {}, "").exitCode, 0);
+    saveTables();
+    testDbExec("DELETE FROM qvsystem.qvs301asw WHERE aswnum IN ('B1', 'B2', 'B4')");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.limit) + (c.dryRun ? " dry run" : "") +
+                     (c.emptyBefore ? " empty before" : ""));
+        restoreTables();
+        if (c.emptyBefore)
+            testDbExec("DELETE FROM qvsystem.trmaswdnl; DELETE FROM qvsystem.aswbkldnl");
+        const std::vector<Rows> before = downloadTables();
+        ProgramRun run;
+        run.writeSettings(kTestDbUser, kTestDbPassword, "ORACLE", kTestDbDsn);
+        if (!c.dryRun)
+            run.addEnvironment("VENDRAK_REBUILD=atomic");
+        run.addEnvironment(std::string("VENDRAK_MAX_SHRINK=") + c.limit);
+        run.addEnvironment("VENDRAK_METRICS_FILE=" + run.root() + "/metrics.prom");
+        ProgramResult result = runWith(run, c.dryRun ? Lines{"--dry-run"} : Lines{}, "");
+        EXPECT_EQ(result.exitCode, c.exitCode) << ::testing::PrintToString(result.log);
+        if (c.exitCode == 0) {
+            EXPECT_NE(downloadTables(), before);
+            continue;
+        }
+        EXPECT_TRUE(
+            hasLineStarting(result.log,
+                            "Die Tabelle TrmAswDnl hielte 6 statt 12 Zeilen, weniger als 80% "
+                            "(VENDRAK_MAX_SHRINK=20); die Aufbereitung wird zurückgenommen!"))
+            << ::testing::PrintToString(result.log);
+        EXPECT_NE(result.errors.find("vendrak: TrmAswDnl would hold 6 rows instead of 12, fewer "
+                                     "than 80% of them (VENDRAK_MAX_SHRINK=20)"),
+                  std::string::npos)
+            << result.errors;
+        EXPECT_EQ(result.waits, std::vector<long>{}) << "not retried";
+        EXPECT_EQ(downloadTables(), before);
+        EXPECT_EQ(result.output, "");
+        const std::string metrics = fileText(run.root() + "/metrics.prom");
+        if (!c.dryRun) {
+            EXPECT_NE(metrics.find("vendrak_last_run_refused{reason=\"shrink\"} 1\n"),
+                      std::string::npos)
+                << metrics;
+        }
+    }
+}
+
+// The dry run of a site whose tables hold one stale row each, without
+// VENDRAK_REBUILD: the tables stay as they were, standard output gives each
+// table's rows now and those of a clean rebuild, the log says that nothing
+// was kept, and no metrics file is written.
+TEST_F(CommitProofTest, DryRunLeavesTheTablesAndPrintsWhatACleanRebuildWrites) {
+    ASSERT_EQ(runWith(atomic_, {}, "").exitCode, 0);
+    const char* const names[] = {"TrmAswDnl", "SalAswDnl", "SalAswDnl2", "AswBklDnl"};
+    std::string expected;
+    for (int t = 0; t < 4; ++t) {
+        expected += std::string(names[t]) + " 1 -> " +
+                    testDbValue(std::string("SELECT count(*) FROM qvsystem.") + kTables[t]) + "\n";
+    }
+    for (const char* name : kTables) {
+        testDbExec(std::string("DELETE FROM qvsystem.") + name +
+                   " WHERE ctid <> (SELECT min(ctid) FROM qvsystem." + name + ")");
+    }
+    const std::vector<Rows> before = downloadTables();
+    ProgramRun run;
+    run.writeSettings(kTestDbUser, kTestDbPassword, "ORACLE", kTestDbDsn);
+    run.addEnvironment("VENDRAK_METRICS_FILE=" + run.root() + "/metrics.prom");
+    ProgramResult result = runWith(run, {"--dry-run"}, "");
+    EXPECT_EQ(result.exitCode, 0) << ::testing::PrintToString(result.log);
+    EXPECT_EQ(result.output, expected);
+    EXPECT_EQ(downloadTables(), before);
+    ASSERT_GE(result.log.size(), 2u);
+    EXPECT_EQ(result.log[result.log.size() - 2], "Probelauf: nichts wurde übernommen.");
+    EXPECT_FALSE(std::filesystem::exists(run.root() + "/metrics.prom"));
+}
+
+}  // namespace
