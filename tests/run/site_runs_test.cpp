@@ -801,6 +801,54 @@ TEST_F(SiteRunTest, AtomicKeyRunCommitsEachBadgeAsOneUnit) {
     EXPECT_EQ(keyRunRows(false), oldOthers);
 }
 
+// The session calls of a trace under trace-session: its lines that are no
+// statement.
+Lines sessionCalls(const Lines& trace) {
+    Lines calls;
+    for (const std::string& line : trace) {
+        if (line == "CONNECT" || line == "COMMIT" || line == "ROLLBACK" ||
+            line.rfind("DISCONNECT", 0) == 0)
+            calls.push_back(line);
+    }
+    return calls;
+}
+
+// A failed atomic attempt is rolled back before its session is given up, so
+// that a driver that keeps a session with an open transaction (ODBC allows
+// it to refuse the disconnect) still lets the next attempt start clean: in
+// the full rebuild (the second phase fails once, after the first has
+// written) and in a key run (badge B3 fails once, after B1 was committed).
+// The statement time-out bounds the wait on locks that a kept session holds.
+TEST_F(SiteRunTest, FailedAtomicAttemptIsRolledBackBeforeTheReconnection) {
+    atomic_.addEnvironment("VENDRAK_STATEMENT_TIMEOUT=3");
+    const std::string refuse = "trace-session\nrefuse-disconnect-in-transaction\n";
+    const struct {
+        const char* key;
+        const char* failure;
+        Lines calls;
+    } cases[] = {
+        {"", "exec 1 1 HY000 20000 DELETE FROM QVSYSTEM.SALASWDNL",
+         {"CONNECT", "ROLLBACK", "DISCONNECT", "CONNECT", "COMMIT"}},
+        {"K1", "exec 1 1 HY000 20000 AWBASW = 'B3'",
+         {"CONNECT", "COMMIT", "ROLLBACK", "DISCONNECT", "CONNECT", "COMMIT", "COMMIT",
+          "COMMIT"}},
+    };
+    run_.setRules("dbsystem ORACLE");
+    prepareKeyRun(run_);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.failure);
+        savedDownloadTables();
+        const Lines arguments = *c.key != '\0' ? Lines{c.key} : Lines{};
+        ASSERT_EQ(runWith(atomic_, arguments, Fault{}).exitCode, 0);
+        const std::vector<Rows> clean = downloadTables();
+        savedDownloadTables();
+        ProgramResult result = runWith(atomic_, arguments, Fault{refuse + c.failure, "", ""});
+        EXPECT_EQ(result.exitCode, 0) << ::testing::PrintToString(result.log);
+        EXPECT_EQ(sessionCalls(result.trace), c.calls);
+        EXPECT_EQ(downloadTables(), clean);
+    }
+}
+
 // Statements that fail and are tolerated do not end the atomic rebuild's
 // transaction (the driver rolls back only the failed statement): inserts
 // retried in the narrower form of a 38-column TrmAswDnl, and a second row of
