@@ -587,6 +587,18 @@ TEST_F(SiteRunTest, SigtermCancelsAStatementHeldUpByALock) {
     EXPECT_EQ(result.errors.find("timed out"), std::string::npos) << "a cancel, not a time-out";
 }
 
+// The session calls of a trace under trace-session: its lines that are no
+// statement.
+Lines sessionCalls(const Lines& trace) {
+    Lines calls;
+    for (const std::string& line : trace) {
+        if (line == "CONNECT" || line == "COMMIT" || line == "ROLLBACK" ||
+            line.rfind("DISCONNECT", 0) == 0)
+            calls.push_back(line);
+    }
+    return calls;
+}
+
 // True when the interposer's event log has a fetch after its last statement.
 bool fetchedAfterLastStatement(const std::string& eventsPath) {
     std::ifstream in(eventsPath);
@@ -765,6 +777,23 @@ TEST_F(SiteRunTest, StoppedOrKilledAtomicRebuildLeavesThePreviousTables) {
     }
 }
 
+// A stop signal after the last statement of the third phase, before the
+// commit, still ends the atomic rebuild without a commit. The hook sends it
+// as the phase frees its last cursor, after the fetch that found its end.
+TEST_F(SiteRunTest, StopBeforeTheCommitCommitsNothing) {
+    freshDownloadTables();
+    const std::vector<Rows> before = downloadTables();
+    ProgramResult result = runWith(atomic_, {},
+                                   Fault{"trace-session\nhook free 1 SELECT DNLTRM, DNLASW, DNLL01",
+                                         "kill -TERM $PPID; sleep 0.3", ""});
+    EXPECT_EQ(result.exitCode, 99);
+    ASSERT_GE(result.log.size(), 4u);
+    EXPECT_EQ(Lines(result.log.end() - 4, result.log.end()),
+              (Lines{"Erstelle Zutrittsberechtigungen Versuch-Nr:1!", kStoppedBy[0], kFailed, kEnd}));
+    EXPECT_EQ(sessionCalls(result.trace), (Lines{"CONNECT", "ROLLBACK"}));
+    EXPECT_EQ(downloadTables(), before);
+}
+
 // Rows of TrmAswDnl and AswBklDnl of badge B1 (`ofB1`) or of every other
 // badge.
 std::vector<Rows> keyRunRows(bool ofB1) {
@@ -799,18 +828,6 @@ TEST_F(SiteRunTest, AtomicKeyRunCommitsEachBadgeAsOneUnit) {
         contains(failed.log, "Die Berechtigungen zu Key K1 konnten nicht aktualisiert werden!"));
     EXPECT_EQ(keyRunRows(true), newB1);
     EXPECT_EQ(keyRunRows(false), oldOthers);
-}
-
-// The session calls of a trace under trace-session: its lines that are no
-// statement.
-Lines sessionCalls(const Lines& trace) {
-    Lines calls;
-    for (const std::string& line : trace) {
-        if (line == "CONNECT" || line == "COMMIT" || line == "ROLLBACK" ||
-            line.rfind("DISCONNECT", 0) == 0)
-            calls.push_back(line);
-    }
-    return calls;
 }
 
 // A failed atomic attempt is rolled back before its session is given up, so

@@ -42,7 +42,8 @@ enum class RuleKind {
     HookExec,
     HookWait,
     HookConnect,
-    HookAlloc
+    HookAlloc,
+    HookFree
 };
 
 struct Rule {
@@ -173,20 +174,21 @@ bool parseRule(std::string line) {
         rule.handleType = static_cast<int>(t);
     } else if (word == "hook") {
         std::string event;
-        if (!(in >> event) ||
-            (event != "exec" && event != "wait" && event != "connect" && event != "alloc"))
+        static const std::map<std::string, RuleKind> hooks = {
+            {"exec", RuleKind::HookExec},       {"wait", RuleKind::HookWait},
+            {"connect", RuleKind::HookConnect}, {"alloc", RuleKind::HookAlloc},
+            {"free", RuleKind::HookFree}};
+        if (!(in >> event) || hooks.count(event) == 0)
             return false;
-        rule.kind = event == "exec"      ? RuleKind::HookExec
-                    : event == "wait"    ? RuleKind::HookWait
-                    : event == "connect" ? RuleKind::HookConnect
-                                         : RuleKind::HookAlloc;
+        rule.kind = hooks.at(event);
         std::string from;
         long f = 0;
         if (!(in >> from) || !parseInt(from, 1, &f))
             return false;
         rule.from = static_cast<int>(f);
         rule.text = restOfLine(in);
-        if (rule.text.empty() != (rule.kind != RuleKind::HookExec))
+        const bool textless = rule.kind != RuleKind::HookExec && rule.kind != RuleKind::HookFree;
+        if (rule.text.empty() != textless)
             return false;
     } else if (word == "nodata-as-success") {
         rule.kind = RuleKind::NoDataAsSuccess;
@@ -424,6 +426,9 @@ SQLRETURN SQL_API SQLAllocHandle(SQLSMALLINT type, SQLHANDLE input, SQLHANDLE* o
 }
 
 SQLRETURN SQL_API SQLFreeHandle(SQLSMALLINT type, SQLHANDLE handle) {
+    auto text = state().statementTexts.find(handle);
+    if (type == SQL_HANDLE_STMT && text != state().statementTexts.end())
+        runHook(RuleKind::HookFree, text->second);
     static auto forward = real<SQLRETURN (*)(SQLSMALLINT, SQLHANDLE)>("SQLFreeHandle");
     SQLRETURN rc = forward(type, handle);
     // A handle that could not be freed keeps its state; a freed one may come

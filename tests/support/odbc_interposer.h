@@ -26,6 +26,9 @@
 //                                          FROMth SQLConnect (and its faults)
 //   hook alloc FROM                        runs the hook command once, after the
 //                                          FROMth statement handle was allocated
+//   hook free FROM TEXT                    runs the hook command once, before the
+//                                          FROMth SQLFreeHandle of a statement whose
+//                                          last text contains TEXT
 //   trace-session                          SQLConnect, SQLDisconnect and SQLEndTran go
 //                                          into the trace too, as the lines CONNECT,
 //                                          DISCONNECT (DISCONNECT REFUSED), COMMIT, ROLLBACK
