@@ -610,8 +610,9 @@ bool fetchedAfterLastStatement(const std::string& eventsPath) {
 
 // A stop signal wherever it comes ends the run at once with 99 and says so:
 // nothing is sent, fetched, attempted or connected after it. A hook sends
-// the signal inside a statement (before it reaches the driver) or inside a
-// pause; the test signals the wait for the run lock, which it holds.
+// the signal inside a statement (before it reaches the driver), after a
+// statement handle's allocation or inside a pause; the test signals the wait
+// for the run lock, which it holds.
 TEST_F(SiteRunTest, StopSignalEndsTheRunWhereverItComes) {
     const char* const noAttempt2 = "Erstelle Terminalberechtigungen Versuch-Nr:2!";
     const char* const noReconnect2 = "Versuch Nr. 2 zur Wiederherstellung der Datenbankverbindung!";
@@ -631,6 +632,8 @@ TEST_F(SiteRunTest, StopSignalEndsTheRunWhereverItComes) {
          "Terminalberechtigungen erstellt!"},
         {"at the request cursor", SIGTERM, "K1", "hook exec 1 FROM QVSYSTEM.QvsAswDnl",
          "FROM QVSYSTEM.QvsAswDnl", 0, "Erstelle Terminalberechtigungen Versuch-Nr:1!"},
+        {"between a statement's allocation and its execution", SIGTERM, "", "hook alloc 1", "", 0,
+         "Terminalberechtigungen erstellt!"},
         {"in the pause between attempts", SIGTERM, "",
          "exec 1 1 HY000 20000 DELETE FROM QVSYSTEM.TRMASWDNL\nhook wait 1", "DELETE FROM", 10000,
          noAttempt2},
