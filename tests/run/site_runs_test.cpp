@@ -901,9 +901,12 @@ TEST_F(SiteRunTest, AtomicRebuildToleratesFailedStatementsAsTheDefaultDoes) {
 
 // psqlODBC settings under which a failed statement is not rolled back alone
 // make the atomic rebuild refuse the data source before its first statement,
-// whether the data source sets them or its driver's section does. The same
-// data source runs as usual without the atomic rebuild, and so does one that
-// names the statement-level rollback or overrides the driver's setting.
+// whether the data source sets them or its driver's section does, and for a
+// key run as for a full rebuild: K1 has rows, K0 none (its run falls back to
+// the full rebuild). Any number but 0 turns UseDeclareFetch on; blanks
+// around it are dropped as the driver reads the file. The same data source runs as usual without the atomic
+// rebuild, and so does one that names the statement-level rollback or
+// overrides the driver's setting.
 TEST_F(SiteRunTest, AtomicRebuildRefusesADataSourceThatRollsBackMoreThanTheFailedStatement) {
     const std::string testDbDir = std::getenv("VENDRAK_TEST_DB_DIR");
     auto fileText = [](const std::string& path) {
@@ -916,15 +919,21 @@ TEST_F(SiteRunTest, AtomicRebuildRefusesADataSourceThatRollsBackMoreThanTheFaile
         bool atomic;
         std::string refused;  // the setting, empty when the run goes ahead
         const char* place;
+        const char* key = "";  // "" a full rebuild
     } cases[] = {
         {"UseDeclareFetch=1", "", true, "UseDeclareFetch=1", "(odbc.ini [vendrak_test])"},
+        {"UseDeclareFetch=2", "", true, "UseDeclareFetch=2", "(odbc.ini [vendrak_test])"},
+        {"UseDeclareFetch= 1 ", "", true, "UseDeclareFetch=1", "(odbc.ini [vendrak_test])"},
+        {"UseDeclareFetch=1", "", true, "UseDeclareFetch=1", "(odbc.ini [vendrak_test])", "K1"},
+        {"UseDeclareFetch=1", "", true, "UseDeclareFetch=1", "(odbc.ini [vendrak_test])", "K0"},
         {"Protocol=7.4-1", "", true, "Protocol=7.4-1", "(odbc.ini [vendrak_test])"},
         {"", "UseDeclareFetch=1", true, "UseDeclareFetch=1", "(odbcinst.ini [PostgreSQL ANSI])"},
         {"UseDeclareFetch=1\nProtocol=7.4-1", "", false, "", ""},
         {"UseDeclareFetch=0\nProtocol=7.4-2", "UseDeclareFetch=1", true, "", ""},
     };
+    testDbExec("INSERT INTO qvsystem.qvsaswdnl (dnlkey, dnllfd, dnlasw) VALUES ('K1', 1, 'B1')");
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.dataSourceLines) + " / " + c.driverLine);
+        SCOPED_TRACE(std::string(c.dataSourceLines) + " / " + c.driverLine + " / " + c.key);
         freshDownloadTables();
         const std::vector<Rows> before = downloadTables();
         ProgramRun run;
@@ -937,7 +946,7 @@ TEST_F(SiteRunTest, AtomicRebuildRefusesADataSourceThatRollsBackMoreThanTheFaile
         if (c.atomic)
             run.addEnvironment("VENDRAK_REBUILD=atomic");
         run.writeSettings(kTestDbUser, kTestDbPassword, "ORACLE", kTestDbDsn);
-        ProgramResult result = runWith(run, {}, Fault{});
+        ProgramResult result = runWith(run, *c.key != '\0' ? Lines{c.key} : Lines{}, Fault{});
         if (c.refused.empty()) {
             EXPECT_EQ(result.exitCode, 0) << ::testing::PrintToString(result.log);
             EXPECT_NE(downloadTables(), before);
