@@ -791,8 +791,9 @@ TEST_F(SiteRunTest, StopBeforeTheCommitCommitsNothing) {
                                          "kill -TERM $PPID; sleep 0.3", ""});
     EXPECT_EQ(result.exitCode, 99);
     ASSERT_GE(result.log.size(), 4u);
-    EXPECT_EQ(Lines(result.log.end() - 4, result.log.end()),
-              (Lines{"Erstelle Zutrittsberechtigungen Versuch-Nr:1!", kStoppedBy[0], kFailed, kEnd}));
+    EXPECT_EQ(
+        Lines(result.log.end() - 4, result.log.end()),
+        (Lines{"Erstelle Zutrittsberechtigungen Versuch-Nr:1!", kStoppedBy[0], kFailed, kEnd}));
     EXPECT_EQ(sessionCalls(result.trace), (Lines{"CONNECT", "ROLLBACK"}));
     EXPECT_EQ(downloadTables(), before);
 }
@@ -847,11 +848,12 @@ TEST_F(SiteRunTest, FailedAtomicAttemptIsRolledBackBeforeTheReconnection) {
         const char* failure;
         Lines calls;
     } cases[] = {
-        {"", "exec 1 1 HY000 20000 DELETE FROM QVSYSTEM.SALASWDNL",
+        {"",
+         "exec 1 1 HY000 20000 DELETE FROM QVSYSTEM.SALASWDNL",
          {"CONNECT", "ROLLBACK", "DISCONNECT", "CONNECT", "COMMIT"}},
-        {"K1", "exec 1 1 HY000 20000 AWBASW = 'B3'",
-         {"CONNECT", "COMMIT", "ROLLBACK", "DISCONNECT", "CONNECT", "COMMIT", "COMMIT",
-          "COMMIT"}},
+        {"K1",
+         "exec 1 1 HY000 20000 AWBASW = 'B3'",
+         {"CONNECT", "COMMIT", "ROLLBACK", "DISCONNECT", "CONNECT", "COMMIT", "COMMIT", "COMMIT"}},
     };
     run_.setRules("dbsystem ORACLE");
     prepareKeyRun(run_);
@@ -904,9 +906,9 @@ TEST_F(SiteRunTest, AtomicRebuildToleratesFailedStatementsAsTheDefaultDoes) {
 // whether the data source sets them or its driver's section does, and for a
 // key run as for a full rebuild: K1 has rows, K0 none (its run falls back to
 // the full rebuild). Any number but 0 turns UseDeclareFetch on; blanks
-// around it are dropped as the driver reads the file. The same data source runs as usual without the atomic
-// rebuild, and so does one that names the statement-level rollback or
-// overrides the driver's setting.
+// around it are dropped as the driver reads the file. The same data source
+// runs as usual without the atomic rebuild, and so does one that names the
+// statement-level rollback or overrides the driver's setting.
 TEST_F(SiteRunTest, AtomicRebuildRefusesADataSourceThatRollsBackMoreThanTheFailedStatement) {
     const std::string testDbDir = std::getenv("VENDRAK_TEST_DB_DIR");
     auto fileText = [](const std::string& path) {

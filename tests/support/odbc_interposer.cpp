@@ -174,10 +174,11 @@ bool parseRule(std::string line) {
         rule.handleType = static_cast<int>(t);
     } else if (word == "hook") {
         std::string event;
-        static const std::map<std::string, RuleKind> hooks = {
-            {"exec", RuleKind::HookExec},       {"wait", RuleKind::HookWait},
-            {"connect", RuleKind::HookConnect}, {"alloc", RuleKind::HookAlloc},
-            {"free", RuleKind::HookFree}};
+        static const std::map<std::string, RuleKind> hooks = {{"exec", RuleKind::HookExec},
+                                                              {"wait", RuleKind::HookWait},
+                                                              {"connect", RuleKind::HookConnect},
+                                                              {"alloc", RuleKind::HookAlloc},
+                                                              {"free", RuleKind::HookFree}};
         if (!(in >> event) || hooks.count(event) == 0)
             return false;
         rule.kind = hooks.at(event);
