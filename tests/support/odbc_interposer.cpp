@@ -442,6 +442,9 @@ SQLRETURN SQL_API SQLFreeHandle(SQLSMALLINT type, SQLHANDLE handle) {
             s.statementTexts.erase(handle);
             s.statementConnections.erase(handle);
             eventFree(handle);
+        } else if (type == SQL_HANDLE_DBC) {  // auto-commit is the handle's, kept across sessions
+            s.manualCommit.erase(handle);
+            s.openTransactions.erase(handle);
         }
     }
     return rc;
@@ -496,7 +499,6 @@ SQLRETURN SQL_API SQLDisconnect(SQLHDBC dbc) {
         return SQL_ERROR;
     }
     traceSessionCall("DISCONNECT");
-    s.manualCommit.erase(dbc);
     s.openTransactions.erase(dbc);
     static auto forward = real<SQLRETURN (*)(SQLHDBC)>("SQLDisconnect");
     return forward(dbc);
