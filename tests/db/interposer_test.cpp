@@ -304,6 +304,27 @@ TEST_F(InterposerTest, InjectedConnectAndAllocFailures) {
     SQLFreeHandle(SQL_HANDLE_STMT, first);
 }
 
+// In manual-commit mode a statement opens a transaction, and the driver
+// played under refuse-disconnect-in-transaction keeps the session until it
+// ends: the disconnect fails with 25000 and the session still works.
+TEST_F(InterposerTest, DisconnectIsRefusedInsideATransactionAndTracedWithTheSession) {
+    ASSERT_EQ(ipConfigure("trace-session\nrefuse-disconnect-in-transaction"), 0);
+    ASSERT_EQ(SQLSetConnectAttr(dbc_, SQL_ATTR_AUTOCOMMIT,
+                                reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), SQL_IS_UINTEGER),
+              SQL_SUCCESS);
+    SQLRETURN rc;
+    execute("SELECT 1", &rc);
+    EXPECT_EQ(SQLDisconnect(dbc_), SQL_ERROR);
+    EXPECT_EQ(diagnostic(SQL_HANDLE_DBC, dbc_).sqlState, "25000");
+    execute("SELECT 2", &rc);
+    EXPECT_EQ(rc, SQL_SUCCESS) << "the session was kept";
+    EXPECT_EQ(SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_ROLLBACK), SQL_SUCCESS);
+    EXPECT_EQ(SQLDisconnect(dbc_), SQL_SUCCESS);
+    EXPECT_TRUE(SQL_SUCCEEDED(connect(dbc_)));
+    EXPECT_EQ(ipTrace(), (Texts{"SELECT 1", "DISCONNECT REFUSED", "SELECT 2", "ROLLBACK",
+                                "DISCONNECT", "CONNECT"}));
+}
+
 TEST_F(InterposerTest, MalformedRulesAreRefusedAndNeverFire) {
     const char* bad[] = {
         "exec 1 1 HY000 x SELECT",     // native neither a number nor none
@@ -315,6 +336,8 @@ TEST_F(InterposerTest, MalformedRulesAreRefusedAndNeverFire) {
         "statistics 1 1 HYC00 1 X",    // nor does statistics
         "alloc 4 1 1",                 // handle types 1 to 3
         "alloc 3 1",                   // COUNT missing
+        "hook free 1",                 // free needs a text
+        "trace-session on",            // takes no argument
         "dbsystem DB2",                // unknown DB system
         "execute 1 1 HY000 1 SELECT",  // unknown kind
     };

@@ -587,6 +587,18 @@ TEST_F(SiteRunTest, SigtermCancelsAStatementHeldUpByALock) {
     EXPECT_EQ(result.errors.find("timed out"), std::string::npos) << "a cancel, not a time-out";
 }
 
+// The session calls of a trace under trace-session: its lines that are no
+// statement.
+Lines sessionCalls(const Lines& trace) {
+    Lines calls;
+    for (const std::string& line : trace) {
+        if (line == "CONNECT" || line == "COMMIT" || line == "ROLLBACK" ||
+            line.rfind("DISCONNECT", 0) == 0)
+            calls.push_back(line);
+    }
+    return calls;
+}
+
 // True when the interposer's event log has a fetch after its last statement.
 bool fetchedAfterLastStatement(const std::string& eventsPath) {
     std::ifstream in(eventsPath);
@@ -598,8 +610,9 @@ bool fetchedAfterLastStatement(const std::string& eventsPath) {
 
 // A stop signal wherever it comes ends the run at once with 99 and says so:
 // nothing is sent, fetched, attempted or connected after it. A hook sends
-// the signal inside a statement (before it reaches the driver) or inside a
-// pause; the test signals the wait for the run lock, which it holds.
+// the signal inside a statement (before it reaches the driver), after a
+// statement handle's allocation or inside a pause; the test signals the wait
+// for the run lock, which it holds.
 TEST_F(SiteRunTest, StopSignalEndsTheRunWhereverItComes) {
     const char* const noAttempt2 = "Erstelle Terminalberechtigungen Versuch-Nr:2!";
     const char* const noReconnect2 = "Versuch Nr. 2 zur Wiederherstellung der Datenbankverbindung!";
@@ -619,6 +632,8 @@ TEST_F(SiteRunTest, StopSignalEndsTheRunWhereverItComes) {
          "Terminalberechtigungen erstellt!"},
         {"at the request cursor", SIGTERM, "K1", "hook exec 1 FROM QVSYSTEM.QvsAswDnl",
          "FROM QVSYSTEM.QvsAswDnl", 0, "Erstelle Terminalberechtigungen Versuch-Nr:1!"},
+        {"between a statement's allocation and its execution", SIGTERM, "", "hook alloc 1", "", 0,
+         "Terminalberechtigungen erstellt!"},
         {"in the pause between attempts", SIGTERM, "",
          "exec 1 1 HY000 20000 DELETE FROM QVSYSTEM.TRMASWDNL\nhook wait 1", "DELETE FROM", 10000,
          noAttempt2},
@@ -765,6 +780,24 @@ TEST_F(SiteRunTest, StoppedOrKilledAtomicRebuildLeavesThePreviousTables) {
     }
 }
 
+// A stop signal after the last statement of the third phase, before the
+// commit, still ends the atomic rebuild without a commit. The hook sends it
+// as the phase frees its last cursor, after the fetch that found its end.
+TEST_F(SiteRunTest, StopBeforeTheCommitCommitsNothing) {
+    freshDownloadTables();
+    const std::vector<Rows> before = downloadTables();
+    ProgramResult result = runWith(atomic_, {},
+                                   Fault{"trace-session\nhook free 1 SELECT DNLTRM, DNLASW, DNLL01",
+                                         "kill -TERM $PPID; sleep 0.3", ""});
+    EXPECT_EQ(result.exitCode, 99);
+    ASSERT_GE(result.log.size(), 4u);
+    EXPECT_EQ(
+        Lines(result.log.end() - 4, result.log.end()),
+        (Lines{"Erstelle Zutrittsberechtigungen Versuch-Nr:1!", kStoppedBy[0], kFailed, kEnd}));
+    EXPECT_EQ(sessionCalls(result.trace), (Lines{"CONNECT", "ROLLBACK"}));
+    EXPECT_EQ(downloadTables(), before);
+}
+
 // Rows of TrmAswDnl and AswBklDnl of badge B1 (`ofB1`) or of every other
 // badge.
 std::vector<Rows> keyRunRows(bool ofB1) {
@@ -801,6 +834,43 @@ TEST_F(SiteRunTest, AtomicKeyRunCommitsEachBadgeAsOneUnit) {
     EXPECT_EQ(keyRunRows(false), oldOthers);
 }
 
+// A failed atomic attempt is rolled back before its session is given up, so
+// that a driver that keeps a session with an open transaction (ODBC allows
+// it to refuse the disconnect) still lets the next attempt start clean: in
+// the full rebuild (the second phase fails once, after the first has
+// written) and in a key run (badge B3 fails once, after B1 was committed).
+// The statement time-out bounds the wait on locks that a kept session holds.
+TEST_F(SiteRunTest, FailedAtomicAttemptIsRolledBackBeforeTheReconnection) {
+    atomic_.addEnvironment("VENDRAK_STATEMENT_TIMEOUT=3");
+    const std::string refuse = "trace-session\nrefuse-disconnect-in-transaction\n";
+    const struct {
+        const char* key;
+        const char* failure;
+        Lines calls;
+    } cases[] = {
+        {"",
+         "exec 1 1 HY000 20000 DELETE FROM QVSYSTEM.SALASWDNL",
+         {"CONNECT", "ROLLBACK", "DISCONNECT", "CONNECT", "COMMIT"}},
+        {"K1",
+         "exec 1 1 HY000 20000 AWBASW = 'B3'",
+         {"CONNECT", "COMMIT", "ROLLBACK", "DISCONNECT", "CONNECT", "COMMIT", "COMMIT", "COMMIT"}},
+    };
+    run_.setRules("dbsystem ORACLE");
+    prepareKeyRun(run_);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.failure);
+        savedDownloadTables();
+        const Lines arguments = *c.key != '\0' ? Lines{c.key} : Lines{};
+        ASSERT_EQ(runWith(atomic_, arguments, Fault{}).exitCode, 0);
+        const std::vector<Rows> clean = downloadTables();
+        savedDownloadTables();
+        ProgramResult result = runWith(atomic_, arguments, Fault{refuse + c.failure, "", ""});
+        EXPECT_EQ(result.exitCode, 0) << ::testing::PrintToString(result.log);
+        EXPECT_EQ(sessionCalls(result.trace), c.calls);
+        EXPECT_EQ(downloadTables(), clean);
+    }
+}
+
 // Statements that fail and are tolerated do not end the atomic rebuild's
 // transaction (the driver rolls back only the failed statement): inserts
 // retried in the narrower form of a 38-column TrmAswDnl, and a second row of
@@ -833,9 +903,12 @@ TEST_F(SiteRunTest, AtomicRebuildToleratesFailedStatementsAsTheDefaultDoes) {
 
 // psqlODBC settings under which a failed statement is not rolled back alone
 // make the atomic rebuild refuse the data source before its first statement,
-// whether the data source sets them or its driver's section does. The same
-// data source runs as usual without the atomic rebuild, and so does one that
-// names the statement-level rollback or overrides the driver's setting.
+// whether the data source sets them or its driver's section does, and for a
+// key run as for a full rebuild: K1 has rows, K0 none (its run falls back to
+// the full rebuild). Any number but 0 turns UseDeclareFetch on; blanks
+// around it are dropped as the driver reads the file. The same data source
+// runs as usual without the atomic rebuild, and so does one that names the
+// statement-level rollback or overrides the driver's setting.
 TEST_F(SiteRunTest, AtomicRebuildRefusesADataSourceThatRollsBackMoreThanTheFailedStatement) {
     const std::string testDbDir = std::getenv("VENDRAK_TEST_DB_DIR");
     auto fileText = [](const std::string& path) {
@@ -848,8 +921,13 @@ TEST_F(SiteRunTest, AtomicRebuildRefusesADataSourceThatRollsBackMoreThanTheFaile
         bool atomic;
         std::string refused;  // the setting, empty when the run goes ahead
         const char* place;
+        const char* key = "";  // "" a full rebuild
     } cases[] = {
         {"UseDeclareFetch=1", "", true, "UseDeclareFetch=1", "(odbc.ini [vendrak_test])"},
+        {"UseDeclareFetch=2", "", true, "UseDeclareFetch=2", "(odbc.ini [vendrak_test])"},
+        {"UseDeclareFetch= 1 ", "", true, "UseDeclareFetch=1", "(odbc.ini [vendrak_test])"},
+        {"UseDeclareFetch=1", "", true, "UseDeclareFetch=1", "(odbc.ini [vendrak_test])", "K1"},
+        {"UseDeclareFetch=1", "", true, "UseDeclareFetch=1", "(odbc.ini [vendrak_test])", "K0"},
         {"Protocol=7.4-1", "", true, "Protocol=7.4-1", "(odbc.ini [vendrak_test])"},
         {"", "UseDeclareFetch=1", true, "UseDeclareFetch=1", "(odbcinst.ini [PostgreSQL ANSI])"},
         {"UseDeclareFetch=1\nProtocol=7.4-1", "", false, "", ""},
@@ -858,8 +936,9 @@ TEST_F(SiteRunTest, AtomicRebuildRefusesADataSourceThatRollsBackMoreThanTheFaile
         {"UseDeclareFetch=" + std::string(69, '0') + "1", "", true,
          "UseDeclareFetch=" + std::string(63, '0'), "(odbc.ini [vendrak_test])"},
     };
+    testDbExec("INSERT INTO qvsystem.qvsaswdnl (dnlkey, dnllfd, dnlasw) VALUES ('K1', 1, 'B1')");
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.dataSourceLines + " / " + c.driverLine);
+        SCOPED_TRACE(c.dataSourceLines + " / " + c.driverLine + " / " + c.key);
         freshDownloadTables();
         const std::vector<Rows> before = downloadTables();
         ProgramRun run;
@@ -872,7 +951,7 @@ TEST_F(SiteRunTest, AtomicRebuildRefusesADataSourceThatRollsBackMoreThanTheFaile
         if (c.atomic)
             run.addEnvironment("VENDRAK_REBUILD=atomic");
         run.writeSettings(kTestDbUser, kTestDbPassword, "ORACLE", kTestDbDsn);
-        ProgramResult result = runWith(run, {}, Fault{});
+        ProgramResult result = runWith(run, *c.key != '\0' ? Lines{c.key} : Lines{}, Fault{});
         if (c.refused.empty()) {
             EXPECT_EQ(result.exitCode, 0) << ::testing::PrintToString(result.log);
             EXPECT_NE(downloadTables(), before);

@@ -42,7 +42,9 @@ enum class RuleKind {
     RollbackInstead,
     HookExec,
     HookWait,
-    HookConnect
+    HookConnect,
+    HookAlloc,
+    HookFree
 };
 
 struct Rule {
@@ -78,6 +80,11 @@ struct State {
     std::map<SQLHANDLE, FakeDiagnostic> fakes;
     std::set<SQLHANDLE> openStatements;
     bool keepTrace = true;  // the statement texts in memory, for ipTrace
+    bool traceSession = false;
+    bool refuseDisconnectInTransaction = false;
+    std::map<SQLHANDLE, SQLHANDLE> statementConnections;
+    std::set<SQLHANDLE> manualCommit;      // connections with auto-commit off
+    std::set<SQLHANDLE> openTransactions;  // manual-commit connections since their first statement
 };
 
 State& state() {
@@ -151,6 +158,11 @@ bool parseRule(std::string line) {
         state().dbSystem = system;
         return true;
     }
+    if (word == "trace-session" || word == "refuse-disconnect-in-transaction") {
+        (word == "trace-session" ? state().traceSession : state().refuseDisconnectInTransaction) =
+            true;
+        return restOfLine(in).empty();
+    }
     Rule rule;
     if (word == "alloc") {
         rule.kind = RuleKind::Alloc;
@@ -163,18 +175,22 @@ bool parseRule(std::string line) {
         rule.handleType = static_cast<int>(t);
     } else if (word == "hook") {
         std::string event;
-        if (!(in >> event) || (event != "exec" && event != "wait" && event != "connect"))
+        static const std::map<std::string, RuleKind> hooks = {{"exec", RuleKind::HookExec},
+                                                              {"wait", RuleKind::HookWait},
+                                                              {"connect", RuleKind::HookConnect},
+                                                              {"alloc", RuleKind::HookAlloc},
+                                                              {"free", RuleKind::HookFree}};
+        if (!(in >> event) || hooks.count(event) == 0)
             return false;
-        rule.kind = event == "exec"   ? RuleKind::HookExec
-                    : event == "wait" ? RuleKind::HookWait
-                                      : RuleKind::HookConnect;
+        rule.kind = hooks.at(event);
         std::string from;
         long f = 0;
         if (!(in >> from) || !parseInt(from, 1, &f))
             return false;
         rule.from = static_cast<int>(f);
         rule.text = restOfLine(in);
-        if (rule.text.empty() != (rule.kind != RuleKind::HookExec))
+        const bool textless = rule.kind != RuleKind::HookExec && rule.kind != RuleKind::HookFree;
+        if (rule.text.empty() != textless)
             return false;
     } else if (word == "nodata-as-success" || word == "rollback-instead") {
         rule.kind =
@@ -272,6 +288,20 @@ void appendLine(const std::string& file, const std::string& line) {
     out << line << '\n';
 }
 
+void traceLine(const std::string& line) {
+    State& s = state();
+    if (s.keepTrace)
+        s.trace.push_back(line);
+    appendLine(s.traceFile, line);
+}
+
+// Under trace-session the calls that begin and end sessions and
+// transactions go into the trace as well, among the statements.
+void traceSessionCall(const char* marker) {
+    if (state().traceSession)
+        traceLine(marker);
+}
+
 // Native number of the configured DB system for a SQLSTATE of the server.
 SQLINTEGER nativeFor(const char* sqlState, SQLINTEGER original) {
     struct Mapping {
@@ -339,6 +369,7 @@ void ipReset(void) {
     s.fakes.clear();
     s.hookCommand.clear();
     s.recordWaits = true;
+    s.traceSession = s.refuseDisconnectInTransaction = false;
 }
 
 int ipConfigure(const char* rules) {
@@ -389,12 +420,18 @@ SQLRETURN SQL_API SQLAllocHandle(SQLSMALLINT type, SQLHANDLE input, SQLHANDLE* o
     }
     static auto forward = real<SQLRETURN (*)(SQLSMALLINT, SQLHANDLE, SQLHANDLE*)>("SQLAllocHandle");
     SQLRETURN rc = forward(type, input, output);
-    if (type == SQL_HANDLE_STMT && SQL_SUCCEEDED(rc))
+    if (type == SQL_HANDLE_STMT && SQL_SUCCEEDED(rc)) {
         state().openStatements.insert(*output);
+        state().statementConnections[*output] = input;
+        runHook(RuleKind::HookAlloc, "");
+    }
     return rc;
 }
 
 SQLRETURN SQL_API SQLFreeHandle(SQLSMALLINT type, SQLHANDLE handle) {
+    auto text = state().statementTexts.find(handle);
+    if (type == SQL_HANDLE_STMT && text != state().statementTexts.end())
+        runHook(RuleKind::HookFree, text->second);
     static auto forward = real<SQLRETURN (*)(SQLSMALLINT, SQLHANDLE)>("SQLFreeHandle");
     SQLRETURN rc = forward(type, handle);
     // A handle that could not be freed keeps its state; a freed one may come
@@ -405,7 +442,11 @@ SQLRETURN SQL_API SQLFreeHandle(SQLSMALLINT type, SQLHANDLE handle) {
         if (type == SQL_HANDLE_STMT) {
             s.openStatements.erase(handle);
             s.statementTexts.erase(handle);
+            s.statementConnections.erase(handle);
             eventFree(handle);
+        } else if (type == SQL_HANDLE_DBC) {  // auto-commit is the handle's, kept across sessions
+            s.manualCommit.erase(handle);
+            s.openTransactions.erase(handle);
         }
     }
     return rc;
@@ -426,15 +467,53 @@ SQLRETURN SQL_API SQLConnect(SQLHDBC dbc, SQLCHAR* dsn, SQLSMALLINT dsnLength, S
     runHook(RuleKind::HookConnect, "");
     if (const Rule* rule = firingRule(RuleKind::Connect, "", 0))
         return injectFailure(dbc, *rule);
+    traceSessionCall("CONNECT");
     static auto forward = real<SQLRETURN (*)(SQLHDBC, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT,
                                              SQLCHAR*, SQLSMALLINT)>("SQLConnect");
+    state().openTransactions.erase(dbc);
     return forward(dbc, dsn, dsnLength, user, userLength, password, passwordLength);
 }
 
-SQLRETURN SQL_API SQLDisconnect(SQLHDBC dbc) {
+SQLRETURN SQL_API SQLSetConnectAttr(SQLHDBC dbc, SQLINTEGER attribute, SQLPOINTER value,
+                                    SQLINTEGER length) {
     clearFake(dbc);
+    static auto forward =
+        real<SQLRETURN (*)(SQLHDBC, SQLINTEGER, SQLPOINTER, SQLINTEGER)>("SQLSetConnectAttr");
+    SQLRETURN rc = forward(dbc, attribute, value, length);
+    if (attribute == SQL_ATTR_AUTOCOMMIT && SQL_SUCCEEDED(rc)) {
+        if (reinterpret_cast<SQLULEN>(value) == SQL_AUTOCOMMIT_OFF)
+            state().manualCommit.insert(dbc);
+        else
+            state().manualCommit.erase(dbc);
+    }
+    return rc;
+}
+
+// Under refuse-disconnect-in-transaction the interposer plays a driver that
+// keeps a session whose transaction is open, as ODBC lets a driver do: the
+// call fails with 25000 and nothing is done.
+SQLRETURN SQL_API SQLDisconnect(SQLHDBC dbc) {
+    State& s = state();
+    clearFake(dbc);
+    if (s.refuseDisconnectInTransaction && s.openTransactions.count(dbc) != 0) {
+        traceSessionCall("DISCONNECT REFUSED");
+        s.fakes[dbc] = {"25000", true, 0};
+        return SQL_ERROR;
+    }
+    traceSessionCall("DISCONNECT");
+    s.openTransactions.erase(dbc);
     static auto forward = real<SQLRETURN (*)(SQLHDBC)>("SQLDisconnect");
     return forward(dbc);
+}
+
+SQLRETURN SQL_API SQLEndTran(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT completion) {
+    clearFake(handle);
+    traceSessionCall(completion == SQL_COMMIT ? "COMMIT" : "ROLLBACK");
+    static auto forward = real<SQLRETURN (*)(SQLSMALLINT, SQLHANDLE, SQLSMALLINT)>("SQLEndTran");
+    SQLRETURN rc = forward(type, handle, completion);
+    if (type == SQL_HANDLE_DBC && SQL_SUCCEEDED(rc))
+        state().openTransactions.erase(handle);
+    return rc;
 }
 
 SQLRETURN SQL_API SQLSetStmtAttr(SQLHSTMT stmt, SQLINTEGER attribute, SQLPOINTER value,
@@ -450,10 +529,13 @@ SQLRETURN SQL_API SQLExecDirect(SQLHSTMT stmt, SQLCHAR* text, SQLINTEGER length)
     State& s = state();
     clearFake(stmt);
     std::string sql = statementText(text, length);
-    if (s.keepTrace)
-        s.trace.push_back(sql);
-    appendLine(s.traceFile, sql);
+    traceLine(sql);
     eventExec(stmt, sql);
+    // In manual-commit mode the first statement begins a transaction, even
+    // one that fails.
+    auto connection = s.statementConnections.find(stmt);
+    if (connection != s.statementConnections.end() && s.manualCommit.count(connection->second))
+        s.openTransactions.insert(connection->second);
     s.statementTexts[stmt] = sql;
     runHook(RuleKind::HookExec, sql);
     if (const Rule* rule = firingRule(RuleKind::Exec, sql, 0))

@@ -27,6 +27,19 @@
 //                                          wait (recorded or really waited), before it
 //   hook connect FROM                      runs the hook command once, before the
 //                                          FROMth SQLConnect (and its faults)
+//   hook alloc FROM                        runs the hook command once, after the
+//                                          FROMth statement handle was allocated
+//   hook free FROM TEXT                    runs the hook command once, before the
+//                                          FROMth SQLFreeHandle of a statement whose
+//                                          last text contains TEXT
+//   trace-session                          SQLConnect, SQLDisconnect and SQLEndTran go
+//                                          into the trace too, as the lines CONNECT,
+//                                          DISCONNECT (DISCONNECT REFUSED), COMMIT, ROLLBACK
+//   refuse-disconnect-in-transaction       SQLDisconnect fails with 25000 and does
+//                                          nothing while a transaction is open: in
+//                                          manual-commit mode, from the first
+//                                          SQLExecDirect after a connect or an
+//                                          SQLEndTran that succeeded
 // TEXT is the rest of the line, blanks included, matched case-sensitively.
 // NATIVE is a number or "none" (the failure then has no diagnostic record).
 // An injected failure returns SQL_ERROR without reaching the driver (an exec
