@@ -20,18 +20,8 @@ namespace {
 using Lines = std::vector<std::string>;
 using Rows = std::vector<std::vector<std::string>>;
 
-const char* const kTables[] = {"trmaswdnl", "salaswdnl", "salaswdnl2", "aswbkldnl"};
-
-std::vector<Rows> downloadTables() {
-    std::vector<Rows> tables;
-    for (const char* name : kTables)
-        tables.push_back(testDbQuery(std::string("SELECT t::text FROM qvsystem.") + name +
-                                     " t ORDER BY t::text"));
-    return tables;
-}
-
 void saveTables() {
-    for (const char* name : kTables) {
+    for (const char* name : kTestDbDownloadTables) {
         testDbExec(std::string("DROP TABLE IF EXISTS public.proof_") + name);
         testDbExec(std::string("CREATE TABLE public.proof_") + name +
                    " AS SELECT * FROM qvsystem." + name);
@@ -39,7 +29,7 @@ void saveTables() {
 }
 
 void restoreTables() {
-    for (const char* name : kTables) {
+    for (const char* name : kTestDbDownloadTables) {
         testDbExec(std::string("DELETE FROM qvsystem.") + name);
         testDbExec(std::string("INSERT INTO qvsystem.") + name + " SELECT * FROM public.proof_" +
                    name);
@@ -106,14 +96,14 @@ TEST_F(CommitProofTest, TransactionLostUnnoticedIsFoundAndRetriedToTheCleanTable
         ProgramResult clean = runWith(atomic_, c.arguments, "");
         ASSERT_EQ(clean.exitCode, 0);
         ASSERT_EQ(clean.waits, std::vector<long>{});
-        const std::vector<Rows> expected = downloadTables();
+        const std::vector<Rows> expected = testDbDownloadTables();
         restoreTables();
         ProgramResult lost = runWith(atomic_, c.arguments, c.rule);
         EXPECT_EQ(lost.exitCode, 0) << ::testing::PrintToString(lost.log);
         EXPECT_TRUE(hasLineStarting(lost.log, c.differenceLine))
             << ::testing::PrintToString(lost.log);
         EXPECT_EQ(lost.waits, std::vector<long>{10000}) << "one retry";
-        EXPECT_EQ(downloadTables(), expected);
+        EXPECT_EQ(testDbDownloadTables(), expected);
     }
 }
 
@@ -141,7 +131,7 @@ TEST_F(CommitProofTest, RebuildAfterHalfTheBadgesAreGoneIsRefusedBeyondTheLimit)
         restoreTables();
         if (c.emptyBefore)
             testDbExec("DELETE FROM qvsystem.trmaswdnl; DELETE FROM qvsystem.aswbkldnl");
-        const std::vector<Rows> before = downloadTables();
+        const std::vector<Rows> before = testDbDownloadTables();
         ProgramRun run;
         run.writeSettings(kTestDbUser, kTestDbPassword, "ORACLE", kTestDbDsn);
         if (!c.dryRun)
@@ -151,7 +141,7 @@ TEST_F(CommitProofTest, RebuildAfterHalfTheBadgesAreGoneIsRefusedBeyondTheLimit)
         ProgramResult result = runWith(run, c.dryRun ? Lines{"--dry-run"} : Lines{}, "");
         EXPECT_EQ(result.exitCode, c.exitCode) << ::testing::PrintToString(result.log);
         if (c.exitCode == 0) {
-            EXPECT_NE(downloadTables(), before);
+            EXPECT_NE(testDbDownloadTables(), before);
             continue;
         }
         EXPECT_TRUE(
@@ -164,7 +154,7 @@ TEST_F(CommitProofTest, RebuildAfterHalfTheBadgesAreGoneIsRefusedBeyondTheLimit)
                   std::string::npos)
             << result.errors;
         EXPECT_EQ(result.waits, std::vector<long>{}) << "not retried";
-        EXPECT_EQ(downloadTables(), before);
+        EXPECT_EQ(testDbDownloadTables(), before);
         EXPECT_EQ(result.output, "");
         const std::string metrics = fileText(run.root() + "/metrics.prom");
         if (!c.dryRun) {
@@ -184,21 +174,23 @@ TEST_F(CommitProofTest, DryRunLeavesTheTablesAndPrintsWhatACleanRebuildWrites) {
     const char* const names[] = {"TrmAswDnl", "SalAswDnl", "SalAswDnl2", "AswBklDnl"};
     std::string expected;
     for (int t = 0; t < 4; ++t) {
-        expected += std::string(names[t]) + " 1 -> " +
-                    testDbValue(std::string("SELECT count(*) FROM qvsystem.") + kTables[t]) + "\n";
+        expected +=
+            std::string(names[t]) + " 1 -> " +
+            testDbValue(std::string("SELECT count(*) FROM qvsystem.") + kTestDbDownloadTables[t]) +
+            "\n";
     }
-    for (const char* name : kTables) {
+    for (const char* name : kTestDbDownloadTables) {
         testDbExec(std::string("DELETE FROM qvsystem.") + name +
                    " WHERE ctid <> (SELECT min(ctid) FROM qvsystem." + name + ")");
     }
-    const std::vector<Rows> before = downloadTables();
+    const std::vector<Rows> before = testDbDownloadTables();
     ProgramRun run;
     run.writeSettings(kTestDbUser, kTestDbPassword, "ORACLE", kTestDbDsn);
     run.addEnvironment("VENDRAK_METRICS_FILE=" + run.root() + "/metrics.prom");
     ProgramResult result = runWith(run, {"--dry-run"}, "");
     EXPECT_EQ(result.exitCode, 0) << ::testing::PrintToString(result.log);
     EXPECT_EQ(result.output, expected);
-    EXPECT_EQ(downloadTables(), before);
+    EXPECT_EQ(testDbDownloadTables(), before);
     ASSERT_GE(result.log.size(), 2u);
     EXPECT_EQ(result.log[result.log.size() - 2], "Probelauf: nichts wurde übernommen.");
     EXPECT_FALSE(std::filesystem::exists(run.root() + "/metrics.prom"));

@@ -28,17 +28,6 @@ using Lines = std::vector<std::string>;
 using Rows = std::vector<std::vector<std::string>>;
 using Clock = std::chrono::steady_clock;
 
-const char* const kDownloadTables[] = {"trmaswdnl", "salaswdnl", "salaswdnl2", "aswbkldnl"};
-
-std::vector<Rows> downloadTables() {
-    std::vector<Rows> tables;
-    for (const char* name : kDownloadTables) {
-        tables.push_back(testDbQuery(std::string("SELECT t::text FROM qvsystem.") + name +
-                                     " t ORDER BY t::text"));
-    }
-    return tables;
-}
-
 bool eventually(int seconds, bool (*done)()) {
     auto deadline = Clock::now() + std::chrono::seconds(seconds);
     while (!done() && Clock::now() < deadline)
@@ -115,7 +104,7 @@ class HungCallTest : public ::testing::Test {
   protected:
     void SetUp() override {
         testDbLoadSmallSite();
-        before_ = downloadTables();
+        before_ = testDbDownloadTables();
         atomic_.writeSettings(kTestDbUser, kTestDbPassword, "ORACLE", kTestDbDsn);
         atomic_.addEnvironment("VENDRAK_REBUILD=atomic");
         atomic_.setRules("dbsystem ORACLE");
@@ -235,7 +224,7 @@ TEST_F(HungCallTest, SigtermEndsARunWhoseStatementMeetsASilentLink) {
     EXPECT_EQ(Lines(tail.begin() + 1, tail.end()), (Lines{kStoppedBy[0], kFailed, kEnd}));
     relay.close();
     EXPECT_TRUE(eventually(10, noOtherSession)) << "the run's session outlived the relay";
-    EXPECT_EQ(downloadTables(), before_);
+    EXPECT_EQ(testDbDownloadTables(), before_);
 }
 
 // SIGTERM while the atomic rebuild's commit waits for the missing standby:
@@ -244,7 +233,7 @@ TEST_F(HungCallTest, SigtermEndsARunWhoseStatementMeetsASilentLink) {
 // it had written locally: the tables are complete, never half.
 TEST_F(HungCallTest, SigtermEndsARunWhoseCommitDoesNotReturn) {
     ASSERT_EQ(atomic_.run({}).exitCode, 0);
-    const std::vector<Rows> complete = downloadTables();
+    const std::vector<Rows> complete = testDbDownloadTables();
     testDbLoadSmallSite();
     ASSERT_NO_FATAL_FAILURE(withoutStandby());
     atomic_.addEnvironment("VENDRAK_STATEMENT_TIMEOUT=0");
@@ -264,7 +253,7 @@ TEST_F(HungCallTest, SigtermEndsARunWhoseCommitDoesNotReturn) {
     EXPECT_EQ(Lines(tail.begin() + 1, tail.end()), (Lines{kStoppedBy[0], kFailed, kEnd}));
     restoreStandby();
     EXPECT_NE(complete, before_);
-    EXPECT_EQ(downloadTables(), complete) << "the server had written the commit";
+    EXPECT_EQ(testDbDownloadTables(), complete) << "the server had written the commit";
 }
 
 }  // namespace

@@ -30,18 +30,6 @@ namespace {
 using Lines = std::vector<std::string>;
 using Rows = std::vector<std::vector<std::string>>;
 
-const char* const kDownloadTables[] = {"trmaswdnl", "salaswdnl", "salaswdnl2", "aswbkldnl"};
-
-// The four download tables, each row as its text, in a fixed order.
-std::vector<Rows> downloadTables() {
-    std::vector<Rows> tables;
-    for (const char* name : kDownloadTables) {
-        tables.push_back(testDbQuery(std::string("SELECT t::text FROM qvsystem.") + name +
-                                     " t ORDER BY t::text"));
-    }
-    return tables;
-}
-
 // A row in every download table that a run must remove: a delete that
 // failed but counted as done would leave it.
 void plantStaleRows() {
@@ -154,7 +142,7 @@ class SiteRunTest : public ::testing::Test {
         restore();
         ProgramResult clean = runWith(run, arguments, Fault{});
         ASSERT_EQ(clean.exitCode, 0) << ::testing::PrintToString(clean.log);
-        std::vector<Rows> expected = downloadTables();
+        std::vector<Rows> expected = testDbDownloadTables();
         std::vector<Fault> faults = faultMatrix(clean.trace, everyForm);
         ASSERT_GT(faults.size(), 15u);
         for (const Fault& fault : faults) {
@@ -164,7 +152,7 @@ class SiteRunTest : public ::testing::Test {
             EXPECT_EQ(result.exitCode, 0) << ::testing::PrintToString(result.log);
             EXPECT_TRUE(contains(result.log, kReconnected));
             EXPECT_EQ(result.waits, std::vector<long>{10000}) << "one retry after the fault";
-            EXPECT_EQ(downloadTables(), expected);
+            EXPECT_EQ(testDbDownloadTables(), expected);
         }
         std::printf("%zu faulted runs of %zu statements\n", faults.size(), clean.trace.size());
     }
@@ -177,7 +165,7 @@ class SiteRunTest : public ::testing::Test {
     void cleanRebuildTables(std::vector<Rows>& tables) {
         ProgramResult clean = runWith({}, Fault{});
         ASSERT_EQ(clean.exitCode, 0);
-        tables = downloadTables();
+        tables = testDbDownloadTables();
         freshDownloadTables();
     }
 
@@ -186,7 +174,7 @@ class SiteRunTest : public ::testing::Test {
 };
 
 void freshDownloadTables() {
-    for (const char* name : kDownloadTables)
+    for (const char* name : kTestDbDownloadTables)
         testDbExec(std::string("DELETE FROM qvsystem.") + name);
     plantStaleRows();
 }
@@ -223,7 +211,7 @@ TEST_F(SiteRunTest, FullRebuildOfTheSmallSiteWritesTheExpectedTables) {
                      noBalanceValues, noBalanceValues, "Saldenwerte erstellt!",
                      "Erstelle Zutrittsberechtigungen Versuch-Nr:1!",
                      "Zutrittsberechtigungen erstellt!", kEnd}));
-    std::vector<Rows> tables = downloadTables();
+    std::vector<Rows> tables = testDbDownloadTables();
     EXPECT_EQ(
         tables[0],
         asRows(
@@ -288,7 +276,7 @@ void prepareKeyRun(ProgramRun& run) {
         "DELETE FROM qvsystem.qvs301awb WHERE awbasw = 'B2' AND awbbkl = 'Z2';"
         "INSERT INTO qvsystem.qvsaswdnl (dnlkey, dnllfd, dnlasw) VALUES "
         "('K1', 1, 'B1'), ('K1', 2, 'B3  '), ('K1', 3, 'B6'), ('K2', 1, 'B2');");
-    for (const char* name : kDownloadTables) {
+    for (const char* name : kTestDbDownloadTables) {
         testDbExec(std::string("DROP TABLE IF EXISTS public.saved_") + name);
         testDbExec(std::string("CREATE TABLE public.saved_") + name +
                    " AS SELECT * FROM qvsystem." + name);
@@ -296,7 +284,7 @@ void prepareKeyRun(ProgramRun& run) {
 }
 
 void savedDownloadTables() {
-    for (const char* name : kDownloadTables) {
+    for (const char* name : kTestDbDownloadTables) {
         testDbExec(std::string("DELETE FROM qvsystem.") + name);
         testDbExec(std::string("INSERT INTO qvsystem.") + name + " SELECT * FROM public.saved_" +
                    name);
@@ -426,7 +414,7 @@ TEST_F(SiteRunTest, ServerComingBackDuringTheReconnectionAtStart) {
     EXPECT_EQ(result.exitCode, 0) << ::testing::PrintToString(result.log);
     EXPECT_EQ(result.waits, std::vector<long>{60000});
     EXPECT_TRUE(contains(result.log, kReconnected));
-    EXPECT_EQ(downloadTables(), expected);
+    EXPECT_EQ(testDbDownloadTables(), expected);
 }
 
 // Two full rebuilds of one installation started half a second apart: the
@@ -477,7 +465,7 @@ void SiteRunTest::expectTheSecondRunWaits(LockFile lockFile) {
     EXPECT_EQ(waitingLines, 1) << "the second run waited, and said so once";
     EXPECT_EQ(first.errors, "");
     EXPECT_EQ(second.errors.rfind("vendrak: waiting for the run lock ", 0), 0u) << second.errors;
-    EXPECT_EQ(downloadTables(), expected);
+    EXPECT_EQ(testDbDownloadTables(), expected);
     EXPECT_TRUE(std::filesystem::exists(lockPath));
 }
 
@@ -512,7 +500,7 @@ TEST_F(SiteRunTest, SigtermStopsTheRunAtTheNextStatementAndTheNextRunRebuildsAll
 
     ProgramResult next = runWith({}, Fault{});
     EXPECT_EQ(next.exitCode, 0);
-    EXPECT_EQ(downloadTables(), expected);
+    EXPECT_EQ(testDbDownloadTables(), expected);
 }
 
 // --- Time limits and stops ---
@@ -697,7 +685,7 @@ TEST_F(SiteRunTest, StopSignalEndsTheRunWhereverItComes) {
 TEST_F(SiteRunTest, AtomicRebuildTakesEffectWholeOrNotAtAll) {
     std::vector<Rows> clean;
     ASSERT_NO_FATAL_FAILURE(cleanRebuildTables(clean));
-    const std::vector<Rows> before = downloadTables();
+    const std::vector<Rows> before = testDbDownloadTables();
 
     ProgramResult failed =
         runWith(atomic_, {}, Fault{"exec 1 5 HY000 20000 DELETE FROM QVSYSTEM.ASWBKLDNL", "", ""});
@@ -710,7 +698,7 @@ TEST_F(SiteRunTest, AtomicRebuildTakesEffectWholeOrNotAtAll) {
                      "Fehler SQLDeleteAswBklDnl()! Errcode: 20000",
                      "Die Zutrittsberechtigungen konnten nicht erstellt werden!", kFailed, kEnd}));
     EXPECT_EQ(failed.waits, std::vector<long>(4, 10000));
-    EXPECT_EQ(downloadTables(), before);
+    EXPECT_EQ(testDbDownloadTables(), before);
 
     ProgramResult retried =
         runWith(atomic_, {}, Fault{"exec 1 1 HY000 20000 DELETE FROM QVSYSTEM.SALASWDNL", "", ""});
@@ -726,7 +714,7 @@ TEST_F(SiteRunTest, AtomicRebuildTakesEffectWholeOrNotAtAll) {
                "Erstelle Saldenwerte Versuch-Nr:2!", noBalanceValues, noBalanceValues,
                "Saldenwerte erstellt!", "Erstelle Zutrittsberechtigungen Versuch-Nr:2!",
                "Zutrittsberechtigungen erstellt!", kEnd}));
-    EXPECT_EQ(downloadTables(), clean);
+    EXPECT_EQ(testDbDownloadTables(), clean);
 }
 
 // A session beside the rebuild counts TrmAswDnl when the third phase begins:
@@ -757,7 +745,7 @@ TEST_F(SiteRunTest, UntilTheCommitOtherSessionsReadThePreviousTables) {
 // were before the run.
 TEST_F(SiteRunTest, StoppedOrKilledAtomicRebuildLeavesThePreviousTables) {
     freshDownloadTables();
-    const std::vector<Rows> before = downloadTables();
+    const std::vector<Rows> before = testDbDownloadTables();
     const std::string marker = run_.root() + "/in-second-phase";
     atomic_.setRules("dbsystem ORACLE\nhook exec 1 DELETE FROM QVSYSTEM.SALASWDNL");
     atomic_.setHook("touch " + marker + " && sleep 1");
@@ -776,7 +764,7 @@ TEST_F(SiteRunTest, StoppedOrKilledAtomicRebuildLeavesThePreviousTables) {
             EXPECT_EQ(stopped.log.back(), kEnd);
             EXPECT_FALSE(contains(stopped.log, kReconnected));
         }
-        EXPECT_EQ(downloadTables(), before);
+        EXPECT_EQ(testDbDownloadTables(), before);
     }
 }
 
@@ -785,7 +773,7 @@ TEST_F(SiteRunTest, StoppedOrKilledAtomicRebuildLeavesThePreviousTables) {
 // handle of its last count, the second of AswBklDnl, once the proof passed.
 TEST_F(SiteRunTest, StopBeforeTheCommitCommitsNothing) {
     freshDownloadTables();
-    const std::vector<Rows> before = downloadTables();
+    const std::vector<Rows> before = testDbDownloadTables();
     ProgramResult result =
         runWith(atomic_, {},
                 Fault{"trace-session\nhook free 2 SELECT COUNT(*) FROM QVSYSTEM.ASWBKLDNL",
@@ -796,7 +784,7 @@ TEST_F(SiteRunTest, StopBeforeTheCommitCommitsNothing) {
         Lines(result.log.end() - 4, result.log.end()),
         (Lines{"Erstelle Zutrittsberechtigungen Versuch-Nr:1!", kStoppedBy[0], kFailed, kEnd}));
     EXPECT_EQ(sessionCalls(result.trace), (Lines{"CONNECT", "ROLLBACK"}));
-    EXPECT_EQ(downloadTables(), before);
+    EXPECT_EQ(testDbDownloadTables(), before);
 }
 
 // Rows of TrmAswDnl and AswBklDnl of badge B1 (`ofB1`) or of every other
@@ -863,12 +851,12 @@ TEST_F(SiteRunTest, FailedAtomicAttemptIsRolledBackBeforeTheReconnection) {
         savedDownloadTables();
         const Lines arguments = *c.key != '\0' ? Lines{c.key} : Lines{};
         ASSERT_EQ(runWith(atomic_, arguments, Fault{}).exitCode, 0);
-        const std::vector<Rows> clean = downloadTables();
+        const std::vector<Rows> clean = testDbDownloadTables();
         savedDownloadTables();
         ProgramResult result = runWith(atomic_, arguments, Fault{refuse + c.failure, "", ""});
         EXPECT_EQ(result.exitCode, 0) << ::testing::PrintToString(result.log);
         EXPECT_EQ(sessionCalls(result.trace), c.calls);
-        EXPECT_EQ(downloadTables(), clean);
+        EXPECT_EQ(testDbDownloadTables(), clean);
     }
 }
 
@@ -893,12 +881,12 @@ TEST_F(SiteRunTest, AtomicRebuildToleratesFailedStatementsAsTheDefaultDoes) {
         ProgramResult plain = runWith({}, Fault{});
         ASSERT_EQ(plain.exitCode, 0);
         ASSERT_TRUE(contains(plain.log, c.toleratedLine));
-        const std::vector<Rows> expected = downloadTables();
+        const std::vector<Rows> expected = testDbDownloadTables();
         freshDownloadTables();
         ProgramResult atomic = runWith(atomic_, {}, Fault{});
         EXPECT_EQ(atomic.exitCode, 0);
         EXPECT_EQ(atomic.log, plain.log);
-        EXPECT_EQ(downloadTables(), expected);
+        EXPECT_EQ(testDbDownloadTables(), expected);
     }
 }
 
@@ -941,7 +929,7 @@ TEST_F(SiteRunTest, AtomicRebuildRefusesADataSourceThatRollsBackMoreThanTheFaile
     for (const auto& c : cases) {
         SCOPED_TRACE(c.dataSourceLines + " / " + c.driverLine + " / " + c.key);
         freshDownloadTables();
-        const std::vector<Rows> before = downloadTables();
+        const std::vector<Rows> before = testDbDownloadTables();
         ProgramRun run;
         std::ofstream(run.root() + "/odbc.ini")
             << fileText(testDbDir + "/odbc.ini") << c.dataSourceLines << "\n";
@@ -955,7 +943,7 @@ TEST_F(SiteRunTest, AtomicRebuildRefusesADataSourceThatRollsBackMoreThanTheFaile
         ProgramResult result = runWith(run, *c.key != '\0' ? Lines{c.key} : Lines{}, Fault{});
         if (c.refused.empty()) {
             EXPECT_EQ(result.exitCode, 0) << ::testing::PrintToString(result.log);
-            EXPECT_NE(downloadTables(), before);
+            EXPECT_NE(testDbDownloadTables(), before);
             continue;
         }
         EXPECT_EQ(result.exitCode, 99);
@@ -970,7 +958,7 @@ TEST_F(SiteRunTest, AtomicRebuildRefusesADataSourceThatRollsBackMoreThanTheFaile
             << result.errors;
         EXPECT_EQ(result.trace, Lines{});
         EXPECT_EQ(result.waits, std::vector<long>{});
-        EXPECT_EQ(downloadTables(), before);
+        EXPECT_EQ(testDbDownloadTables(), before);
     }
 }
 
@@ -992,7 +980,7 @@ TEST_F(SiteRunTest, RefusedCommitFailsTheAttemptAndLeavesThePreviousTables) {
         }
     };
     freshDownloadTables();
-    const std::vector<Rows> before = downloadTables();
+    const std::vector<Rows> before = testDbDownloadTables();
     DeferredKey deferredKey;
     ProgramResult result = runWith(atomic_, {}, Fault{});
     EXPECT_EQ(result.exitCode, 99);
@@ -1005,7 +993,7 @@ TEST_F(SiteRunTest, RefusedCommitFailsTheAttemptAndLeavesThePreviousTables) {
               std::string::npos)
         << result.errors;
     EXPECT_EQ(result.waits, std::vector<long>(4, 10000));
-    EXPECT_EQ(downloadTables(), before);
+    EXPECT_EQ(testDbDownloadTables(), before);
 }
 
 }  // namespace

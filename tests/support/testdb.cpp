@@ -152,6 +152,17 @@ int testDbServerPort() {
     return std::atoi(serverPort().c_str());
 }
 
+const char* const kTestDbDownloadTables[4] = {"trmaswdnl", "salaswdnl", "salaswdnl2", "aswbkldnl"};
+
+std::vector<std::vector<std::vector<std::string>>> testDbDownloadTables() {
+    std::vector<std::vector<std::vector<std::string>>> tables;
+    for (const char* name : kTestDbDownloadTables) {
+        tables.push_back(testDbQuery(std::string("SELECT t::text FROM qvsystem.") + name +
+                                     " t ORDER BY t::text"));
+    }
+    return tables;
+}
+
 std::string testDbAddDsn(int port, const std::string& settings) {
     static int added = 0;
     // The process id too: every test process appends to the same file.

@@ -23,6 +23,13 @@ bool testDbExec(const std::string& sql);
 // failure is reported as a test failure and gives no rows.
 std::vector<std::vector<std::string>> testDbQuery(const std::string& sql);
 
+// The four download tables, lower case, in the order the runs write them.
+extern const char* const kTestDbDownloadTables[4];
+
+// Every row of each download table as its text, sorted: a table's whole
+// contents, for comparing a run's outcome with another's.
+std::vector<std::vector<std::vector<std::string>>> testDbDownloadTables();
+
 // The first column of the first row of `sql`; a failure or no row is
 // reported as a test failure and gives "".
 std::string testDbValue(const std::string& sql);
