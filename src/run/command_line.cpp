@@ -29,7 +29,7 @@ const char kUsage[] =
     "                 and VENDRAK_MAX_SHRINK, then roll it back; prints each\n"
     "                 download table's rows now and after (\"TrmAswDnl 181 -> 179\");\n"
     "                 exit 0 when the rebuild would succeed; no metrics file.\n"
-    "                 It holds the transaction, and its locks, for a whole rebuild\n"
+    "                 It holds the transaction, and its locks, for a whole rebuild.\n"
     "  --check        check the installation without changing anything and exit\n"
     "  -h, --help     print this help and exit\n"
     "  --version      print the version and exit\n"
