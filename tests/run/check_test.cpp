@@ -302,9 +302,7 @@ TEST(CheckTest, BrokenInstallationsNameTheirCause) {
         {"atomic rebuild on a data source with UseDeclareFetch=1",
          [](ProgramRun& run) {
              std::ofstream(run.root() + "/odbc.ini")
-                 << std::ifstream(std::string(std::getenv("VENDRAK_TEST_DB_DIR")) + "/odbc.ini")
-                        .rdbuf()
-                 << "UseDeclareFetch=1\n";
+                 << testDbOwnDsnSection() << "UseDeclareFetch=1\n";
              run.addEnvironment("ODBCINI=" + run.root() + "/odbc.ini");
              run.addEnvironment("VENDRAK_REBUILD=atomic");
          },

@@ -932,7 +932,7 @@ TEST_F(SiteRunTest, AtomicRebuildRefusesADataSourceThatRollsBackMoreThanTheFaile
         const std::vector<Rows> before = testDbDownloadTables();
         ProgramRun run;
         std::ofstream(run.root() + "/odbc.ini")
-            << fileText(testDbDir + "/odbc.ini") << c.dataSourceLines << "\n";
+            << testDbOwnDsnSection() << c.dataSourceLines << "\n";
         std::ofstream(run.root() + "/odbcinst.ini")
             << fileText(testDbDir + "/odbcinst.ini") << c.driverLine << "\n";
         run.addEnvironment("ODBCINI=" + run.root() + "/odbc.ini");

@@ -163,20 +163,25 @@ std::vector<std::vector<std::vector<std::string>>> testDbDownloadTables() {
     return tables;
 }
 
+std::string testDbOwnDsnSection() {
+    std::stringstream file;
+    file << std::ifstream(dbDir() + "/odbc.ini").rdbuf();
+    const std::string text = file.str();
+    // pgserver.sh writes the tests' own section first; testDbAddDsn appends.
+    const std::size_t next = text.find("\n[");
+    return next == std::string::npos ? text : text.substr(0, next + 1);
+}
+
 std::string testDbAddDsn(int port, const std::string& settings) {
     static int added = 0;
     // The process id too: every test process appends to the same file.
     const std::string name =
         std::string(kTestDbDsn) + "_" + std::to_string(getpid()) + "_" + std::to_string(++added);
     const std::string path = dbDir() + "/odbc.ini";
-    // The new section goes first: tests that append a setting to a copy of
-    // the file mean the tests' own data source, which thus stays the last.
-    std::stringstream before;
-    before << std::ifstream(path).rdbuf();
-    std::ofstream out(path, std::ios::trunc);
+    std::ofstream out(path, std::ios::app);
     out << '[' << name << "]\nDriver=PostgreSQL ANSI\nServername=127.0.0.1\nPort=" << port
         << "\nDatabase=vendrak\n"
-        << settings << before.str();
+        << settings;
     if (!out.flush())
         ADD_FAILURE() << "cannot write " << path;
     return name;

@@ -56,6 +56,11 @@ int testDbServerPort();
 // odbc.ini anew, without these.
 std::string testDbAddDsn(int port, const std::string& settings);
 
+// The tests' own data source section of odbc.ini (vendrak_test), without the
+// sections testDbAddDsn appended: a copy with a setting added at its end
+// changes that data source alone.
+std::string testDbOwnDsnSection();
+
 // Stops and starts the test server (same port, same data) with
 // pgserver.sh; a failure of the script fails the test.
 void testDbServerStop();
