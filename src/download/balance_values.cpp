@@ -70,11 +70,9 @@ const char* const kWriteSalAswDnl =
     "'%s',   '%s', '%s', '%s', '%s',   '%s', '%s', '%s', '%s',   '%s', '%s', '%s', '%s') ";
 
 int countInto(const char* pattern, SqlValues values, int32_t& count) {
-    count = 0;
-    int32_t local = 0;
-    int rc = queryRow(pattern, values, FailureMapping::Native, {intColumn(local)});
-    if (rc == 0)
-        count = local;
+    long rows = 0;
+    int rc = countRows(pattern, values, rows);
+    count = static_cast<int32_t>(rows);
     return rc;
 }
 
