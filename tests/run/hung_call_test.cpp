@@ -198,6 +198,23 @@ TEST_F(HungCallTest, SilentLinkAndHangingCommitEndTheRunByThemselves) {
                 commitSeconds);
 }
 
+// Sends SIGTERM to a run whose `call` hangs and expects its end 9-15 s later:
+// exit 99, the hang line of `call` (ending in `end`) and the stop's lines.
+void stopAndExpectTheEnd(WatchedRun& run, const char* call, const char* end) {
+    const Clock::time_point signalled = Clock::now();
+    ASSERT_EQ(kill(run.pid(), SIGTERM), 0);
+    ProgramResult result = run.finish();
+    const double seconds = secondsSince(signalled);
+
+    EXPECT_EQ(result.exitCode, 99);
+    EXPECT_GT(seconds, 9.0);
+    EXPECT_LT(seconds, 15.0);
+    Lines tail = lastLines(result, 4);
+    ASSERT_EQ(tail.size(), 4u);
+    EXPECT_TRUE(isHangLine(tail[0], call, -1, end)) << tail[0];
+    EXPECT_EQ(Lines(tail.begin() + 1, tail.end()), (Lines{kStoppedBy[0], kFailed, kEnd}));
+}
+
 // SIGTERM while the statement of an atomic rebuild's second phase meets the
 // silent link, without a statement time-out: the cancel cannot reach the
 // server either, and the run ends 10 s after the signal with the stop's
@@ -210,18 +227,7 @@ TEST_F(HungCallTest, SigtermEndsARunWhoseStatementMeetsASilentLink) {
     ASSERT_TRUE(atTheStatement());
     relay.silence();
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    const Clock::time_point signalled = Clock::now();
-    ASSERT_EQ(kill(run.pid(), SIGTERM), 0);
-    ProgramResult result = run.finish();
-    const double seconds = secondsSince(signalled);
-
-    EXPECT_EQ(result.exitCode, 99);
-    EXPECT_GT(seconds, 9.0);
-    EXPECT_LT(seconds, 15.0);
-    Lines tail = lastLines(result, 4);
-    ASSERT_EQ(tail.size(), 4u);
-    EXPECT_TRUE(isHangLine(tail[0], "SQLExecDirect", -1, kStatementHangEnd)) << tail[0];
-    EXPECT_EQ(Lines(tail.begin() + 1, tail.end()), (Lines{kStoppedBy[0], kFailed, kEnd}));
+    ASSERT_NO_FATAL_FAILURE(stopAndExpectTheEnd(run, "SQLExecDirect", kStatementHangEnd));
     relay.close();
     EXPECT_TRUE(eventually(10, noOtherSession)) << "the run's session outlived the relay";
     EXPECT_EQ(testDbDownloadTables(), before_);
@@ -239,18 +245,7 @@ TEST_F(HungCallTest, SigtermEndsARunWhoseCommitDoesNotReturn) {
     atomic_.addEnvironment("VENDRAK_STATEMENT_TIMEOUT=0");
     WatchedRun run(atomic_, 60);
     ASSERT_TRUE(eventually(30, commitWaitsForTheStandby));
-    const Clock::time_point signalled = Clock::now();
-    ASSERT_EQ(kill(run.pid(), SIGTERM), 0);
-    ProgramResult result = run.finish();
-    const double seconds = secondsSince(signalled);
-
-    EXPECT_EQ(result.exitCode, 99);
-    EXPECT_GT(seconds, 9.0);
-    EXPECT_LT(seconds, 15.0);
-    Lines tail = lastLines(result, 4);
-    ASSERT_EQ(tail.size(), 4u);
-    EXPECT_TRUE(isHangLine(tail[0], "SQLEndTran(COMMIT)", -1, kCommitHangEnd)) << tail[0];
-    EXPECT_EQ(Lines(tail.begin() + 1, tail.end()), (Lines{kStoppedBy[0], kFailed, kEnd}));
+    ASSERT_NO_FATAL_FAILURE(stopAndExpectTheEnd(run, "SQLEndTran(COMMIT)", kCommitHangEnd));
     restoreStandby();
     EXPECT_NE(complete, before_);
     EXPECT_EQ(testDbDownloadTables(), complete) << "the server had written the commit";
