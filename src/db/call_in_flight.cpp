@@ -93,8 +93,10 @@ void startCancel(long long nowMs) {
         cancel = cancelTransactionEnd;
     // A connect or disconnect has nothing to cancel: unixODBC's cancel of a
     // connection that is not (or no longer) connected may reach a driver
-    // that is not loaded.
-    if (calls.kind == DbCallKind::Connect || calls.kind == DbCallKind::Disconnect)
+    // that is not loaded. A free is not cancelled either: the cancel would
+    // use the handle while the free destroys it. Their end comes all the same.
+    if (calls.kind == DbCallKind::Connect || calls.kind == DbCallKind::Disconnect ||
+        calls.kind == DbCallKind::Free)
         return;
     pthread_t thread;
     if (pthread_create(&thread, nullptr, cancel, calls.handle) != 0)
@@ -142,6 +144,8 @@ const char* dbCallName(DbCallKind kind) {
             return "SQLEndTran(ROLLBACK)";
         case DbCallKind::Disconnect:
             return "SQLDisconnect";
+        case DbCallKind::Free:
+            return "SQLFreeHandle(STMT)";
     }
     return "ODBC";
 }

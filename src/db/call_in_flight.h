@@ -10,7 +10,7 @@
 
 #include <sql.h>
 
-enum class DbCallKind { Execute, Fetch, Statistics, Connect, Commit, Rollback, Disconnect };
+enum class DbCallKind { Execute, Fetch, Statistics, Connect, Commit, Rollback, Disconnect, Free };
 
 // The ODBC name of the call for the log: "SQLExecDirect", "SQLEndTran(COMMIT)".
 const char* dbCallName(DbCallKind kind);
@@ -21,8 +21,9 @@ constexpr long kEndAfterStopSeconds = 10;      // from a stop to the end of the 
 constexpr long kCancelRepeatSeconds = 2;       // between two cancels after a stop
 
 // Registers one call for its length. The limit is the statement time-out for
-// executes, fetches, statistics, commits and rollbacks, the login time-out
-// for a connect and a disconnect (0: none). After a stop signal an execute,
+// executes, fetches, statistics, commits, rollbacks and the free of a
+// statement handle, the login time-out for a connect and a disconnect (0:
+// none). After a stop signal an execute,
 // fetch, statistics call or commit is refused: admitted() is false and the
 // call must not be made. When the watcher has claimed the end of the run
 // while the call was in flight, the destructor never returns: the process is

@@ -5,7 +5,6 @@
 
 #include "db/call_in_flight.h"
 #include "db/time_limits.h"
-#include "log/console.h"
 #include "log/runlog.h"
 #include "platform/platform.h"
 #include "platform/stop_signal.h"
@@ -13,6 +12,7 @@
 #include "settings/settings.h"
 
 SQLHDBC dbConnection = SQL_NULL_HDBC;
+TransactionFault SessionTransactionFault = TransactionFault::None;
 
 namespace {
 
@@ -44,25 +44,63 @@ void disconnect() {
     SQLDisconnect(dbConnection);
 }
 
-// An atomic rebuild needs every session, a reconnected one included, out of
-// auto-commit. 0 when done (or nothing to do); -1 when the driver refused.
-int applyCommitMode() {
-    if (!transactionsOn)
-        return 0;
+bool autoCommitReadsBackOff() {
+    SQLULEN value = SQL_AUTOCOMMIT_ON;
     SQLRETURN rc =
-        SQLSetConnectAttr(dbConnection, SQL_ATTR_AUTOCOMMIT,
-                          reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), SQL_IS_UINTEGER);
-    if (SQL_SUCCEEDED(rc))
-        return 0;
-    dbGetDiag(SQL_HANDLE_DBC, dbConnection);
-    consoleLine("auto-commit cannot be switched off: SQLSTATE %s native %ld: %s", LastDiag.SqlState,
-                static_cast<long>(LastDiag.NativeError), LastDiag.MessageText);
-    // Reported here; the connect's failure line is not about this call.
+        SQLGetConnectAttr(dbConnection, SQL_ATTR_AUTOCOMMIT, &value, SQL_IS_UINTEGER, nullptr);
+    return SQL_SUCCEEDED(rc) && value == SQL_AUTOCOMMIT_OFF;
+}
+
+bool driverHasTransactions() {
+    SQLUSMALLINT capable = SQL_TC_NONE;
+    SQLRETURN rc = SQLGetInfo(dbConnection, SQL_TXN_CAPABLE, &capable, sizeof capable, nullptr);
+    return SQL_SUCCEEDED(rc) && capable != SQL_TC_NONE;
+}
+
+SQLRETURN setAutoCommit(SQLULEN mode) {
+    return SQLSetConnectAttr(dbConnection, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(mode),
+                             SQL_IS_UINTEGER);
+}
+
+// Switches auto-commit off and proves it: the driver's "done" alone is not
+// enough, since some answer it (or "option value changed") and go on
+// committing every statement.
+TransactionFault switchAutoCommitOff() {
+    SQLRETURN rc = setAutoCommit(SQL_AUTOCOMMIT_OFF);
+    // A refusal posts a diagnostic that no failure line is about.
     dbClearDiag();
-    return kResultFailed;
+    if (!SQL_SUCCEEDED(rc))
+        return TransactionFault::AutoCommitRefused;
+    if (!autoCommitReadsBackOff())
+        return TransactionFault::AutoCommitKept;
+    if (!driverHasTransactions())
+        return TransactionFault::NoTransactions;
+    return TransactionFault::None;
 }
 
 }  // namespace
+
+const char* dbTransactionFaultText(TransactionFault fault) {
+    switch (fault) {
+        case TransactionFault::AutoCommitRefused:
+            return "the driver refuses to switch auto-commit off";
+        case TransactionFault::AutoCommitKept:
+            return "auto-commit reads back as on after it was switched off: the driver commits "
+                   "every statement";
+        case TransactionFault::NoTransactions:
+            return "the driver reports no transactions (SQL_TXN_CAPABLE)";
+        case TransactionFault::None:
+            break;
+    }
+    return "";
+}
+
+TransactionFault dbTryTransactions() {
+    TransactionFault fault = switchAutoCommitOff();
+    setAutoCommit(SQL_AUTOCOMMIT_ON);
+    dbClearDiag();
+    return fault;
+}
 
 void dbUseTransactions() {
     transactionsOn = true;
@@ -115,7 +153,10 @@ int dbConnect(const char* user, const char* password, const char* database, cons
         std::fflush(stdout);
         return -1;
     }
-    return applyCommitMode() != 0 ? -1 : 0;
+    SessionTransactionFault = TransactionFault::None;
+    if (transactionsOn)
+        SessionTransactionFault = switchAutoCommitOff();
+    return 0;
 }
 
 int dbDisconnect() {

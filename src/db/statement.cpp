@@ -69,6 +69,14 @@ void setStatementTimeout(SQLHSTMT stmt) {
         SQL_IS_UINTEGER);
 }
 
+// Freeing a statement handle can wait on the server: a driver that reads a
+// cursor in batches closes it there. It is bounded like every other call,
+// and runs after a stop signal too, so that no handle is left behind.
+SQLRETURN freeStatement(SQLHSTMT stmt) {
+    DbCallInFlight call(DbCallKind::Free, SQL_HANDLE_STMT, stmt);
+    return SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+}
+
 // Owns a statement handle for the length of one statement function, so that
 // every path frees it. A cursor hands its handle over to its slot instead.
 class StatementHandle {
@@ -86,7 +94,7 @@ class StatementHandle {
     }
     ~StatementHandle() {
         if (handle_ != SQL_NULL_HSTMT)
-            SQLFreeHandle(SQL_HANDLE_STMT, handle_);
+            freeStatement(handle_);
     }
     StatementHandle(const StatementHandle&) = delete;
     StatementHandle& operator=(const StatementHandle&) = delete;
@@ -412,7 +420,7 @@ int cursorClose(CursorSlot slot) {
     SQLHSTMT& stmt = slotHandle(slot);
     if (stmt == SQL_NULL_HSTMT)
         return 0;
-    SQLRETURN rc = SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+    SQLRETURN rc = freeStatement(stmt);
     stmt = SQL_NULL_HSTMT;
     return rc;
 }

@@ -6,6 +6,7 @@
 #include "platform/platform.h"
 #include "run/commit_proof.h"
 #include "run/run_guard.h"
+#include "run/transaction_guard.h"
 
 namespace {
 
@@ -26,7 +27,9 @@ std::size_t runAttempt(const WorkStep* steps, std::size_t count, long attempt) {
 }
 
 // After failed attempt `attempt`: first its writes are rolled back in an
-// atomic rebuild, so that the tables stay as they were before it. Ending the
+// atomic rebuild, so that the tables stay as they were before it, and the
+// rollback is proved; on a session lost with the failure the counts are
+// taken on the new one. Ending the
 // session would undo them as well, but a driver may refuse to disconnect
 // while a transaction is open, and the old session would then keep its locks
 // on the download tables. Then true when the next attempt may start: the
@@ -36,6 +39,9 @@ std::size_t runAttempt(const WorkStep* steps, std::size_t count, long attempt) {
 bool readyForNextAttempt(const WorkStep& failedStep, long attempt) {
     if (dbTransactionsOn())
         dbRollback();
+    // A data source that kept what was rolled back would keep it again.
+    if (proveRollback() == kRollbackChangedTables)
+        return false;
     // Another attempt would find the same master data.
     if (runStopRequested() || CommitProof.shrinkRefused)
         return false;
@@ -48,6 +54,8 @@ bool readyForNextAttempt(const WorkStep& failedStep, long attempt) {
             logLine("%s", failedStep.connectionLost);
         return false;
     }
+    if (proveRollback() == kRollbackChangedTables)
+        return false;
     platformWaitMs(kAttemptWaitMs);
     return !runStopRequested();
 }
@@ -74,8 +82,10 @@ bool commitUnitOfWork() {
     if (CommitProof.dryRun)
         return true;
     int rc = dbCommit();
-    if (rc == 0)
+    if (rc == 0) {
+        unitCommitted();
         return true;
+    }
     // After a stop signal nothing was sent; the stop is logged at the end.
     if (!runStopRequested())
         logFailure(LastDiag, "Fehler SQLCommit()! Errcode: %ld", static_cast<long>(rc));

@@ -1,16 +1,21 @@
 #include "run/check.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdarg>
 #include <cstring>
 
+#include "db/call_in_flight.h"
 #include "db/catalog.h"
 #include "db/session.h"
 #include "db/statement.h"
 #include "db/statement_rollback.h"
 #include "log/runlog.h"
 #include "platform/file_checks.h"
+#include "platform/monitoring.h"
 #include "platform/platform.h"
+#include "platform/stop_signal.h"
 #include "platform/text.h"
 #include "run/check_indexes.h"
 #include "run/check_tables.h"
@@ -72,9 +77,12 @@ void tally(Verdict verdict) {
 
 // Prints one check line: its verdict and its text. Values from the settings
 // file and driver messages may hold line breaks or control characters; they
-// become blanks, so that every check stays one line.
+// become blanks, so that every check stays one line. After a stop signal no
+// line is printed: the calls refused since would read as failures.
 void report(Verdict verdict, const char* format, ...) __attribute__((format(printf, 2, 3)));
 void report(Verdict verdict, const char* format, ...) {
+    if (platformStopSignal() != 0)
+        return;
     char line[kLineSize];
     va_list arguments;
     va_start(arguments, format);
@@ -230,6 +238,26 @@ void checkRebuildMode() {
            "a failed statement alone; %s, or unset %s",
            Settings.database, setting.key, setting.value, setting.place, setting.remedy,
            kRebuildModeVariable);
+}
+
+// What the atomic rebuild and the dry run ask of the driver: auto-commit
+// that really goes off, and transactions. Tried on the check's own session,
+// which goes back to auto-commit before its next statement. A fault fails
+// the check with VENDRAK_REBUILD=atomic; without it only the dry run (and
+// that mode) would be refused, a warning.
+void checkTransactions() {
+    if (!Check.connected)
+        return;
+    const TransactionFault fault = dbTryTransactions();
+    if (fault == TransactionFault::None) {
+        report(Verdict::Ok, "transactions: auto-commit goes off and the driver has transactions");
+        return;
+    }
+    char refusal[kLineSize];
+    const bool atomic = readRebuildMode(refusal, sizeof refusal) == kRebuildAtomic;
+    report(atomic ? Verdict::Failed : Verdict::Warning,
+           "transactions: %s; %s=%s and --dry-run are refused on data source %s",
+           dbTransactionFaultText(fault), kRebuildModeVariable, kAtomicRebuild, Settings.database);
 }
 
 struct ProbeResult {
@@ -397,25 +425,66 @@ bool isCheckCommand(int argc, char** argv) {
     return argc == 2 && std::strcmp(argv[1], "--check") == 0;
 }
 
+namespace {
+
+// The checks in the order of their lines.
+void (*const kChecks[])() = {
+    checkSettingsFile, checkSettingsValues, checkDbSystem,     checkLogFolder,
+    checkConnect,      checkMySql,          checkRebuildMode,  checkTransactions,
+    checkTables,       checkWriteRights,    checkTableIndexes, checkRunLock,
+};
+
+// The last line: the tally and what it means, or why the check did not finish.
+void printSummary(const char* ending) {
+    std::fprintf(Check.out, "summary: %d ok, %d %s, %d failed: %s\n", Check.ok, Check.warnings,
+                 Check.warnings == 1 ? "warning" : "warnings", Check.failed, ending);
+    std::fflush(Check.out);
+}
+
+void printStoppedSummary() {
+    char ending[128];
+    std::snprintf(ending, sizeof ending, "stopped by %s, the check did not finish",
+                  platformSignalName(platformStopSignal()));
+    printSummary(ending);
+}
+
+// The watch action of the check, on the watcher's thread: a database call
+// that is past its end (its limit, or a stop signal) ends the check with its
+// line and the summary. _exit: the check's thread is inside the driver.
+void watchCheck(bool stopped) {
+    OverdueCall overdue = {};
+    if (dbSuperviseCallInFlight(platformMonotonicMs(), stopped, &overdue) != kDbRunMustEnd)
+        return;
+    std::fprintf(Check.out, "%-8s %s did not answer after %ld s\n", verdictTag(Verdict::Failed),
+                 dbCallName(overdue.kind), overdue.waitedSeconds);
+    ++Check.failed;
+    if (stopped)
+        printStoppedSummary();
+    else
+        printSummary("the check did not finish");
+    std::fflush(stderr);
+    _exit(kExitFailure);
+}
+
+}  // namespace
+
 int runCheck(std::FILE* out) {
     std::memset(&Check, 0, sizeof Check);
     Check.out = out;
-    checkSettingsFile();
-    checkSettingsValues();
-    checkDbSystem();
-    checkLogFolder();
-    checkConnect();
-    checkMySql();
-    checkRebuildMode();
-    checkTables();
-    checkWriteRights();
-    checkTableIndexes();
-    checkRunLock();
+    // Every call of the check is bounded as a run's are, and a stop ends it.
+    platformCatchStopSignals(watchCheck);
+    for (void (*check)() : kChecks) {
+        if (platformStopSignal() != 0)
+            break;
+        check();
+    }
     if (Check.connected)
         dbDisconnect();
+    if (platformStopSignal() != 0) {
+        printStoppedSummary();
+        return kExitFailure;
+    }
     bool canRun = Check.failed == 0;
-    std::fprintf(out, "summary: %d ok, %d %s, %d failed: %s\n", Check.ok, Check.warnings,
-                 Check.warnings == 1 ? "warning" : "warnings", Check.failed,
-                 canRun ? "a full rebuild can run" : "a full rebuild cannot run");
+    printSummary(canRun ? "a full rebuild can run" : "a full rebuild cannot run");
     return canRun ? kExitSuccess : kExitFailure;
 }

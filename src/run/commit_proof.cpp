@@ -149,3 +149,7 @@ void printDryRunTables(std::FILE* out) {
                      CommitProof.before[t], CommitProof.held[t]);
     }
 }
+
+bool countUnitTable(DownloadTable table, long& rows) {
+    return counted(table, rows);
+}

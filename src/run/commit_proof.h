@@ -51,3 +51,8 @@ bool unitHoldsWhatItWrote();
 // The dry run's standard output after a rebuild that passed its proof: one
 // line per download table, "<table> <rows now> -> <rows after>".
 void printDryRunTables(std::FILE* out);
+
+// The rows of `table` now, counted as the unit's begin counted them (the
+// badge's rows in a key run). False, after the failure line, when the count
+// failed.
+bool countUnitTable(DownloadTable table, long& rows);

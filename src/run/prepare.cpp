@@ -18,14 +18,15 @@
 #include "run/rebuild_mode.h"
 #include "run/run_end.h"
 #include "run/run_guard.h"
+#include "run/transaction_guard.h"
 #include "settings/settings.h"
 
 namespace {
 
 // An attempt of an atomic rebuild begins with the counts that its proof
-// compares with (commit_proof.h).
+// and the proof of its rollback compare with (commit_proof.h).
 int beginAndBuildTrmAswDnl() {
-    return beginRebuildUnit() != 0 && BuildTrmAswDnl() != 0 ? 1 : 0;
+    return beginProvedUnit(nullptr) != 0 && BuildTrmAswDnl() != 0 ? 1 : 0;
 }
 
 // The last phase includes the commit of an atomic rebuild.
@@ -61,13 +62,26 @@ void takeDownloadKey(int argc, char** argv, char (&key)[kDownloadKeyWidth]) {
         copyText(key, argv[1]);
 }
 
-// The end of a dry run: what the rebuild would leave, after its rollback.
-void endDryRun(bool failed) {
+// The end of a dry run: what the rebuild would leave, after its rollback
+// and the proof that the tables are as they were. A stop signal that came
+// after the proof fails it as it would fail the commit of an atomic run.
+// True when the dry run failed.
+bool endDryRun(bool failed) {
     if (!failed) {
         dbRollback();
-        printDryRunTables(stdout);
+        failed = proveRollback() != kRollbackLeftTables || runStopRequested();
+        if (!failed)
+            printDryRunTables(stdout);
     }
     logText("Probelauf: nichts wurde übernommen.");
+    return failed;
+}
+
+// The guards of the first session: a data source that the atomic modes
+// cannot trust is refused before anything is written.
+bool dataSourceRefused() {
+    return checkDataSourceForRebuildMode(Settings.database) != kRebuildModeTaken ||
+           checkSessionTransactions(Settings.database) != kRebuildModeTaken;
 }
 
 }  // namespace
@@ -109,7 +123,7 @@ int runProgram(int argc, char** argv) {
     takeDownloadKey(argc, argv, key);
     long keyResult = 0;
     bool failed = runStopRequested();  // a stop signal while connecting
-    if (!failed && checkDataSourceForRebuildMode(Settings.database) != kRebuildModeTaken)
+    if (!failed && dataSourceRefused())
         failed = true;
     if (!failed && !isEmptyText(key)) {
         logLine("Download-Key: %s.", key);
@@ -120,7 +134,7 @@ int runProgram(int argc, char** argv) {
     if (!failed && keyResult == 0 && PrepareFull() == 0)
         failed = true;
     if (CommitProof.dryRun)
-        endDryRun(failed);
+        failed = endDryRun(failed);
 
     if (failed) {
         logRunStopped();

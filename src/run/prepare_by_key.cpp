@@ -10,6 +10,7 @@
 #include "log/runlog.h"
 #include "run/attempt_policy.h"
 #include "run/commit_proof.h"
+#include "run/transaction_guard.h"
 
 namespace {
 
@@ -53,7 +54,7 @@ int updateListedBadges() {
         // The builders log their own failures. In an atomic rebuild each
         // badge's rows take effect together, once both builders succeeded
         // and the badge's rows were proved.
-        if (beginBadgeUnit(row.DnlAsw) == 0 || BuildTrmAswDnlForBadge(row) == 0 ||
+        if (beginProvedUnit(row.DnlAsw) == 0 || BuildTrmAswDnlForBadge(row) == 0 ||
             BuildAswBklDnlForBadge(row) == 0 || !commitUnitOfWork()) {
             failed = true;
             break;

@@ -25,17 +25,20 @@ int readRebuildMode(char* refusal, std::size_t refusalSize) {
 
 namespace {
 
-// A whole percent from 0 to 100, digits only.
+// A whole percent from 0 to 100, digits only, leading zeros allowed
+// ("020", "0100").
 bool readPercent(const char* text, long& percent) {
     percent = 0;
-    if (*text == '\0' || std::strlen(text) > 3)
+    if (*text == '\0')
         return false;
     for (const char* c = text; *c != '\0'; ++c) {
         if (*c < '0' || *c > '9')
             return false;
         percent = percent * 10 + (*c - '0');
+        if (percent > 100)
+            return false;
     }
-    return percent <= 100;
+    return true;
 }
 
 // VENDRAK_MAX_SHRINK into CommitProof. The guard needs the rebuild's

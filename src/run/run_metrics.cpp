@@ -40,6 +40,10 @@ constexpr PhaseNames kPhaseNames[kPhaseCount] = {
 // ends inside a database call ends inside its attempt.
 int phaseInAttempt = -1;
 
+// A run that did not begin its metrics (a dry run) ends without a file, on
+// every path: monitoring keeps reading the last run that changed the tables.
+bool metricsBegun = false;
+
 PhaseRecord& phaseRecord(RunPhase phase) {
     return RunMetrics.phases[static_cast<int>(phase)];
 }
@@ -199,6 +203,7 @@ void reportSkippedDuplicates(RunPhase phase) {
 void runMetricsBegin(int argc, char** argv) {
     RunMetrics = RunRecord{};
     phaseInAttempt = -1;
+    metricsBegun = true;
     RunMetrics.startSeconds = platformWallClockSeconds();
     // The same rule as the run control's: only a single argument is a key,
     // and an empty one is none.
@@ -230,6 +235,8 @@ void phaseAttemptEnds(RunPhase phase) {
 }
 
 void runMetricsEnd(int exitCode) {
+    if (!metricsBegun)
+        return;
     if (phaseInAttempt >= 0)
         RunMetrics.phases[phaseInAttempt].endMs = platformMonotonicMs();
     RunMetrics.endSeconds = platformWallClockSeconds();

@@ -49,5 +49,5 @@ void phaseAttemptEnds(RunPhase phase);
 
 // Notes the end of the run and writes the metrics file, if one is named.
 // A file that cannot be written is reported on standard error; the run's
-// result stays as it is.
+// result stays as it is. Without runMetricsBegin (a dry run) it does nothing.
 void runMetricsEnd(int exitCode);

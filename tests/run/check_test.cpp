@@ -58,7 +58,7 @@ TEST(CheckTest, SoundInstallationPassesWithOneProbePerTableAndTwoPerDownloadTabl
     ProgramResult result = run.run({"--check"});
     EXPECT_EQ(result.exitCode, 0) << result.output;
     EXPECT_EQ(lastLine(result.output),
-              "summary: 25 ok, 0 warnings, 0 failed: a full rebuild can run");
+              "summary: 26 ok, 0 warnings, 0 failed: a full rebuild can run");
     EXPECT_NE(result.output.find("ok       connected to data source vendrak_test as vendrak\n"),
               std::string::npos);
     EXPECT_NE(result.output.find("ok       TrmAswDnl has the form of 40 columns\n"),
@@ -89,7 +89,7 @@ TEST(CheckTest, SoundInstallationPassesWithOneProbePerTableAndTwoPerDownloadTabl
     run.addEnvironment("VENDRAK_REBUILD=atomic");
     ProgramResult atomic = run.run({"--check"});
     EXPECT_EQ(lastLine(atomic.output),
-              "summary: 26 ok, 0 warnings, 0 failed: a full rebuild can run");
+              "summary: 27 ok, 0 warnings, 0 failed: a full rebuild can run");
     EXPECT_NE(atomic.output.find(
                   "ok       atomic rebuild: data source vendrak_test has no setting against it\n"),
               std::string::npos)

@@ -134,7 +134,7 @@ TEST_F(InformationOptionTest, BadShrinkLimitIsRefusedBeforeAnythingHappens) {
         {"101", true, "vendrak: VENDRAK_MAX_SHRINK='101' is not a whole percent from 0 to 100\n"},
         {"-1", true, "vendrak: VENDRAK_MAX_SHRINK='-1' is not a whole percent from 0 to 100\n"},
         {"2.5", true, "vendrak: VENDRAK_MAX_SHRINK='2.5' is not a whole percent from 0 to 100\n"},
-        {"0100", true, "vendrak: VENDRAK_MAX_SHRINK='0100' is not a whole percent from 0 to 100\n"},
+        {"0101", true, "vendrak: VENDRAK_MAX_SHRINK='0101' is not a whole percent from 0 to 100\n"},
         {"20%", true, "vendrak: VENDRAK_MAX_SHRINK='20%' is not a whole percent from 0 to 100\n"},
     };
     for (const auto& c : cases) {

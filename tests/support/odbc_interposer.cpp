@@ -82,6 +82,9 @@ struct State {
     bool keepTrace = true;  // the statement texts in memory, for ipTrace
     bool traceSession = false;
     bool refuseDisconnectInTransaction = false;
+    std::string autoCommitOff;  // "", or how SQL_AUTOCOMMIT_OFF is answered
+    bool noTransactions = false;
+    std::set<SQLHANDLE> autoCommitHidden;  // connections that read back a pretended "off"
     std::map<SQLHANDLE, SQLHANDLE> statementConnections;
     std::set<SQLHANDLE> manualCommit;      // connections with auto-commit off
     std::set<SQLHANDLE> openTransactions;  // manual-commit connections since their first statement
@@ -162,6 +165,22 @@ bool parseRule(std::string line) {
         (word == "trace-session" ? state().traceSession : state().refuseDisconnectInTransaction) =
             true;
         return restOfLine(in).empty();
+    }
+    if (word == "autocommit-off") {
+        std::string answer;
+        if (!(in >> answer) || !restOfLine(in).empty())
+            return false;
+        if (answer != "refused" && answer != "ignored" && answer != "hidden")
+            return false;
+        state().autoCommitOff = answer;
+        return true;
+    }
+    if (word == "txn-capable") {
+        std::string capable;
+        if (!(in >> capable) || capable != "none" || !restOfLine(in).empty())
+            return false;
+        state().noTransactions = true;
+        return true;
     }
     Rule rule;
     if (word == "alloc") {
@@ -369,7 +388,8 @@ void ipReset(void) {
     s.fakes.clear();
     s.hookCommand.clear();
     s.recordWaits = true;
-    s.traceSession = s.refuseDisconnectInTransaction = false;
+    s.traceSession = s.refuseDisconnectInTransaction = s.noTransactions = false;
+    s.autoCommitOff.clear();
 }
 
 int ipConfigure(const char* rules) {
@@ -446,6 +466,7 @@ SQLRETURN SQL_API SQLFreeHandle(SQLSMALLINT type, SQLHANDLE handle) {
             eventFree(handle);
         } else if (type == SQL_HANDLE_DBC) {  // auto-commit is the handle's, kept across sessions
             s.manualCommit.erase(handle);
+            s.autoCommitHidden.erase(handle);
             s.openTransactions.erase(handle);
         }
     }
@@ -474,19 +495,60 @@ SQLRETURN SQL_API SQLConnect(SQLHDBC dbc, SQLCHAR* dsn, SQLSMALLINT dsnLength, S
     return forward(dbc, dsn, dsnLength, user, userLength, password, passwordLength);
 }
 
+// Under autocommit-off the interposer plays a driver that does not take
+// auto-commit off: it refuses, or it says yes and goes on committing.
 SQLRETURN SQL_API SQLSetConnectAttr(SQLHDBC dbc, SQLINTEGER attribute, SQLPOINTER value,
                                     SQLINTEGER length) {
+    State& s = state();
     clearFake(dbc);
+    const bool off =
+        attribute == SQL_ATTR_AUTOCOMMIT && reinterpret_cast<SQLULEN>(value) == SQL_AUTOCOMMIT_OFF;
+    if (off && s.autoCommitOff == "refused") {
+        s.fakes[dbc] = {"HYC00", true, 0};
+        return SQL_ERROR;
+    }
+    if (off && !s.autoCommitOff.empty()) {
+        if (s.autoCommitOff == "hidden")
+            s.autoCommitHidden.insert(dbc);
+        return SQL_SUCCESS;
+    }
     static auto forward =
         real<SQLRETURN (*)(SQLHDBC, SQLINTEGER, SQLPOINTER, SQLINTEGER)>("SQLSetConnectAttr");
     SQLRETURN rc = forward(dbc, attribute, value, length);
     if (attribute == SQL_ATTR_AUTOCOMMIT && SQL_SUCCEEDED(rc)) {
-        if (reinterpret_cast<SQLULEN>(value) == SQL_AUTOCOMMIT_OFF)
-            state().manualCommit.insert(dbc);
+        s.autoCommitHidden.erase(dbc);
+        if (off)
+            s.manualCommit.insert(dbc);
         else
-            state().manualCommit.erase(dbc);
+            s.manualCommit.erase(dbc);
     }
     return rc;
+}
+
+SQLRETURN SQL_API SQLGetConnectAttr(SQLHDBC dbc, SQLINTEGER attribute, SQLPOINTER value,
+                                    SQLINTEGER length, SQLINTEGER* valueLength) {
+    clearFake(dbc);
+    if (attribute == SQL_ATTR_AUTOCOMMIT && state().autoCommitHidden.count(dbc) != 0) {
+        *static_cast<SQLULEN*>(value) = SQL_AUTOCOMMIT_OFF;
+        return SQL_SUCCESS;
+    }
+    static auto forward =
+        real<SQLRETURN (*)(SQLHDBC, SQLINTEGER, SQLPOINTER, SQLINTEGER, SQLINTEGER*)>(
+            "SQLGetConnectAttr");
+    return forward(dbc, attribute, value, length, valueLength);
+}
+
+SQLRETURN SQL_API SQLGetInfo(SQLHDBC dbc, SQLUSMALLINT type, SQLPOINTER value, SQLSMALLINT length,
+                             SQLSMALLINT* valueLength) {
+    clearFake(dbc);
+    if (type == SQL_TXN_CAPABLE && state().noTransactions) {
+        *static_cast<SQLUSMALLINT*>(value) = SQL_TC_NONE;
+        return SQL_SUCCESS;
+    }
+    static auto forward =
+        real<SQLRETURN (*)(SQLHDBC, SQLUSMALLINT, SQLPOINTER, SQLSMALLINT, SQLSMALLINT*)>(
+            "SQLGetInfo");
+    return forward(dbc, type, value, length, valueLength);
 }
 
 // Under refuse-disconnect-in-transaction the interposer plays a driver that

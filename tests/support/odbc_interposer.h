@@ -40,6 +40,12 @@
 //                                          manual-commit mode, from the first
 //                                          SQLExecDirect after a connect or an
 //                                          SQLEndTran that succeeded
+//   autocommit-off refused|ignored|hidden  SQL_ATTR_AUTOCOMMIT = OFF fails (HYC00); or
+//                                          returns SQL_SUCCESS without reaching the
+//                                          driver, which keeps committing every
+//                                          statement: reading the attribute back gives
+//                                          the driver's "on" (ignored) or "off" (hidden)
+//   txn-capable none                       SQLGetInfo(SQL_TXN_CAPABLE) gives SQL_TC_NONE
 // TEXT is the rest of the line, blanks included, matched case-sensitively.
 // NATIVE is a number or "none" (the failure then has no diagnostic record).
 // An injected failure returns SQL_ERROR without reaching the driver (an exec
