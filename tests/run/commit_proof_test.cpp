@@ -110,27 +110,32 @@ TEST_F(CommitProofTest, TransactionLostUnnoticedIsFoundAndRetriedToTheCleanTable
 // With half the badges gone from the master data, TrmAswDnl and AswBklDnl
 // would shrink to half. VENDRAK_MAX_SHRINK=20 refuses the rebuild
 // at once: rolled back, not retried, on the log, standard error and in the
-// metrics; 70 and no limit let it go ahead, and so does a table that held
-// no rows. A dry run is judged alike.
+// metrics; 70, 100 (also as 0100) and no limit let it go ahead, and so do a
+// table that held no rows and one that shrinks by exactly the limit (10
+// AswBklDnl rows to 3 at 70). A dry run is judged alike.
 TEST_F(CommitProofTest, RebuildAfterHalfTheBadgesAreGoneIsRefusedBeyondTheLimit) {
     const struct {
         const char* limit;
         bool dryRun;
         bool emptyBefore;
         int exitCode;
+        bool tenAccessRows = false;
     } cases[] = {
-        {"20", false, false, 99}, {"70", false, false, 0}, {"", false, false, 0},
-        {"20", false, true, 0},   {"20", true, false, 99},
+        {"20", false, false, 99}, {"70", false, false, 0},   {"", false, false, 0},
+        {"20", false, true, 0},   {"20", true, false, 99},   {"70", false, false, 0, true},
+        {"100", false, false, 0}, {"0100", false, false, 0},
     };
     ASSERT_EQ(runWith(atomic_, {}, "").exitCode, 0);
     saveTables();
     testDbExec("DELETE FROM qvsystem.qvs301asw WHERE aswnum IN ('B1', 'B2', 'B4')");
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.limit) + (c.dryRun ? " dry run" : "") +
-                     (c.emptyBefore ? " empty before" : ""));
+                     (c.emptyBefore ? " empty before" : "") + (c.tenAccessRows ? " exactly" : ""));
         restoreTables();
         if (c.emptyBefore)
             testDbExec("DELETE FROM qvsystem.trmaswdnl; DELETE FROM qvsystem.aswbkldnl");
+        if (c.tenAccessRows)
+            testDbExec("INSERT INTO qvsystem.aswbkldnl VALUES ('S', 'S1', 'S'), ('S', 'S2', 'S')");
         const std::vector<Rows> before = testDbDownloadTables();
         ProgramRun run;
         run.writeSettings(kTestDbUser, kTestDbPassword, "ORACLE", kTestDbDsn);
@@ -193,7 +198,94 @@ TEST_F(CommitProofTest, DryRunLeavesTheTablesAndPrintsWhatACleanRebuildWrites) {
     EXPECT_EQ(testDbDownloadTables(), before);
     ASSERT_GE(result.log.size(), 2u);
     EXPECT_EQ(result.log[result.log.size() - 2], "Probelauf: nichts wurde übernommen.");
+    EXPECT_FALSE(hasLineStarting(result.log, "Download-Key")) << "the option taken for a key";
     EXPECT_FALSE(std::filesystem::exists(run.root() + "/metrics.prom"));
+
+    // SIGTERM after the proof (at the free of its last count): 99 and the
+    // stop's line, as an atomic run's commit would be refused.
+    run.setHook("kill -TERM $PPID");
+    ProgramResult stopped =
+        runWith(run, {"--dry-run"}, "hook free 2 SELECT COUNT(*) FROM QVSYSTEM.ASWBKLDNL");
+    EXPECT_EQ(stopped.exitCode, 99);
+    EXPECT_TRUE(hasLineStarting(stopped.log, "Der Lauf wurde durch das Signal SIGTERM"));
+    EXPECT_EQ(stopped.output, "");
+    EXPECT_EQ(testDbDownloadTables(), before);
+}
+
+// A driver that holds no transaction open: it refuses auto-commit off, or
+// says yes and commits every statement (reading the attribute back tells),
+// or has no transactions. The atomic rebuild, an atomic key run and the dry
+// run are refused on their first session, before any statement.
+TEST_F(CommitProofTest, DriverWithoutAnOpenTransactionIsRefusedBeforeAnyStatement) {
+    testDbExec("INSERT INTO qvsystem.qvsaswdnl (dnlkey, dnllfd, dnlasw) VALUES ('K1', 1, 'B1')");
+    const std::vector<Rows> before = testDbDownloadTables();
+    const std::string kept = "Auto-Commit bleibt nach dem Abschalten eingeschaltet";
+    const struct {
+        Lines arguments;
+        const char* rule;
+        std::string cause;
+        const char* causeOnStandardError;
+    } cases[] = {
+        {{}, "autocommit-off ignored", kept, "auto-commit reads back as on"},
+        {{"K1"}, "autocommit-off ignored", kept, "auto-commit reads back as on"},
+        {{"--dry-run"}, "autocommit-off ignored", kept, "auto-commit reads back as on"},
+        {{"--dry-run"}, "autocommit-off refused",
+         "der Treiber lehnt das Abschalten von Auto-Commit ab", "refuses to switch auto-commit"},
+        {{}, "txn-capable none", "der Treiber unterstützt keine Transaktionen",
+         "no transactions (SQL_TXN_CAPABLE)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.rule + (c.arguments.empty() ? "" : " " + c.arguments[0]));
+        ProgramRun dryRun;
+        dryRun.writeSettings(kTestDbUser, kTestDbPassword, "ORACLE", kTestDbDsn);
+        ProgramResult result = runWith(c.arguments == Lines{"--dry-run"} ? dryRun : atomic_,
+                                       c.arguments, c.rule);
+        EXPECT_EQ(result.exitCode, 99);
+        EXPECT_TRUE(hasLineStarting(result.log,
+                                    "Die Datenquelle vendrak_test erlaubt keine atomare "
+                                    "Aufbereitung und keinen Probelauf: " +
+                                        c.cause + "!"))
+            << ::testing::PrintToString(result.log);
+        EXPECT_NE(result.errors.find(c.causeOnStandardError), std::string::npos) << result.errors;
+        EXPECT_EQ(result.trace, Lines{});
+        EXPECT_EQ(result.waits, std::vector<long>{});
+        EXPECT_EQ(testDbDownloadTables(), before);
+    }
+}
+
+// A driver that says yes to auto-commit off, reads back "off" and commits
+// every statement all the same: only the counts after a rollback show it.
+// The end of a dry run and a failed atomic attempt find the tables changed
+// (a stale row gone from each) and end the run loudly, without a retry.
+TEST_F(CommitProofTest, TablesChangedDespiteTheRollbackEndTheRunLoudly) {
+    ASSERT_EQ(runWith(atomic_, {}, "").exitCode, 0);
+    saveTables();
+    const struct {
+        Lines arguments;
+        const char* fault;
+        const char* line;
+    } cases[] = {
+        {{"--dry-run"}, "",
+         "Die Tabelle TrmAswDnl hält 12 Zeilen statt 13, obwohl die Aufbereitung zurückgenommen "
+         "wurde: die Datenquelle hat sie übernommen!"},
+        {{}, "exec 1 1 HY000 20000 INSERT INTO Qvsystem.AswBklDnl",
+         "Die Tabelle AswBklDnl hält 0 Zeilen statt 9, obwohl die Aufbereitung zurückgenommen "
+         "wurde: die Datenquelle hat sie übernommen!"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        restoreTables();
+        testDbExec(
+            "INSERT INTO qvsystem.trmaswdnl (dnltrm, dnlasw) VALUES ('STALE', 'STALE');"
+            "INSERT INTO qvsystem.aswbkldnl VALUES ('S', 'S', 'S')");
+        ProgramResult result =
+            runWith(atomic_, c.arguments, std::string("autocommit-off hidden\n") + c.fault);
+        EXPECT_EQ(result.exitCode, 99);
+        EXPECT_TRUE(hasLineStarting(result.log, c.line)) << ::testing::PrintToString(result.log);
+        EXPECT_NE(result.errors.find("although the work was rolled back"), std::string::npos);
+        EXPECT_EQ(result.waits, std::vector<long>{}) << "not retried";
+        EXPECT_EQ(result.output, "");
+    }
 }
 
 }  // namespace
