@@ -229,17 +229,21 @@ TEST_F(CommitProofTest, DriverWithoutAnOpenTransactionIsRefusedBeforeAnyStatemen
         {{}, "autocommit-off ignored", kept, "auto-commit reads back as on"},
         {{"K1"}, "autocommit-off ignored", kept, "auto-commit reads back as on"},
         {{"--dry-run"}, "autocommit-off ignored", kept, "auto-commit reads back as on"},
-        {{"--dry-run"}, "autocommit-off refused",
-         "der Treiber lehnt das Abschalten von Auto-Commit ab", "refuses to switch auto-commit"},
-        {{}, "txn-capable none", "der Treiber unterstützt keine Transaktionen",
+        {{"--dry-run"},
+         "autocommit-off refused",
+         "der Treiber lehnt das Abschalten von Auto-Commit ab",
+         "refuses to switch auto-commit"},
+        {{},
+         "txn-capable none",
+         "der Treiber unterstützt keine Transaktionen",
          "no transactions (SQL_TXN_CAPABLE)"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.rule + (c.arguments.empty() ? "" : " " + c.arguments[0]));
         ProgramRun dryRun;
         dryRun.writeSettings(kTestDbUser, kTestDbPassword, "ORACLE", kTestDbDsn);
-        ProgramResult result = runWith(c.arguments == Lines{"--dry-run"} ? dryRun : atomic_,
-                                       c.arguments, c.rule);
+        ProgramResult result =
+            runWith(c.arguments == Lines{"--dry-run"} ? dryRun : atomic_, c.arguments, c.rule);
         EXPECT_EQ(result.exitCode, 99);
         EXPECT_TRUE(hasLineStarting(result.log,
                                     "Die Datenquelle vendrak_test erlaubt keine atomare "
@@ -265,10 +269,12 @@ TEST_F(CommitProofTest, TablesChangedDespiteTheRollbackEndTheRunLoudly) {
         const char* fault;
         const char* line;
     } cases[] = {
-        {{"--dry-run"}, "",
+        {{"--dry-run"},
+         "",
          "Die Tabelle TrmAswDnl hält 12 Zeilen statt 13, obwohl die Aufbereitung zurückgenommen "
          "wurde: die Datenquelle hat sie übernommen!"},
-        {{}, "exec 1 1 HY000 20000 INSERT INTO Qvsystem.AswBklDnl",
+        {{},
+         "exec 1 1 HY000 20000 INSERT INTO Qvsystem.AswBklDnl",
          "Die Tabelle AswBklDnl hält 0 Zeilen statt 9, obwohl die Aufbereitung zurückgenommen "
          "wurde: die Datenquelle hat sie übernommen!"},
     };
