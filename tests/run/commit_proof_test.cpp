@@ -260,7 +260,8 @@ TEST_F(CommitProofTest, DriverWithoutAnOpenTransactionIsRefusedBeforeAnyStatemen
 // A driver that says yes to auto-commit off, reads back "off" and commits
 // every statement all the same: only the counts after a rollback show it.
 // The end of a dry run and a failed atomic attempt find the tables changed
-// (a stale row gone from each) and end the run loudly, without a retry.
+// (a stale row gone from each) and end the run loudly, without a retry; an
+// attempt that lost its session with the server's crash counts on the new one.
 TEST_F(CommitProofTest, TablesChangedDespiteTheRollbackEndTheRunLoudly) {
     ASSERT_EQ(runWith(atomic_, {}, "").exitCode, 0);
     saveTables();
@@ -268,6 +269,7 @@ TEST_F(CommitProofTest, TablesChangedDespiteTheRollbackEndTheRunLoudly) {
         Lines arguments;
         const char* fault;
         const char* line;
+        std::string hook = "";
     } cases[] = {
         {{"--dry-run"},
          "",
@@ -277,6 +279,11 @@ TEST_F(CommitProofTest, TablesChangedDespiteTheRollbackEndTheRunLoudly) {
          "exec 1 1 HY000 20000 INSERT INTO Qvsystem.AswBklDnl",
          "Die Tabelle AswBklDnl hält 0 Zeilen statt 9, obwohl die Aufbereitung zurückgenommen "
          "wurde: die Datenquelle hat sie übernommen!"},
+        {{},
+         "hook exec 1 INSERT INTO Qvsystem.AswBklDnl",
+         "Die Tabelle AswBklDnl hält 0 Zeilen statt 9, obwohl die Aufbereitung zurückgenommen "
+         "wurde: die Datenquelle hat sie übernommen!",
+         testDbServerCommand("crash")},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
@@ -284,6 +291,7 @@ TEST_F(CommitProofTest, TablesChangedDespiteTheRollbackEndTheRunLoudly) {
         testDbExec(
             "INSERT INTO qvsystem.trmaswdnl (dnltrm, dnlasw) VALUES ('STALE', 'STALE');"
             "INSERT INTO qvsystem.aswbkldnl VALUES ('S', 'S', 'S')");
+        atomic_.setHook(c.hook);
         ProgramResult result =
             runWith(atomic_, c.arguments, std::string("autocommit-off hidden\n") + c.fault);
         EXPECT_EQ(result.exitCode, 99);
