@@ -105,6 +105,16 @@ TEST(CallInFlightTest, WatcherCancelsAndEndsTheRunAtItsBoundAndExactlyOneSideEnd
          {{31900, false, go}, {32000, false, go}, {42000, false, end}},
          false,
          true},
+        // A disconnect has the login time-out too; a statement's free has the
+        // statement time-out, and its end comes without a cancel.
+        {"disconnect",
+         DbCallKind::Disconnect,
+         900,
+         2,
+         {{31900, false, go}, {32000, false, go}, {42000, false, end}},
+         false,
+         true},
+        {"free", DbCallKind::Free, 1, 900, {{31000, false, go}, {41000, false, end}}, false, true},
         // The call comes back at the last moment before the end: the run
         // goes on.
         {"returned in time",
@@ -148,4 +158,53 @@ TEST(CallInFlightTest, WatcherCancelsAndEndsTheRunAtItsBoundAndExactlyOneSideEnd
     }
 }
 
+// The cancels in this program end when the test lets them: a cancel that
+// blocks on a silent link.
+std::atomic<bool> cancelHeld{false};
+
+// A call that returns while its cancel is still running waits for the
+// cancel to return: the handle is freed after the call, and the cancel must
+// not outlive it.
+TEST(CallInFlightTest, CallThatReturnsWaitsForItsCancelToReturn) {
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        DbTimeLimits = {30, 1};
+        cancelHeld = true;
+        std::atomic<bool> registered{false}, release{false}, returned{false};
+        std::thread call([&] {
+            {
+                DbCallInFlight inFlight(DbCallKind::Execute, SQL_HANDLE_STMT, SQL_NULL_HSTMT);
+                registered = true;
+                while (!release)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            returned = true;
+        });
+        call.detach();
+        OverdueCall overdue = {};
+        if (!eventually(registered) ||
+            dbSuperviseCallInFlight(platformMonotonicMs() + 31000, false, &overdue) != kDbCallsGoOn)
+            _exit(1);
+        release = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        if (returned)
+            _exit(2);
+        cancelHeld = false;
+        _exit(eventually(returned) ? 0 : 3);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the check that failed";
+}
+
 }  // namespace
+
+// The test's cancel: the driver manager's would return at once for the null
+// handle of these calls.
+extern "C" SQLRETURN SQL_API SQLCancel(SQLHSTMT) {
+    while (cancelHeld)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return SQL_SUCCESS;
+}
