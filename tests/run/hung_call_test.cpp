@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -72,7 +74,8 @@ Lines lastLines(const ProgramResult& result, std::size_t count) {
 // A run that the test watches: started at once, killed when it has not
 // ended after `limitSeconds` (the test then fails instead of hanging).
 struct WatchedRun {
-    WatchedRun(ProgramRun& run, int limitSeconds) : run_(run), started_(run.start({}, "")) {
+    WatchedRun(ProgramRun& run, int limitSeconds, const std::vector<std::string>& arguments = {})
+        : run_(run), started_(run.start(arguments, "")) {
         killer_ = std::thread([this, limitSeconds] {
             auto deadline = Clock::now() + std::chrono::seconds(limitSeconds);
             while (!ended_ && Clock::now() < deadline)
@@ -147,7 +150,26 @@ class HungCallTest : public ::testing::Test {
         return std::filesystem::exists(marker_);
     }
 
+    // Through a relay, with `settings` for its data source; the hook of
+    // `rule` holds the run before its call until the link is silent (go_).
+    void holdAt(ProgramRun& run, const TcpRelay& relay, const std::string& settings,
+                const std::string& rule) {
+        run.writeSettings(kTestDbUser, kTestDbPassword, "ORACLE",
+                          testDbAddDsn(relay.port(), settings));
+        run.setRules("dbsystem ORACLE\n" + rule);
+        run.setHook("touch " + run.root() + "/held; while [ ! -e " + go_ +
+                    " ]; do sleep 0.05; done");
+        run.addEnvironment("VENDRAK_METRICS_FILE=" + run.root() + "/metrics.prom");
+    }
+    static bool held(const ProgramRun& run) {
+        auto deadline = Clock::now() + std::chrono::seconds(30);
+        while (!std::filesystem::exists(run.root() + "/held") && Clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return std::filesystem::exists(run.root() + "/held");
+    }
+
     ProgramRun atomic_;  // the installation with VENDRAK_REBUILD=atomic
+    std::string go_ = atomic_.root() + "/go";
     std::vector<Rows> before_;
     std::string marker_;
     bool standbyNamed_ = false;
@@ -198,14 +220,10 @@ TEST_F(HungCallTest, SilentLinkAndHangingCommitEndTheRunByThemselves) {
                 commitSeconds);
 }
 
-// Sends SIGTERM to a run whose `call` hangs and expects its end 9-15 s later:
-// exit 99, the hang line of `call` (ending in `end`) and the stop's lines.
-void stopAndExpectTheEnd(WatchedRun& run, const char* call, const char* end) {
-    const Clock::time_point signalled = Clock::now();
-    ASSERT_EQ(kill(run.pid(), SIGTERM), 0);
-    ProgramResult result = run.finish();
-    const double seconds = secondsSince(signalled);
-
+// The end of a run whose `call` hung, `seconds` after SIGTERM: 9-15 s, exit
+// 99, the hang line of `call` (ending in `end`) and the stop's lines.
+void expectTheEndAfterTheStop(const ProgramResult& result, double seconds, const char* call,
+                              const char* end) {
     EXPECT_EQ(result.exitCode, 99);
     EXPECT_GT(seconds, 9.0);
     EXPECT_LT(seconds, 15.0);
@@ -213,6 +231,14 @@ void stopAndExpectTheEnd(WatchedRun& run, const char* call, const char* end) {
     ASSERT_EQ(tail.size(), 4u);
     EXPECT_TRUE(isHangLine(tail[0], call, -1, end)) << tail[0];
     EXPECT_EQ(Lines(tail.begin() + 1, tail.end()), (Lines{kStoppedBy[0], kFailed, kEnd}));
+}
+
+// Sends SIGTERM to a run whose `call` hangs and expects its end.
+void stopAndExpectTheEnd(WatchedRun& run, const char* call, const char* end) {
+    const Clock::time_point signalled = Clock::now();
+    ASSERT_EQ(kill(run.pid(), SIGTERM), 0);
+    ProgramResult result = run.finish();
+    expectTheEndAfterTheStop(result, secondsSince(signalled), call, end);
 }
 
 // SIGTERM while the statement of an atomic rebuild's second phase meets the
@@ -249,6 +275,49 @@ TEST_F(HungCallTest, SigtermEndsARunWhoseCommitDoesNotReturn) {
     restoreStandby();
     EXPECT_NE(complete, before_);
     EXPECT_EQ(testDbDownloadTables(), complete) << "the server had written the commit";
+}
+
+// Three held at once by the silent link, each ended 10 s after SIGTERM: a
+// rebuild at the free of its first cursor, which a failed insert closes
+// before its end and psqlODBC, reading in batches, closes on the server
+// (the end still writes the metrics file); a
+// dry run at its first statement (it writes none); and the check at its
+// first probe, which ends with its own summary line.
+TEST_F(HungCallTest, SigtermEndsAFreeADryRunAndTheCheckOnASilentLink) {
+    TcpRelay relay(testDbServerPort());
+    ProgramRun rebuild, dryRun, check;
+    holdAt(rebuild, relay, "UseDeclareFetch=1\nFetch=2\n",
+           "exec 1 1 HY000 20000 INSERT INTO Qvsystem.TrmAswDnl\nhook free 1 as knzzet");
+    holdAt(dryRun, relay, "", "hook exec 1 DELETE FROM QVSYSTEM.TRMASWDNL");
+    holdAt(check, relay, "", "hook exec 1 SELECT");
+    WatchedRun rebuildRun(rebuild, 60), dryRunRun(dryRun, 60, {"--dry-run"}),
+        checkRun(check, 60, {"--check"});
+    ASSERT_TRUE(held(rebuild) && held(dryRun) && held(check));
+    relay.silence();
+    { std::ofstream create(go_); }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    const Clock::time_point signalled = Clock::now();
+    for (const WatchedRun* run : {&rebuildRun, &dryRunRun, &checkRun})
+        ASSERT_EQ(kill(run->pid(), SIGTERM), 0);
+    ProgramResult rebuilt = rebuildRun.finish();
+    ProgramResult tried = dryRunRun.finish();
+    ProgramResult checked = checkRun.finish();
+    const double seconds = secondsSince(signalled);
+
+    expectTheEndAfterTheStop(rebuilt, seconds, "SQLFreeHandle(STMT)", kStatementHangEnd);
+    std::ifstream metrics(rebuild.root() + "/metrics.prom");
+    EXPECT_NE(std::string(std::istreambuf_iterator<char>(metrics), {})
+                  .find("vendrak_last_run_success 0\n"),
+              std::string::npos);
+    expectTheEndAfterTheStop(tried, seconds, "SQLExecDirect", kStatementHangEnd);
+    EXPECT_FALSE(std::filesystem::exists(dryRun.root() + "/metrics.prom"));
+    EXPECT_EQ(checked.exitCode, 99);
+    EXPECT_NE(checked.output.find("FAILED   SQLExecDirect did not answer after "),
+              std::string::npos)
+        << checked.output;
+    EXPECT_EQ(
+        checked.output.substr(checked.output.rfind("summary: ")),
+        "summary: 6 ok, 0 warnings, 1 failed: stopped by SIGTERM, the check did not finish\n");
 }
 
 }  // namespace
