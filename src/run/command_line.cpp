@@ -29,8 +29,10 @@ const char kUsage[] =
     "                 and VENDRAK_MAX_SHRINK, then roll it back; prints each\n"
     "                 download table's rows now and after (\"TrmAswDnl 181 -> 179\");\n"
     "                 exit 0 when the rebuild would succeed; no metrics file.\n"
-    "                 It holds the transaction, and its locks, for a whole rebuild.\n"
-    "  --check        check the installation without changing anything and exit\n"
+    "                 It holds the transaction, and its locks, for a whole rebuild;\n"
+    "                 tables changed despite its rollback, or a stop, give 99.\n"
+    "  --check        check the installation without changing anything and exit;\n"
+    "                 a stop or a call that does not return ends it with 99\n"
     "  -h, --help     print this help and exit\n"
     "  --version      print the version and exit\n"
     "\n"
@@ -56,11 +58,18 @@ const char kUsage[] =
     "                             value is refused (exit 99). Before each commit\n"
     "                             the rows of the download tables are counted: a\n"
     "                             table that does not hold what was written fails\n"
-    "                             the attempt, which is rolled back and retried\n"
+    "                             the attempt, which is rolled back and retried.\n"
+    "                             The driver must hold a transaction open:\n"
+    "                             auto-commit off read back as off, and\n"
+    "                             SQL_TXN_CAPABLE not none; otherwise the run\n"
+    "                             (and --dry-run) is refused before it writes.\n"
+    "                             Tables that changed despite a rollback end the\n"
+    "                             run with 99, without a retry\n"
     "  VENDRAK_MAX_SHRINK=P       with VENDRAK_REBUILD=atomic or --dry-run: a full\n"
     "                             rebuild that would leave TrmAswDnl or AswBklDnl\n"
     "                             with fewer than (100-P)% of their rows is rolled\n"
-    "                             back, not retried (exit 99); P is 0..100\n";
+    "                             back, not retried (exit 99); P is 0..100,\n"
+    "                             leading zeros allowed\n";
 
 // Every option of the program. "--check" is answered before the program run;
 // here it only counts as an option, not as a mistyped key.
