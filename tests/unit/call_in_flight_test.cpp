@@ -35,7 +35,11 @@ struct Case {
     std::vector<Look> looks;
     bool returnsBeforeLastLook;  // the call comes back right before the last look
     bool endsTheRun;             // the watcher claims the end: the call never returns
+    bool cancelBlocks = false;   // its cancel returns only once the call has been released
 };
+
+// The test's cancels (SQLCancel below) block while this is set.
+std::atomic<bool> cancelHeld{false};
 
 bool eventually(const std::atomic<bool>& flag) {
     for (int i = 0; i < 200 && !flag; ++i)
@@ -48,6 +52,7 @@ bool eventually(const std::atomic<bool>& flag) {
 // of the check that failed.
 int runCase(const Case& c) {
     DbTimeLimits = {c.loginSeconds, c.statementSeconds};
+    cancelHeld = c.cancelBlocks;
     std::atomic<bool> registered{false}, release{false}, returned{false};
     std::thread call([&] {
         {
@@ -67,6 +72,11 @@ int runCase(const Case& c) {
         const Look& look = c.looks[i];
         if (c.returnsBeforeLastLook && i + 1 == c.looks.size()) {
             release = true;
+            // The handle is freed after the call: no cancel may outlive it.
+            std::this_thread::sleep_for(std::chrono::milliseconds(c.cancelBlocks ? 300 : 0));
+            if (returned && c.cancelBlocks)
+                return 5;
+            cancelHeld = false;
             if (!eventually(returned))
                 return 2;
         }
@@ -124,6 +134,15 @@ TEST(CallInFlightTest, WatcherCancelsAndEndsTheRunAtItsBoundAndExactlyOneSideEnd
          {{31000, false, go}, {41000, false, go}},
          true,
          false},
+        // A call that comes back while its cancel still runs waits for it.
+        {"returned while cancelled",
+         DbCallKind::Execute,
+         1,
+         30,
+         {{31000, false, go}, {31500, false, go}},
+         true,
+         false,
+         true},
         // No limit: only a stop ends it, 10 s after the stop.
         {"stop without a limit",
          DbCallKind::Fetch,
@@ -158,50 +177,9 @@ TEST(CallInFlightTest, WatcherCancelsAndEndsTheRunAtItsBoundAndExactlyOneSideEnd
     }
 }
 
-// The cancels in this program end when the test lets them: a cancel that
-// blocks on a silent link.
-std::atomic<bool> cancelHeld{false};
-
-// A call that returns while its cancel is still running waits for the
-// cancel to return: the handle is freed after the call, and the cancel must
-// not outlive it.
-TEST(CallInFlightTest, CallThatReturnsWaitsForItsCancelToReturn) {
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        DbTimeLimits = {30, 1};
-        cancelHeld = true;
-        std::atomic<bool> registered{false}, release{false}, returned{false};
-        std::thread call([&] {
-            {
-                DbCallInFlight inFlight(DbCallKind::Execute, SQL_HANDLE_STMT, SQL_NULL_HSTMT);
-                registered = true;
-                while (!release)
-                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            }
-            returned = true;
-        });
-        call.detach();
-        OverdueCall overdue = {};
-        if (!eventually(registered) ||
-            dbSuperviseCallInFlight(platformMonotonicMs() + 31000, false, &overdue) != kDbCallsGoOn)
-            _exit(1);
-        release = true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        if (returned)
-            _exit(2);
-        cancelHeld = false;
-        _exit(eventually(returned) ? 0 : 3);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "the check that failed";
-}
-
 }  // namespace
 
-// The test's cancel: the driver manager's would return at once for the null
+// The test's cancel; the driver manager's would return at once for the null
 // handle of these calls.
 extern "C" SQLRETURN SQL_API SQLCancel(SQLHSTMT) {
     while (cancelHeld)
