@@ -84,7 +84,6 @@ struct State {
     bool refuseDisconnectInTransaction = false;
     std::string autoCommitOff;  // "", or how SQL_AUTOCOMMIT_OFF is answered
     bool noTransactions = false;
-    std::set<SQLHANDLE> autoCommitHidden;  // connections that read back a pretended "off"
     std::map<SQLHANDLE, SQLHANDLE> statementConnections;
     std::set<SQLHANDLE> manualCommit;      // connections with auto-commit off
     std::set<SQLHANDLE> openTransactions;  // manual-commit connections since their first statement
@@ -166,21 +165,14 @@ bool parseRule(std::string line) {
             true;
         return restOfLine(in).empty();
     }
-    if (word == "autocommit-off") {
+    if (word == "autocommit-off" || word == "txn-capable") {
         std::string answer;
         if (!(in >> answer) || !restOfLine(in).empty())
             return false;
-        if (answer != "refused" && answer != "ignored" && answer != "hidden")
-            return false;
+        if (word == "txn-capable")
+            return (state().noTransactions = answer == "none");
         state().autoCommitOff = answer;
-        return true;
-    }
-    if (word == "txn-capable") {
-        std::string capable;
-        if (!(in >> capable) || capable != "none" || !restOfLine(in).empty())
-            return false;
-        state().noTransactions = true;
-        return true;
+        return answer == "refused" || answer == "ignored" || answer == "hidden";
     }
     Rule rule;
     if (word == "alloc") {
@@ -466,7 +458,6 @@ SQLRETURN SQL_API SQLFreeHandle(SQLSMALLINT type, SQLHANDLE handle) {
             eventFree(handle);
         } else if (type == SQL_HANDLE_DBC) {  // auto-commit is the handle's, kept across sessions
             s.manualCommit.erase(handle);
-            s.autoCommitHidden.erase(handle);
             s.openTransactions.erase(handle);
         }
     }
@@ -507,16 +498,12 @@ SQLRETURN SQL_API SQLSetConnectAttr(SQLHDBC dbc, SQLINTEGER attribute, SQLPOINTE
         s.fakes[dbc] = {"HYC00", true, 0};
         return SQL_ERROR;
     }
-    if (off && !s.autoCommitOff.empty()) {
-        if (s.autoCommitOff == "hidden")
-            s.autoCommitHidden.insert(dbc);
+    if (off && !s.autoCommitOff.empty())
         return SQL_SUCCESS;
-    }
     static auto forward =
         real<SQLRETURN (*)(SQLHDBC, SQLINTEGER, SQLPOINTER, SQLINTEGER)>("SQLSetConnectAttr");
     SQLRETURN rc = forward(dbc, attribute, value, length);
     if (attribute == SQL_ATTR_AUTOCOMMIT && SQL_SUCCEEDED(rc)) {
-        s.autoCommitHidden.erase(dbc);
         if (off)
             s.manualCommit.insert(dbc);
         else
@@ -528,7 +515,7 @@ SQLRETURN SQL_API SQLSetConnectAttr(SQLHDBC dbc, SQLINTEGER attribute, SQLPOINTE
 SQLRETURN SQL_API SQLGetConnectAttr(SQLHDBC dbc, SQLINTEGER attribute, SQLPOINTER value,
                                     SQLINTEGER length, SQLINTEGER* valueLength) {
     clearFake(dbc);
-    if (attribute == SQL_ATTR_AUTOCOMMIT && state().autoCommitHidden.count(dbc) != 0) {
+    if (attribute == SQL_ATTR_AUTOCOMMIT && state().autoCommitOff == "hidden") {
         *static_cast<SQLULEN*>(value) = SQL_AUTOCOMMIT_OFF;
         return SQL_SUCCESS;
     }
