@@ -310,8 +310,7 @@ TEST(CheckTest, BrokenInstallationsNameTheirCause) {
          "FAILED   atomic rebuild: data source vendrak_test has UseDeclareFetch=1 "
          "\\(odbc.ini \\[vendrak_test\\]\\), with which psqlODBC does not roll back a failed "
          "statement alone; set UseDeclareFetch=0 there, or unset VENDRAK_REBUILD\n"},
-        // A driver that holds no transaction open is named; it fails the
-        // check only with the atomic rebuild.
+        // A driver that holds no transaction open is named.
         {"atomic rebuild on a driver that keeps committing",
          [](ProgramRun& run) {
              run.setRules("autocommit-off ignored");
@@ -321,9 +320,6 @@ TEST(CheckTest, BrokenInstallationsNameTheirCause) {
          "FAILED   transactions: auto-commit reads back as on after it was switched off: the "
          "driver commits every statement; VENDRAK_REBUILD=atomic and --dry-run are refused on "
          "data source vendrak_test\n"},
-        {"driver without transactions", [](ProgramRun& run) { run.setRules("txn-capable none"); },
-         none, 0,
-         "WARNING  transactions: the driver reports no transactions \\(SQL_TXN_CAPABLE\\);"},
         {"mistyped rebuild mode",
          [](ProgramRun& run) { run.addEnvironment("VENDRAK_REBUILD=Atomic"); }, none, 99,
          "FAILED   VENDRAK_REBUILD='Atomic' is not a rebuild mode; unset it, or set it to "
