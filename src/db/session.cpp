@@ -44,6 +44,8 @@ void disconnect() {
     SQLDisconnect(dbConnection);
 }
 
+// True when the session says that auto-commit is off; false when it says on
+// or does not answer.
 bool autoCommitReadsBackOff() {
     SQLULEN value = SQL_AUTOCOMMIT_ON;
     SQLRETURN rc =
@@ -51,6 +53,8 @@ bool autoCommitReadsBackOff() {
     return SQL_SUCCEEDED(rc) && value == SQL_AUTOCOMMIT_OFF;
 }
 
+// True unless the driver reports no transactions (SQL_TC_NONE) or does not
+// answer. DML in a transaction is all the run needs of it.
 bool driverHasTransactions() {
     SQLUSMALLINT capable = SQL_TC_NONE;
     SQLRETURN rc = SQLGetInfo(dbConnection, SQL_TXN_CAPABLE, &capable, sizeof capable, nullptr);

@@ -27,15 +27,15 @@ std::size_t runAttempt(const WorkStep* steps, std::size_t count, long attempt) {
 }
 
 // After failed attempt `attempt`: first its writes are rolled back in an
-// atomic rebuild, so that the tables stay as they were before it, and the
-// rollback is proved; on a session lost with the failure the counts are
-// taken on the new one. Ending the
+// atomic rebuild, so that the tables stay as they were before it. Ending the
 // session would undo them as well, but a driver may refuse to disconnect
 // while a transaction is open, and the old session would then keep its locks
-// on the download tables. Then true when the next attempt may start: the
-// session is built anew whatever the failure's cause, since work that failed
-// half-way may have left it in any state, and the pause is over. A stop
-// signal is logged once at the end of the run.
+// on the download tables. The rollback is proved by counting the tables (on
+// the new session when the failure took the old one with it); tables that
+// changed all the same end the run. Then true when the next attempt may
+// start: the session is built anew whatever the failure's cause, since work
+// that failed half-way may have left it in any state, and the pause is over.
+// A stop signal is logged once at the end of the run.
 bool readyForNextAttempt(const WorkStep& failedStep, long attempt) {
     if (dbTransactionsOn())
         dbRollback();

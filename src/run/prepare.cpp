@@ -63,10 +63,10 @@ void takeDownloadKey(int argc, char** argv, char (&key)[kDownloadKeyWidth]) {
 }
 
 // The end of a dry run: what the rebuild would leave, after its rollback
-// and the proof that the tables are as they were. A stop signal that came
-// after the proof before the commit leaves the rollback unproved and fails
-// the dry run, as it would refuse the commit of an atomic run. True when the
-// dry run failed.
+// and the proof that the tables are as they were. A stop signal, even one
+// that came after the proof before the commit, leaves the rollback unproved
+// and fails the dry run, as it refuses the commit of an atomic run. True when
+// the dry run failed.
 bool endDryRun(bool failed) {
     if (!failed) {
         dbRollback();
