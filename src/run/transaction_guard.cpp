@@ -1,6 +1,7 @@
 #include "run/transaction_guard.h"
 
 #include "db/session.h"
+#include "db/transaction.h"
 #include "download/request_row.h"
 #include "download/rows_written.h"
 #include "log/console.h"
@@ -58,6 +59,25 @@ void reportChangedTable(DownloadTable table, long rows, long before) {
         name, rows, before);
 }
 
+// Counts the unit's tables and compares them with their counts when it
+// began: a result of proveRollback.
+int compareUnitTables() {
+    bool changed = false;
+    for (int t = 0; t < static_cast<int>(DownloadTable::Count); ++t) {
+        const DownloadTable table = static_cast<DownloadTable>(t);
+        long rows = 0;
+        if (!isUnitTable(table))
+            continue;
+        if (!countUnitTable(table, rows))
+            return kRollbackUnproved;
+        if (rows != CommitProof.before[t]) {
+            reportChangedTable(table, rows, CommitProof.before[t]);
+            changed = true;
+        }
+    }
+    return changed ? kRollbackChangedTables : kRollbackLeftTables;
+}
+
 }  // namespace
 
 int checkSessionTransactions(const char* dataSource) {
@@ -92,19 +112,11 @@ int proveRollback() {
     // After a stop no statement runs; the stop ends the run anyway.
     if (runStopRequested())
         return kRollbackUnproved;
-    bool changed = false;
-    for (int t = 0; t < static_cast<int>(DownloadTable::Count); ++t) {
-        const DownloadTable table = static_cast<DownloadTable>(t);
-        long rows = 0;
-        if (!isUnitTable(table))
-            continue;
-        if (!countUnitTable(table, rows))
-            return kRollbackUnproved;
-        if (rows != CommitProof.before[t]) {
-            reportChangedTable(table, rows, CommitProof.before[t]);
-            changed = true;
-        }
-    }
-    unitToProve = false;
-    return changed ? kRollbackChangedTables : kRollbackLeftTables;
+    const int result = compareUnitTables();
+    // The counts began a transaction of their own: ended, so that a driver
+    // that refuses to disconnect in a transaction lets the session go.
+    dbRollback();
+    if (result != kRollbackUnproved)
+        unitToProve = false;
+    return result;
 }

@@ -823,9 +823,10 @@ TEST_F(SiteRunTest, AtomicKeyRunCommitsEachBadgeAsOneUnit) {
     EXPECT_EQ(keyRunRows(false), oldOthers);
 }
 
-// A failed atomic attempt is rolled back before its session is given up, so
-// that a driver that keeps a session with an open transaction (ODBC allows
-// it to refuse the disconnect) still lets the next attempt start clean: in
+// A failed atomic attempt is rolled back before its session is given up, and
+// so is the transaction of the counts that prove it, so that a driver that
+// keeps a session with an open transaction (ODBC allows it to refuse the
+// disconnect) still lets the next attempt start clean: in
 // the full rebuild (the second phase fails once, after the first has
 // written) and in a key run (badge B3 fails once, after B1 was committed).
 // The statement time-out bounds the wait on locks that a kept session holds.
@@ -839,10 +840,11 @@ TEST_F(SiteRunTest, FailedAtomicAttemptIsRolledBackBeforeTheReconnection) {
     } cases[] = {
         {"",
          "exec 1 1 HY000 20000 DELETE FROM QVSYSTEM.SALASWDNL",
-         {"CONNECT", "ROLLBACK", "DISCONNECT", "CONNECT", "COMMIT"}},
+         {"CONNECT", "ROLLBACK", "ROLLBACK", "DISCONNECT", "CONNECT", "COMMIT"}},
         {"K1",
          "exec 1 1 HY000 20000 AWBASW = 'B3'",
-         {"CONNECT", "COMMIT", "ROLLBACK", "DISCONNECT", "CONNECT", "COMMIT", "COMMIT", "COMMIT"}},
+         {"CONNECT", "COMMIT", "ROLLBACK", "ROLLBACK", "DISCONNECT", "CONNECT", "COMMIT", "COMMIT",
+          "COMMIT"}},
     };
     run_.setRules("dbsystem ORACLE");
     prepareKeyRun(run_);
