@@ -12,6 +12,7 @@
 #include "platform/file_checks.h"
 #include "platform/platform.h"
 #include "platform/text.h"
+#include "run/check_cursors.h"
 #include "run/check_indexes.h"
 #include "run/check_tables.h"
 #include "run/exit_codes.h"
@@ -364,6 +365,10 @@ void reportIndexFinding(IndexFinding finding, const char* text) {
     report(verdict, "%s", text);
 }
 
+void reportCursorLine(bool passed, const char* text) {
+    report(passed ? Verdict::Ok : Verdict::Failed, "%s", text);
+}
+
 void checkTableIndexes() {
     if (Check.connected)
         checkIndexes(reportIndexFinding);
@@ -407,6 +412,7 @@ int runCheck(std::FILE* out) {
     checkConnect();
     checkMySql();
     checkRebuildMode();
+    checkCursors(Check.connected, reportCursorLine);
     checkTables();
     checkWriteRights();
     checkTableIndexes();

@@ -3,6 +3,7 @@
 // listed under that key. Exit code 0 on success, 99 on failure.
 #include <cstdio>
 
+#include "db/cursor_mode.h"
 #include "db/time_limits.h"
 #include "platform/platform.h"
 #include "run/check.h"
@@ -28,7 +29,7 @@ int main(int argc, char** argv) {
     // A dry run leaves the metrics file to the runs that change the tables,
     // which monitoring judges.
     CommitProof.dryRun = isDryRunCommand(argc, argv);
-    if (takeRebuildMode() != kRebuildModeTaken)
+    if (takeRebuildMode() != kRebuildModeTaken || !takeCursorMode())
         return kExitFailure;
     dbReadTimeLimits();
     if (CommitProof.dryRun)
