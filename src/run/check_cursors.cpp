@@ -16,21 +16,17 @@ constexpr std::size_t kLineSize = 2048;
 // them, so the rows stay pending as they do while a run writes.
 const char* const kCursorText = "SELECT TRMNAM FROM QVSYSTEM.QVS1140TRM";
 
-// What a site whose server refuses the default cursors is to do.
-void adviseSetting(char* line, std::size_t size, const char* what, const DiagRecord& diag) {
-    std::snprintf(line, size, "cursor: %s (SQLSTATE %s: %s); set %s=%s", what, diag.SqlState,
-                  diag.MessageText, kCursorModeVariable, kReadOnlyCursors);
-}
-
-// The line for a refusal: with the default cursors it names the setting; with
-// read-only cursors there is nothing further to choose.
+// The line of a refusal, with the diagnostic: with the default cursors it
+// names the setting that a server which allows only read-only cursors needs.
 void describeRefusal(char* line, std::size_t size, const char* what) {
-    if (cursorMode() == kCursorsDefault) {
-        adviseSetting(line, size, what, LastDiag);
-        return;
-    }
-    std::snprintf(line, size, "cursor: %s with %s=%s (SQLSTATE %s: %s)", what, kCursorModeVariable,
-                  kReadOnlyCursors, LastDiag.SqlState, LastDiag.MessageText);
+    if (cursorMode() == kCursorsDefault)
+        std::snprintf(line, size, "cursor: %s (SQLSTATE %s: %s); set %s=%s", what,
+                      LastDiag.SqlState, LastDiag.MessageText, kCursorModeVariable,
+                      kReadOnlyCursors);
+    else
+        std::snprintf(line, size, "cursor: %s with %s=%s (SQLSTATE %s: %s)", what,
+                      kCursorModeVariable, kReadOnlyCursors, LastDiag.SqlState,
+                      LastDiag.MessageText);
 }
 
 }  // namespace

@@ -1079,7 +1079,19 @@ std::vector<Rows> inOracleForm(std::vector<Rows> tables) {
     return tables;
 }
 
+// --check first: the server refuses the default locking cursor, and the
+// check names the setting that the site needs; with it the cursor passes.
 TEST_F(MssqlSiteRunTest, MssqlFullRebuildAndKeyRunGiveTheTablesOfOracle) {
+    ProgramRun plain;
+    plain.writeSettings(kTestDbUser, kTestDbPassword, "MSSQL", kTestDbDsn);
+    ProgramResult refused = plain.run({"--check"});
+    EXPECT_NE(refused.output.find("FAILED   cursor: the server refuses the cursor a run opens "
+                                  "first (SQLSTATE 42000: [FreeTDS][SQL Server]only READ ONLY "
+                                  "cursors are supported); set VENDRAK_CURSORS=read-only\n"),
+              std::string::npos)
+        << refused.output;
+    ProgramResult passed = run_.run({"--check"});
+    EXPECT_EQ(passed.exitCode, 0) << passed.output;
     const std::vector<Rows> mssql = fullAndKeyRunTables(run_);
     ASSERT_TRUE(testDbUseServer(VENDRAK_TEST_DB_DIR));
     testDbLoadSmallSite();
@@ -1088,13 +1100,7 @@ TEST_F(MssqlSiteRunTest, MssqlFullRebuildAndKeyRunGiveTheTablesOfOracle) {
     oracle.setRules("dbsystem ORACLE");
     const std::vector<Rows> expected = fullAndKeyRunTables(oracle);
     EXPECT_EQ(inOracleForm(mssql), expected);
-    EXPECT_EQ(std::count_if(mssql[0].begin(), mssql[0].end(),
-                            [](const std::vector<std::string>& row) {
-                                return row[0].find(",B5,") != std::string::npos;
-                            }),
-              3)
-        << "B5 at T1, T2 and T3";
-    EXPECT_EQ(expected[0].size(), 12u);
+    EXPECT_EQ(mssql[0].size(), expected[0].size() + 3) << "B5 at T1, T2 and T3";
 }
 
 // A failure of each form once, at a statement that runs while the
@@ -1139,53 +1145,44 @@ TEST_F(MssqlSiteRunTest, MssqlSigtermEndsAStatementHeldUpByALock) {
 
 // --- DB_SYSTEM=MYSQL on MariaDB through Connector/ODBC ---
 
-// The statements without DB-system forms run; the first one with forms
-// (the terminal authorisation cursor, for both run modes) sends nothing and
-// fails with -1, in every attempt, so both run modes end with 99 as a clean
-// failure does.
+// The statements without DB-system forms run; the terminal authorisation
+// cursor has none, sends nothing and fails with -1 in each of the five
+// attempts of a full rebuild and of a key run, which end as clean failures.
 TEST(MysqlRunTest, MysqlRunsFailInEveryAttemptAtTheTerminalCursor) {
     if (!testDbUseServer(VENDRAK_TEST_MYSQL_DIR, "mariadb.sh"))
         GTEST_SKIP();
-    const std::string addRequest = std::string("'") + VENDRAK_TEST_SOURCE_DIR +
-                                   "/support/mariadb.sh' sql '" + VENDRAK_TEST_MYSQL_DIR +
-                                   "' \"DELETE FROM qvsaswdnl; INSERT INTO qvsaswdnl (dnlkey, "
-                                   "dnllfd, dnlasw) VALUES ('K1', 1, 'B1')\"";
-    ASSERT_EQ(std::system(addRequest.c_str()), 0);
+    ASSERT_EQ(std::system(("'" VENDRAK_TEST_SOURCE_DIR "/support/mariadb.sh' sql '" +
+                           std::string(VENDRAK_TEST_MYSQL_DIR) +
+                           "' \"INSERT INTO qvsaswdnl (dnlkey, dnllfd, dnlasw) VALUES ('K1', 1, "
+                           "'B1')\"")
+                              .c_str()),
+              0);
     const struct {
-        Lines arguments, head;
-        std::string attempt, failure, gaveUp, statement;
+        Lines arguments;
+        std::string lastAttempt, failure, gaveUp, statement;
     } cases[] = {
         {{},
-         {kStars, kStart},
-         "Erstelle Terminalberechtigungen Versuch-Nr:",
+         "Erstelle Terminalberechtigungen Versuch-Nr:5!",
          "Fehler SQLOpenTrmAsw()! Errcode: -1",
          "Die Terminalberechtigungen konnten nicht erstellt werden!",
          "DELETE FROM QVSYSTEM.TRMASWDNL"},
         {{"K1"},
-         {kStars, kStart, "Download-Key: K1."},
-         "Aktualisiere Berechtigungen zu Key: K1. Versuch-Nr:",
+         "Aktualisiere Berechtigungen zu Key: K1. Versuch-Nr:5!",
          "Fehler SQLOpenTrmAsw() Ausweisnr. B1! Errcode: -1",
          "Die Berechtigungen zu Key K1 konnten nicht aktualisiert werden!",
          "SELECT DnlKey, DnlLfd, DnlMnd, DnlLiz, DnlAsw, DnlKze, DnlKzu, DnlKmp, DnlSta, DnlErf "
          "FROM QVSYSTEM.QvsAswDnl WHERE DnlKey = 'K1' ORDER BY DnlLfd"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.gaveUp);
         ProgramRun run;
         run.writeSettings(kTestDbUser, kTestDbPassword, "MYSQL", kTestDbDsn);
         run.setRules("");
         ProgramResult result = run.run(c.arguments);
-        Lines expected = c.head;
-        for (int attempt = 1; attempt <= 5; ++attempt) {
-            expected.push_back(c.attempt + std::to_string(attempt) + "!");
-            expected.push_back(c.failure);
-            if (attempt < 5)
-                expected.insert(expected.end(), std::begin(kReconnectedAtOnce),
-                                std::end(kReconnectedAtOnce));
-        }
-        expected.insert(expected.end(), {c.gaveUp, kFailed, kEnd});
         EXPECT_EQ(result.exitCode, 99);
-        EXPECT_EQ(result.log, expected);
+        ASSERT_GE(result.log.size(), 5u);
+        EXPECT_EQ(Lines(result.log.end() - 5, result.log.end()),
+                  (Lines{c.lastAttempt, c.failure, c.gaveUp, kFailed, kEnd}));
+        EXPECT_EQ(std::count(result.log.begin(), result.log.end(), c.failure), 5);
         EXPECT_EQ(result.trace, Lines(5, c.statement));
         EXPECT_EQ(result.waits, std::vector<long>(4, 10000));
     }

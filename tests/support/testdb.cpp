@@ -134,9 +134,9 @@ void testDbClearTables() {
     testDbSetTrmAswDnlColumns(40);
     testDbExec(
         "TRUNCATE qvsystem.qvs1140trm, qvsystem.mgsst35p, qvsystem.qvs301asw, qvsystem.qvs301awb, "
-        "qvsystem.o2002tsw, qvsystem.qvs119mst, qvsystem.qvs119msd, qvsystem.qvs102whl, "
-        "qvsystem.trmaswdnl, qvsystem.aswbkldnl, qvsystem.salaswdnl, qvsystem.salaswdnl2, "
-        "qvsystem.qvsaswdnl; DELETE FROM qvsystem.qvs113sto");
+        "qvsystem.qvs113sto_base, qvsystem.o2002tsw, qvsystem.qvs119mst, qvsystem.qvs119msd, "
+        "qvsystem.qvs102whl, qvsystem.trmaswdnl, qvsystem.aswbkldnl, qvsystem.salaswdnl, "
+        "qvsystem.salaswdnl2, qvsystem.qvsaswdnl");
 }
 
 void testDbLoadSmallSite() {
