@@ -57,7 +57,7 @@ fi
 [ "${server_rc}" = 0 ] || exit "${server_rc}"
 if [ "${started}" = 1 ]; then
     trap '"${server}" stop "${db}" >/dev/null 2>&1 || true' EXIT
-    echo "started a PostgreSQL server for ${db}; it is stopped again at the end"
+    echo "started a server for ${db}; it is stopped again at the end"
 fi
 # shellcheck source=/dev/null
 source "${db}/env"
