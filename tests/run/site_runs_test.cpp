@@ -167,6 +167,7 @@ class SiteRunTest : public ::testing::Test {
         }
     }
 
+    void expectStatementTimeOutFailsTheAttempt(const char* errcode, const char* sqlState);
     void expectSigtermEndsAStatementHeldUpByALock(const std::string& evidence, int seconds,
                                                   int timeout);
 
@@ -542,9 +543,14 @@ void releaseTableLock() {
 // succeeds once the lock is gone. The hook holds the pause after the failure
 // until the test has let go of the lock.
 TEST_F(SiteRunTest, StatementHeldUpByALockFailsAtTheStatementTimeOut) {
+    expectStatementTimeOutFailsTheAttempt("20000", "57014");
+}
+
+// `errcode` and `sqlState` are those of the statement that timed out.
+void SiteRunTest::expectStatementTimeOutFailsTheAttempt(const char* errcode, const char* sqlState) {
     const std::string pausing = run_.root() + "/pausing", released = run_.root() + "/released";
     run_.addEnvironment("VENDRAK_STATEMENT_TIMEOUT=1");
-    run_.setRules("dbsystem ORACLE\nhook wait 1");
+    run_.setRules(dbSystemRule_ + "hook wait 1");
     run_.setHook("touch " + pausing + "; until [ -e " + released + " ]; do sleep 0.1; done");
     std::remove((run_.root() + "/Quorvance_php/log/vendraklog.txt").c_str());
     holdTableLock();
@@ -554,7 +560,7 @@ TEST_F(SiteRunTest, StatementHeldUpByALockFailsAtTheStatementTimeOut) {
     std::ofstream(released).close();
     ProgramResult result = run_.finish(started);
 
-    const std::string failure = "Fehler SQLDeleteTrmAswDnl()! Errcode: 20000";
+    const std::string failure = std::string("Fehler SQLDeleteTrmAswDnl()! Errcode: ") + errcode;
     EXPECT_EQ(result.exitCode, 0) << ::testing::PrintToString(result.log);
     ASSERT_GE(result.log.size(), 7u);
     EXPECT_EQ(
@@ -562,7 +568,7 @@ TEST_F(SiteRunTest, StatementHeldUpByALockFailsAtTheStatementTimeOut) {
         (Lines{"Erstelle Terminalberechtigungen Versuch-Nr:1!", failure, kReconnectedAtOnce[0],
                kReconnected, "Erstelle Terminalberechtigungen Versuch-Nr:2!"}));
     EXPECT_NE(result.errors.find("vendrak: " + failure +
-                                 ": timed out (statement time-out of 1 s): SQLSTATE 57014 "),
+                                 ": timed out (statement time-out of 1 s): SQLSTATE " + sqlState),
               std::string::npos)
         << result.errors;
 }
@@ -1138,6 +1144,10 @@ TEST_F(MssqlSiteRunTest, MssqlDuplicateKeysAreSkippedAndAFailedAtomicRebuildRoll
 // The server does not cancel a statement that waits for a lock when FreeTDS
 // asks it to: the run ends 10 s after the signal, when its watch gives the
 // call up, and says so.
+TEST_F(MssqlSiteRunTest, MssqlStatementHeldUpByALockFailsAtTheStatementTimeOut) {
+    expectStatementTimeOutFailsTheAttempt("-1", "HYT00");
+}
+
 TEST_F(MssqlSiteRunTest, MssqlSigtermEndsAStatementHeldUpByALock) {
     expectSigtermEndsAStatementHeldUpByALock("Der Datenbankaufruf SQLExecDirect antwortete nach ",
                                              13, 60);
