@@ -43,7 +43,8 @@ void checkCursors(bool connected, CursorLineSink sink) {
         return;
     if (cursorOpen(CursorSlot::TrmAsw, kCursorText, SqlValues(nullptr, 0),
                    FailureMapping::NativeOrMinusOne) != kResultOk) {
-        describeRefusal(line, sizeof line, "the server refuses the cursor a run opens first");
+        describeRefusal(line, sizeof line,
+                        "the server refuses a cursor opened as runs open theirs");
         sink(false, line);
         return;
     }

@@ -1091,9 +1091,9 @@ TEST_F(MssqlSiteRunTest, MssqlFullRebuildAndKeyRunGiveTheTablesOfOracle) {
     ProgramRun plain;
     plain.writeSettings(kTestDbUser, kTestDbPassword, "MSSQL", kTestDbDsn);
     ProgramResult refused = plain.run({"--check"});
-    EXPECT_NE(refused.output.find("FAILED   cursor: the server refuses the cursor a run opens "
-                                  "first (SQLSTATE 42000: [FreeTDS][SQL Server]only READ ONLY "
-                                  "cursors are supported); set VENDRAK_CURSORS=read-only\n"),
+    EXPECT_NE(refused.output.find("FAILED   cursor: the server refuses a cursor opened as runs "
+                                  "open theirs (SQLSTATE 42000: [FreeTDS][SQL Server]only READ "
+                                  "ONLY cursors are supported); set VENDRAK_CURSORS=read-only\n"),
               std::string::npos)
         << refused.output;
     ProgramResult passed = run_.run({"--check"});
