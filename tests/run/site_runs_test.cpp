@@ -1141,9 +1141,10 @@ TEST_F(MssqlSiteRunTest, MssqlDuplicateKeysAreSkippedAndAFailedAtomicRebuildRoll
     EXPECT_EQ(testDbDownloadTables(), before);
 }
 
-// The server does not cancel a statement that waits for a lock when FreeTDS
-// asks it to: the run ends 10 s after the signal, when its watch gives the
-// call up, and says so.
+// Babelfish reads FreeTDS's cancel (the attention packet) only between
+// requests, so it does not end a statement that waits for a lock. At the
+// time-out FreeTDS gives the connection up (HYT00); after SIGTERM the run
+// ends 10 s after the signal, when its watch gives the call up, and says so.
 TEST_F(MssqlSiteRunTest, MssqlStatementHeldUpByALockFailsAtTheStatementTimeOut) {
     expectStatementTimeOutFailsTheAttempt("-1", "HYT00");
 }
