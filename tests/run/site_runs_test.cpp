@@ -1063,13 +1063,9 @@ std::vector<Rows> fullAndKeyRunTables(ProgramRun& run) {
     return tables;
 }
 
-// The two dialects differ by design in two ways. The name: MSSQL takes it as
-// stored ("Muster, Max"), ORACLE turns it round ("Max Muster"). Validity:
-// MSSQL compares with the current moment and the day before (getdate()-1),
-// ORACLE with today's date, so a badge that expired yesterday evening is
-// still valid on MSSQL until this evening: B5, whose rows the ORACLE run
-// does not write. The rows of the MSSQL run are brought to the ORACLE form
-// by these two differences.
+// The MSSQL rows in ORACLE form, by the two differences by design: MSSQL
+// takes the name as stored ("Muster, Max", ORACLE "Max Muster"), and measures
+// validity against getdate()-1, so B5, expired yesterday evening, stays valid.
 std::vector<Rows> inOracleForm(std::vector<Rows> tables) {
     static const std::regex storedName(R"re(,"([^",]*), ([^"]*)"\)$)re");
     for (Rows& table : tables) {
@@ -1162,12 +1158,10 @@ TEST_F(MssqlSiteRunTest, MssqlSigtermEndsAStatementHeldUpByALock) {
 TEST(MysqlRunTest, MysqlRunsFailInEveryAttemptAtTheTerminalCursor) {
     if (!testDbUseServer(VENDRAK_TEST_MYSQL_DIR, "mariadb.sh"))
         GTEST_SKIP();
-    ASSERT_EQ(std::system(("'" VENDRAK_TEST_SOURCE_DIR "/support/mariadb.sh' sql '" +
-                           std::string(VENDRAK_TEST_MYSQL_DIR) +
-                           "' \"INSERT INTO qvsaswdnl (dnlkey, dnllfd, dnlasw) VALUES ('K1', 1, "
-                           "'B1')\"")
-                              .c_str()),
-              0);
+    ASSERT_EQ(
+        std::system("'" VENDRAK_TEST_SOURCE_DIR "/support/mariadb.sh' sql '" VENDRAK_TEST_MYSQL_DIR
+                    "' \"INSERT INTO qvsaswdnl (dnlkey, dnllfd, dnlasw) VALUES ('K1', 1, 'B1')\""),
+        0);
     const struct {
         Lines arguments;
         std::string lastAttempt, failure, gaveUp, statement;
