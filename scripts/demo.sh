@@ -5,10 +5,21 @@
 # vendrak-settings, checks it with `vendrak --check`, runs a full rebuild and
 # then a key run with the real vendrak, and shows the exit codes, the run log, the rows per download table
 # and a few sample rows. It stops the server again if it started it.
+#
+# With --db mssql the same demo runs with DB_SYSTEM=MSSQL on a private TDS
+# server (Babelfish for PostgreSQL, tests/support/bfserver.sh) through FreeTDS,
+# with read-only server cursors (VENDRAK_CURSORS=read-only); the site is
+# loaded and shown through the server's PostgreSQL port.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 server="${top}/tests/support/pgserver.sh"
 demo="${top}/demo"
+db_system=ORACLE
+case "${1:-} ${2:-}" in
+" " | "--db postgresql") ;;
+"--db mssql") db_system=MSSQL server="${top}/tests/support/bfserver.sh" ;;
+*) echo "usage: scripts/demo.sh [--db postgresql|mssql]" >&2; exit 2 ;;
+esac
 site="${demo}/site"
 key=DEMO0001
 dsn=QVDEMO
@@ -19,6 +30,7 @@ sql() { psql -X -q -P pager=off -v ON_ERROR_STOP=1 "$@"; }
 # The demo's server; pgserver.sh decides where its files live (as root in a
 # private folder under /var/tmp that the postgres user can reach).
 db="${demo}/db"
+if [ "${db_system}" = MSSQL ]; then db="${demo}/db-mssql"; fi
 
 "${top}/scripts/install-deps.sh"
 
@@ -34,16 +46,28 @@ if "${server}" status "${db}"; then
 else
     started=1
 fi
-"${server}" start "${db}"
+server_rc=0
+"${server}" start "${db}" || server_rc=$?
+if [ "${server_rc}" = 77 ]; then
+    echo "demo: the SQL Server demo needs Babelfish for PostgreSQL: put its folder (the"
+    echo "babelfish-*.tar.zst and start.sh) at ../shared/babelfish beside the checkout, or name"
+    echo "it in VENDRAK_BABELFISH_DIR, and run scripts/demo.sh --db mssql again"
+    exit 0
+fi
+[ "${server_rc}" = 0 ] || exit "${server_rc}"
 if [ "${started}" = 1 ]; then
     trap '"${server}" stop "${db}" >/dev/null 2>&1 || true' EXIT
-    echo "started a PostgreSQL server for ${db}; it is stopped again at the end"
+    echo "started a server for ${db}; it is stopped again at the end"
 fi
 # shellcheck source=/dev/null
 source "${db}/env"
 # The demo's own data source: psqlODBC reads big results in batches of 1000
 # rows (UseDeclareFetch) instead of loading a whole cursor into memory.
 mkdir -p "${demo}"
+if [ "${db_system}" = MSSQL ]; then
+    sed "s/^\[vendrak_test\]/[${dsn}]/" "${db}/odbc.ini" >"${demo}/odbc.ini"
+    export VENDRAK_CURSORS=read-only
+else
 cat >"${demo}/odbc.ini" <<INI
 [${dsn}]
 Description=Vendrak demo site
@@ -54,8 +78,9 @@ Database=${PGDATABASE}
 UseDeclareFetch=1
 Fetch=1000
 INI
+fi
 export ODBCINI="${demo}/odbc.ini"
-echo "data source ${dsn}: PostgreSQL on 127.0.0.1:${PGPORT}, ${ODBCINI}"
+echo "data source ${dsn}: ${db_system} on 127.0.0.1 ($(grep -m1 '^Driver=' "${ODBCINI}")), ${ODBCINI}"
 
 step "demo site"
 python3 "${top}/scripts/gen_site.py" --seed 1 --terminals 36 --badges 300 --key "${key}" \
@@ -69,7 +94,7 @@ rm -rf "${site}"
 mkdir -p "${site}/files" "${site}/Quorvance_php/log" "${site}/app/bin"
 settings="${site}/files/quorvance.ini"
 printf '%s\n' "${PGPASSWORD}" | "${top}/build/vendrak-settings" write "${settings}" \
-    --login "${PGUSER}" --password-stdin --db-system ORACLE --database "${dsn}"
+    --login "${PGUSER}" --password-stdin --db-system "${db_system}" --database "${dsn}"
 (cd "${site}" && find . -mindepth 1 | sort | sed 's/^\.\//  /')
 ls -l "${settings}"
 "${top}/build/vendrak-settings" show "${settings}"

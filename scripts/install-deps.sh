@@ -7,9 +7,13 @@ set -euo pipefail
 # The fuzz targets need clang, libclang-rt-14-dev (libFuzzer and clang's
 # sanitizer runtimes; clang only recommends it) and llvm (llvm-symbolizer, so
 # that sanitizer reports name source lines).
+# The Mssql tests and `demo.sh --db mssql` unpack Babelfish (zstd) and reach it
+# through FreeTDS (tdsodbc; tsql of freetds-bin loads the schema); the Mysql
+# test runs a private MariaDB through Connector/ODBC.
 packages=(cmake make g++ python3 libgtest-dev libgmock-dev googletest dpkg-dev file
           unixodbc unixodbc-dev odbc-postgresql postgresql postgresql-contrib libpq-dev
-          clang libclang-rt-14-dev llvm)
+          clang libclang-rt-14-dev llvm
+          zstd freetds-bin tdsodbc mariadb-server odbc-mariadb)
 
 # Further packages a caller needs (the benchmark's tools) come as arguments.
 packages+=("$@")

@@ -5,6 +5,7 @@
 
 #include "db/call_in_flight.h"
 #include "db/catalog.h"
+#include "db/cursor_mode.h"
 #include "db/session.h"
 #include "db/time_limits.h"
 #include "platform/stop_signal.h"
@@ -196,7 +197,7 @@ SQLRETURN fetchRow(SQLHSTMT stmt, ColumnBindings columns) {
     return rc;
 }
 
-// Allocates into the slot, sets the two cursor attributes, formats and
+// Allocates into the slot, sets the cursor attributes, formats and
 // executes. 0 with the handle in the slot and `*executed` set to what
 // SQLExecDirect returned; otherwise -1 or the mapped failure, slot empty.
 int openCursor(CursorSlot slot, const char* pattern, SqlValues values, FailureMapping mapping,
@@ -205,10 +206,7 @@ int openCursor(CursorSlot slot, const char* pattern, SqlValues values, FailureMa
     StatementHandle stmt;
     if (!stmt.allocated())
         return kResultFailed;
-    SQLSetStmtAttr(stmt.get(), SQL_ATTR_CURSOR_SCROLLABLE,
-                   reinterpret_cast<SQLPOINTER>(SQL_NONSCROLLABLE), SQL_IS_INTEGER);
-    SQLSetStmtAttr(stmt.get(), SQL_ATTR_CONCURRENCY, reinterpret_cast<SQLPOINTER>(SQL_CONCUR_LOCK),
-                   SQL_IS_INTEGER);
+    setCursorAttributes(stmt.get());
     if (pattern == nullptr || !formatText(pattern, values))
         return kResultFailed;
     *executed = executeText(stmt.get());

@@ -113,7 +113,7 @@ int queryRow(const char* pattern, SqlValues values, FailureMapping mapping, Colu
 // The five cursor slots, one per cursor kind.
 enum class CursorSlot { TrmAsw, SalTabAsw, ZutAswBkl, TrmAswDnlZut, QvsAswDnl, Count };
 
-// Cursor open: allocate into the slot, set the two cursor attributes, format
+// Cursor open: allocate into the slot, set the cursor attributes (cursor_mode.h), format
 // and execute. A pattern of nullptr releases the handle and returns -1. On
 // failure the handle is released and the slot emptied.
 int cursorOpen(CursorSlot slot, const char* pattern, SqlValues values, FailureMapping mapping);

@@ -17,6 +17,7 @@
 #include "platform/platform.h"
 #include "platform/stop_signal.h"
 #include "platform/text.h"
+#include "run/check_cursors.h"
 #include "run/check_indexes.h"
 #include "run/check_tables.h"
 #include "run/exit_codes.h"
@@ -392,6 +393,10 @@ void reportIndexFinding(IndexFinding finding, const char* text) {
     report(verdict, "%s", text);
 }
 
+void reportCursorLine(bool passed, const char* text) {
+    report(passed ? Verdict::Ok : Verdict::Failed, "%s", text);
+}
+
 void checkTableIndexes() {
     if (Check.connected)
         checkIndexes(reportIndexFinding);
@@ -428,10 +433,15 @@ bool isCheckCommand(int argc, char** argv) {
 namespace {
 
 // The checks in the order of their lines.
+void checkCursorMode() {
+    checkCursors(Check.connected, reportCursorLine);
+}
+
 void (*const kChecks[])() = {
-    checkSettingsFile, checkSettingsValues, checkDbSystem,     checkLogFolder,
-    checkConnect,      checkMySql,          checkRebuildMode,  checkTransactions,
-    checkTables,       checkWriteRights,    checkTableIndexes, checkRunLock,
+    checkSettingsFile, checkSettingsValues, checkDbSystem,    checkLogFolder,
+    checkConnect,      checkMySql,          checkRebuildMode, checkTransactions,
+    checkCursorMode,   checkTables,         checkWriteRights, checkTableIndexes,
+    checkRunLock,
 };
 
 // The last line: the tally and what it means, or why the check did not finish.

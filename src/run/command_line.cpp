@@ -69,7 +69,10 @@ const char kUsage[] =
     "                             rebuild that would leave TrmAswDnl or AswBklDnl\n"
     "                             with fewer than (100-P)% of their rows is rolled\n"
     "                             back, not retried (exit 99); P is 0..100,\n"
-    "                             leading zeros allowed\n";
+    "                             leading zeros allowed\n"
+    "  VENDRAK_CURSORS=read-only  every cursor is a read-only server cursor, for\n"
+    "                             servers that refuse locking cursors (Babelfish);\n"
+    "                             any other value is refused (exit 99)\n";
 
 // Every option of the program. "--check" is answered before the program run;
 // here it only counts as an option, not as a mistyped key.

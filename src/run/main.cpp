@@ -3,6 +3,7 @@
 // listed under that key. Exit code 0 on success, 99 on failure.
 #include <cstdio>
 
+#include "db/cursor_mode.h"
 #include "db/time_limits.h"
 #include "platform/platform.h"
 #include "run/check.h"
@@ -26,7 +27,7 @@ int main(int argc, char** argv) {
     if (refusedExit != kCommandLineAccepted)
         return refusedExit;
     CommitProof.dryRun = isDryRunCommand(argc, argv);
-    if (takeRebuildMode() != kRebuildModeTaken)
+    if (takeRebuildMode() != kRebuildModeTaken || !takeCursorMode())
         return kExitFailure;
     dbReadTimeLimits();
     // A dry run leaves the metrics file to the runs that change the tables,

@@ -44,7 +44,7 @@ void expectNothingWritten(const ProgramRun& run, const ProgramResult& result,
     EXPECT_TRUE(result.waits.empty()) << label;
     static const std::regex probe(
         R"((SELECT [A-Za-z0-9, ]+ FROM QVSYSTEM\.\w+|DELETE FROM QVSYSTEM\.\w+|)"
-        R"(UPDATE QVSYSTEM\.\w+ SET (\w+) = \2) WHERE 1 = 0)");
+        R"(UPDATE QVSYSTEM\.\w+ SET (\w+) = \2) WHERE 1 = 0|SELECT TRMNAM FROM QVSYSTEM\.QVS1140TRM)");
     for (const std::string& statement : result.trace)
         EXPECT_TRUE(std::regex_match(statement, probe)) << label << ": " << statement;
 }
@@ -324,6 +324,22 @@ TEST(CheckTest, BrokenInstallationsNameTheirCause) {
          [](ProgramRun& run) { run.addEnvironment("VENDRAK_REBUILD=Atomic"); }, none, 99,
          "FAILED   VENDRAK_REBUILD='Atomic' is not a rebuild mode; unset it, or set it to "
          "'atomic'\n"},
+        {"mistyped cursor mode",
+         [](ProgramRun& run) { run.addEnvironment("VENDRAK_CURSORS=readonly"); }, none, 99,
+         "FAILED   VENDRAK_CURSORS='readonly' is not a cursor mode; unset it, or set it to "
+         "'read-only'\n"},
+        {"read-only cursors on psqlODBC",
+         [](ProgramRun& run) { run.addEnvironment("VENDRAK_CURSORS=read-only"); }, none, 0,
+         "ok       cursor: read-only server cursors stay open while further statements run on "
+         "the connection\n"},
+        {"read-only cursors on a server that refuses statements beside them",
+         [](ProgramRun& run) {
+             run.addEnvironment("VENDRAK_CURSORS=read-only");
+             run.setRules("exec 1 1 24000 0 SELECT 1 FROM QVSYSTEM.QVS113STO");
+         },
+         none, 99,
+         "FAILED   cursor: while a cursor is open, the server refuses further statements on the "
+         "connection with VENDRAK_CURSORS=read-only \\(SQLSTATE 24000"},
         {"TrmAswDnl of 37 columns", [](ProgramRun&) { testDbSetTrmAswDnlColumns(37); },
          [] { testDbSetTrmAswDnlColumns(40); }, 0,
          "WARNING  TrmAswDnl has the form of 37 columns, without DnlPin, DnlPnr, DnlNam:"},

@@ -110,6 +110,17 @@ TEST_F(InformationOptionTest, UnknownRebuildModeIsRefusedBeforeAnythingHappens) 
               "'atomic'\n");
     EXPECT_TRUE(refused.trace.empty());
     EXPECT_FALSE(std::filesystem::exists(mistyped.root() + "/Quorvance_php/log/vendraklog.txt"));
+    // VENDRAK_CURSORS likewise: only "read-only" is a cursor mode.
+    ProgramRun cursors;
+    cursors.writeSettings(kTestDbUser, kTestDbPassword, "ORACLE", kTestDbDsn);
+    cursors.setRules("dbsystem ORACLE");
+    cursors.addEnvironment("VENDRAK_CURSORS=readonly");
+    ProgramResult refusedCursors = cursors.run({});
+    EXPECT_EQ(refusedCursors.exitCode, 99);
+    EXPECT_EQ(refusedCursors.errors,
+              "vendrak: VENDRAK_CURSORS='readonly' is not a cursor mode; unset it, or set it to "
+              "'read-only'\n");
+    EXPECT_TRUE(refusedCursors.trace.empty());
 
     run_.setRules("dbsystem ORACLE");
     run_.addEnvironment("VENDRAK_REBUILD=");

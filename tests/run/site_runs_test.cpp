@@ -11,11 +11,13 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,6 +25,7 @@
 #include "log_lines.h"
 #include "odbc_interposer.h"
 #include "runner.h"
+#include "test_config.h"
 #include "testdb.h"
 
 namespace {
@@ -129,7 +132,7 @@ class SiteRunTest : public ::testing::Test {
     }
     ProgramResult runWith(ProgramRun& run, const std::vector<std::string>& arguments,
                           const Fault& fault) {
-        run.setRules("dbsystem ORACLE\n" + fault.rule);
+        run.setRules(dbSystemRule_ + fault.rule);
         run.setHook(fault.hook);
         std::remove((run.root() + "/Quorvance_php/log/vendraklog.txt").c_str());
         return run.run(arguments);
@@ -145,6 +148,14 @@ class SiteRunTest : public ::testing::Test {
         std::vector<Rows> expected = testDbDownloadTables();
         std::vector<Fault> faults = faultMatrix(clean.trace, everyForm);
         ASSERT_GT(faults.size(), 15u);
+        expectFaultsRecover(arguments, restore, run, faults, expected);
+        std::printf("%zu faulted runs of %zu statements\n", faults.size(), clean.trace.size());
+    }
+
+    // Each fault once: the run ends like the clean run with `expected`.
+    void expectFaultsRecover(const std::vector<std::string>& arguments, void (*restore)(),
+                             ProgramRun& run, const std::vector<Fault>& faults,
+                             const std::vector<Rows>& expected) {
         for (const Fault& fault : faults) {
             SCOPED_TRACE(fault.name);
             restore();
@@ -154,8 +165,11 @@ class SiteRunTest : public ::testing::Test {
             EXPECT_EQ(result.waits, std::vector<long>{10000}) << "one retry after the fault";
             EXPECT_EQ(testDbDownloadTables(), expected);
         }
-        std::printf("%zu faulted runs of %zu statements\n", faults.size(), clean.trace.size());
     }
+
+    void expectStatementTimeOutFailsTheAttempt(const char* errcode, const char* sqlState);
+    void expectSigtermEndsAStatementHeldUpByALock(const std::string& evidence, int seconds,
+                                                  int timeout);
 
     enum LockFile { kKept, kRemovedBeforeTheSecondStarts, kRemovedWhileTheSecondWaits };
     void expectTheSecondRunWaits(LockFile lockFile);
@@ -171,6 +185,9 @@ class SiteRunTest : public ::testing::Test {
 
     ProgramRun run_;
     ProgramRun atomic_;  // the same installation with VENDRAK_REBUILD=atomic
+    // The interposer gives the native numbers of ORACLE; a real server's own
+    // numbers pass unchanged without this rule.
+    std::string dbSystemRule_ = "dbsystem ORACLE\n";
 };
 
 void freshDownloadTables() {
@@ -526,9 +543,14 @@ void releaseTableLock() {
 // succeeds once the lock is gone. The hook holds the pause after the failure
 // until the test has let go of the lock.
 TEST_F(SiteRunTest, StatementHeldUpByALockFailsAtTheStatementTimeOut) {
+    expectStatementTimeOutFailsTheAttempt("20000", "57014");
+}
+
+// `errcode` and `sqlState` are those of the statement that timed out.
+void SiteRunTest::expectStatementTimeOutFailsTheAttempt(const char* errcode, const char* sqlState) {
     const std::string pausing = run_.root() + "/pausing", released = run_.root() + "/released";
     run_.addEnvironment("VENDRAK_STATEMENT_TIMEOUT=1");
-    run_.setRules("dbsystem ORACLE\nhook wait 1");
+    run_.setRules(dbSystemRule_ + "hook wait 1");
     run_.setHook("touch " + pausing + "; until [ -e " + released + " ]; do sleep 0.1; done");
     std::remove((run_.root() + "/Quorvance_php/log/vendraklog.txt").c_str());
     holdTableLock();
@@ -538,7 +560,7 @@ TEST_F(SiteRunTest, StatementHeldUpByALockFailsAtTheStatementTimeOut) {
     std::ofstream(released).close();
     ProgramResult result = run_.finish(started);
 
-    const std::string failure = "Fehler SQLDeleteTrmAswDnl()! Errcode: 20000";
+    const std::string failure = std::string("Fehler SQLDeleteTrmAswDnl()! Errcode: ") + errcode;
     EXPECT_EQ(result.exitCode, 0) << ::testing::PrintToString(result.log);
     ASSERT_GE(result.log.size(), 7u);
     EXPECT_EQ(
@@ -546,7 +568,7 @@ TEST_F(SiteRunTest, StatementHeldUpByALockFailsAtTheStatementTimeOut) {
         (Lines{"Erstelle Terminalberechtigungen Versuch-Nr:1!", failure, kReconnectedAtOnce[0],
                kReconnected, "Erstelle Terminalberechtigungen Versuch-Nr:2!"}));
     EXPECT_NE(result.errors.find("vendrak: " + failure +
-                                 ": timed out (statement time-out of 1 s): SQLSTATE 57014 "),
+                                 ": timed out (statement time-out of 1 s): SQLSTATE " + sqlState),
               std::string::npos)
         << result.errors;
 }
@@ -555,7 +577,15 @@ TEST_F(SiteRunTest, StatementHeldUpByALockFailsAtTheStatementTimeOut) {
 // cancelled and the run ends at once, as a stop, long before the statement
 // time-out (which only keeps a run that ignores the stop from hanging here).
 TEST_F(SiteRunTest, SigtermCancelsAStatementHeldUpByALock) {
-    run_.addEnvironment("VENDRAK_STATEMENT_TIMEOUT=10");
+    expectSigtermEndsAStatementHeldUpByALock("SQLSTATE 57014", 3, 10);
+}
+
+// `evidence` is what standard error or the run log shows of how the
+// statement ended; the run ends within `seconds` of the signal, long before
+// the statement time-out `timeout`.
+void SiteRunTest::expectSigtermEndsAStatementHeldUpByALock(const std::string& evidence, int seconds,
+                                                           int timeout) {
+    run_.addEnvironment("VENDRAK_STATEMENT_TIMEOUT=" + std::to_string(timeout));
     holdTableLock();
     StartedRun started = run_.start({}, "");
     bool blocked = eventually(
@@ -566,12 +596,14 @@ TEST_F(SiteRunTest, SigtermCancelsAStatementHeldUpByALock) {
     auto took = std::chrono::steady_clock::now() - signalled;
     releaseTableLock();
     ASSERT_TRUE(blocked);
-    EXPECT_LT(took, std::chrono::seconds(3));
+    EXPECT_LT(took, std::chrono::seconds(seconds));
     EXPECT_EQ(result.exitCode, 99);
     ASSERT_GE(result.log.size(), 3u);
     EXPECT_EQ(Lines(result.log.end() - 3, result.log.end()), (Lines{kStoppedBy[0], kFailed, kEnd}));
     EXPECT_EQ(result.trace, Lines{"DELETE FROM QVSYSTEM.TRMASWDNL"});
-    EXPECT_NE(result.errors.find("SQLSTATE 57014"), std::string::npos) << result.errors;
+    EXPECT_NE((result.errors + ::testing::PrintToString(result.log)).find(evidence),
+              std::string::npos)
+        << result.errors;
     EXPECT_EQ(result.errors.find("timed out"), std::string::npos) << "a cancel, not a time-out";
 }
 
@@ -996,6 +1028,171 @@ TEST_F(SiteRunTest, RefusedCommitFailsTheAttemptAndLeavesThePreviousTables) {
         << result.errors;
     EXPECT_EQ(result.waits, std::vector<long>(4, 10000));
     EXPECT_EQ(testDbDownloadTables(), before);
+}
+
+// --- DB_SYSTEM=MSSQL on a TDS server (Babelfish) through FreeTDS ---
+
+// The same site on the TDS server, run with DB_SYSTEM=MSSQL and the
+// read-only cursors such a server needs. The tests read and write its
+// tables through the engine's PostgreSQL protocol, as on the test database.
+class MssqlSiteRunTest : public SiteRunTest {
+  protected:
+    void SetUp() override {
+        if (!testDbUseServer(VENDRAK_TEST_MSSQL_DIR, "bfserver.sh"))
+            GTEST_SKIP();
+        SiteRunTest::SetUp();
+        dbSystemRule_ = "";
+        for (ProgramRun* run : {&run_, &atomic_}) {
+            run->writeSettings(kTestDbUser, kTestDbPassword, "MSSQL", kTestDbDsn);
+            run->addEnvironment("VENDRAK_CURSORS=read-only");
+        }
+    }
+    void TearDown() override { testDbUseServer(VENDRAK_TEST_DB_DIR); }
+};
+
+// The tables of a full rebuild and then of the key run K1 (prepareKeyRun) on
+// the test database in use; B5's validity ends yesterday shortly before
+// midnight.
+std::vector<Rows> fullAndKeyRunTables(ProgramRun& run) {
+    testDbExec(
+        "UPDATE qvsystem.qvs301asw SET aswgbi = CURRENT_DATE - interval '1 second' "
+        "WHERE aswnum = 'B5'");
+    prepareKeyRun(run);
+    std::vector<Rows> tables = testDbDownloadTables();
+    EXPECT_EQ(run.run({"K1"}).exitCode, 0);
+    for (const Rows& table : testDbDownloadTables())
+        tables.push_back(table);
+    return tables;
+}
+
+// The MSSQL rows in ORACLE form, by the two differences by design: MSSQL
+// takes the name as stored ("Muster, Max", ORACLE "Max Muster"), and measures
+// validity against getdate()-1, so B5, expired yesterday evening, stays valid.
+std::vector<Rows> inOracleForm(std::vector<Rows> tables) {
+    static const std::regex storedName(R"re(,"([^",]*), ([^"]*)"\)$)re");
+    for (Rows& table : tables) {
+        Rows kept;
+        for (std::vector<std::string>& row : table) {
+            if (row[0].find(",B5,") != std::string::npos)
+                continue;
+            kept.push_back({std::regex_replace(row[0], storedName, R"(,"$2 $1"))")});
+        }
+        std::sort(kept.begin(), kept.end());
+        table = kept;
+    }
+    return tables;
+}
+
+// --check first: the server refuses the default locking cursor, and the
+// check names the setting that the site needs; with it the cursor passes.
+TEST_F(MssqlSiteRunTest, MssqlFullRebuildAndKeyRunGiveTheTablesOfOracle) {
+    ProgramRun plain;
+    plain.writeSettings(kTestDbUser, kTestDbPassword, "MSSQL", kTestDbDsn);
+    ProgramResult refused = plain.run({"--check"});
+    EXPECT_NE(refused.output.find("FAILED   cursor: the server refuses a cursor opened as runs "
+                                  "open theirs (SQLSTATE 42000: [FreeTDS][SQL Server]only READ "
+                                  "ONLY cursors are supported); set VENDRAK_CURSORS=read-only\n"),
+              std::string::npos)
+        << refused.output;
+    ProgramResult passed = run_.run({"--check"});
+    EXPECT_EQ(passed.exitCode, 0) << passed.output;
+    const std::vector<Rows> mssql = fullAndKeyRunTables(run_);
+    ASSERT_TRUE(testDbUseServer(VENDRAK_TEST_DB_DIR));
+    testDbLoadSmallSite();
+    ProgramRun oracle;
+    oracle.writeSettings(kTestDbUser, kTestDbPassword, "ORACLE", kTestDbDsn);
+    oracle.setRules("dbsystem ORACLE");
+    const std::vector<Rows> expected = fullAndKeyRunTables(oracle);
+    EXPECT_EQ(inOracleForm(mssql), expected);
+    EXPECT_EQ(mssql[0].size(), expected[0].size() + 3) << "B5 at T1, T2 and T3";
+}
+
+// A failure of each form once, at a statement that runs while the
+// terminal cursor is open: retried to the tables of a clean run.
+TEST_F(MssqlSiteRunTest, MssqlFaultOfEachFormIsRetriedToTheCleanResult) {
+    std::vector<Rows> clean;
+    ASSERT_NO_FATAL_FAILURE(cleanRebuildTables(clean));
+    expectFaultsRecover({}, freshDownloadTables, run_,
+                        faultsAt("INSERT INTO Qvsystem.TrmAswDnl", 3), clean);
+}
+
+// A second row of site S2 doubles the terminal rows of B3 and B6: the server
+// refuses them as duplicate keys (native 2627), which are logged and
+// skipped, in both modes. An atomic rebuild whose third phase fails in every
+// attempt leaves the tables as they were.
+TEST_F(MssqlSiteRunTest, MssqlDuplicateKeysAreSkippedAndAFailedAtomicRebuildRollsBack) {
+    testDbExec("INSERT INTO qvsystem.qvs113sto (stonum, stoktx) VALUES ('S2', 'b')");
+    for (ProgramRun* run : {&run_, &atomic_}) {
+        freshDownloadTables();
+        ProgramResult result = runWith(*run, {}, Fault{});
+        EXPECT_EQ(result.exitCode, 0) << ::testing::PrintToString(result.log);
+        EXPECT_TRUE(contains(result.log,
+                             "Fehler SQLInsertTrmAswDnl() Terminal:T1 Ausweis:B3! "
+                             "Errcode: 2627"));
+        EXPECT_EQ(testDbValue("SELECT count(*) FROM qvsystem.trmaswdnl"), "12");
+    }
+    const std::vector<Rows> before = testDbDownloadTables();
+    ProgramResult failed =
+        runWith(atomic_, {}, Fault{"exec 1 5 HY000 20000 DELETE FROM QVSYSTEM.ASWBKLDNL", "", ""});
+    EXPECT_EQ(failed.exitCode, 99);
+    EXPECT_EQ(failed.waits, std::vector<long>(4, 10000));
+    EXPECT_EQ(testDbDownloadTables(), before);
+}
+
+// Babelfish reads FreeTDS's cancel (the attention packet) only between
+// requests, so it does not end a statement that waits for a lock. At the
+// time-out FreeTDS gives the connection up (HYT00); after SIGTERM the run
+// ends 10 s after the signal, when its watch gives the call up, and says so.
+TEST_F(MssqlSiteRunTest, MssqlStatementHeldUpByALockFailsAtTheStatementTimeOut) {
+    expectStatementTimeOutFailsTheAttempt("-1", "HYT00");
+}
+
+TEST_F(MssqlSiteRunTest, MssqlSigtermEndsAStatementHeldUpByALock) {
+    expectSigtermEndsAStatementHeldUpByALock("Der Datenbankaufruf SQLExecDirect antwortete nach ",
+                                             13, 60);
+}
+
+// --- DB_SYSTEM=MYSQL on MariaDB through Connector/ODBC ---
+
+// The statements without DB-system forms run; the terminal authorisation
+// cursor has none, sends nothing and fails with -1 in each of the five
+// attempts of a full rebuild and of a key run, which end as clean failures.
+TEST(MysqlRunTest, MysqlRunsFailInEveryAttemptAtTheTerminalCursor) {
+    if (!testDbUseServer(VENDRAK_TEST_MYSQL_DIR, "mariadb.sh"))
+        GTEST_SKIP();
+    ASSERT_EQ(
+        std::system("'" VENDRAK_TEST_SOURCE_DIR "/support/mariadb.sh' sql '" VENDRAK_TEST_MYSQL_DIR
+                    "' \"INSERT INTO qvsaswdnl (dnlkey, dnllfd, dnlasw) VALUES ('K1', 1, 'B1')\""),
+        0);
+    const struct {
+        Lines arguments;
+        std::string lastAttempt, failure, gaveUp, statement;
+    } cases[] = {
+        {{},
+         "Erstelle Terminalberechtigungen Versuch-Nr:5!",
+         "Fehler SQLOpenTrmAsw()! Errcode: -1",
+         "Die Terminalberechtigungen konnten nicht erstellt werden!",
+         "DELETE FROM QVSYSTEM.TRMASWDNL"},
+        {{"K1"},
+         "Aktualisiere Berechtigungen zu Key: K1. Versuch-Nr:5!",
+         "Fehler SQLOpenTrmAsw() Ausweisnr. B1! Errcode: -1",
+         "Die Berechtigungen zu Key K1 konnten nicht aktualisiert werden!",
+         "SELECT DnlKey, DnlLfd, DnlMnd, DnlLiz, DnlAsw, DnlKze, DnlKzu, DnlKmp, DnlSta, DnlErf "
+         "FROM QVSYSTEM.QvsAswDnl WHERE DnlKey = 'K1' ORDER BY DnlLfd"},
+    };
+    for (const auto& c : cases) {
+        ProgramRun run;
+        run.writeSettings(kTestDbUser, kTestDbPassword, "MYSQL", kTestDbDsn);
+        run.setRules("");
+        ProgramResult result = run.run(c.arguments);
+        EXPECT_EQ(result.exitCode, 99);
+        ASSERT_GE(result.log.size(), 5u);
+        EXPECT_EQ(Lines(result.log.end() - 5, result.log.end()),
+                  (Lines{c.lastAttempt, c.failure, c.gaveUp, kFailed, kEnd}));
+        EXPECT_EQ(std::count(result.log.begin(), result.log.end(), c.failure), 5);
+        EXPECT_EQ(result.trace, Lines(5, c.statement));
+        EXPECT_EQ(result.waits, std::vector<long>(4, 10000));
+    }
 }
 
 }  // namespace

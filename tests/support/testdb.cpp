@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <libpq-fe.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -26,6 +27,20 @@ std::string serverPort() {
     return port;
 }
 
+// The server's database: "vendrak", or the one that DIR/database names (the
+// engine's database under a TDS server).
+std::string databaseName() {
+    std::ifstream in(dbDir() + "/database");
+    std::string name = "vendrak";
+    in >> name;
+    return name;
+}
+
+// The script that runs the server of DIR: bfserver.sh for a TDS server.
+const char* serverScript() {
+    return std::ifstream(dbDir() + "/tds-port") ? "bfserver.sh" : "pgserver.sh";
+}
+
 // One connection for the whole test process, opened on first use and again
 // after the server was restarted.
 PGconn* conn = nullptr;
@@ -40,8 +55,8 @@ PGconn* connection() {
     if (conn != nullptr && PQstatus(conn) == CONNECTION_OK)
         return conn;
     closeConnection();
-    std::string info = "host=127.0.0.1 port=" + serverPort() +
-                       " dbname=vendrak user=" + kTestDbUser + " password=" + kTestDbPassword +
+    std::string info = "host=127.0.0.1 port=" + serverPort() + " dbname=" + databaseName() +
+                       " user=" + kTestDbUser + " password=" + kTestDbPassword +
                        " options='-c client_min_messages=warning'";
     conn = PQconnectdb(info.c_str());
     if (PQstatus(conn) != CONNECTION_OK)
@@ -78,8 +93,8 @@ std::string testDbPsqlCommand(const std::string& sql) {
 }
 
 std::string testDbServerCommand(const char* action) {
-    return std::string(VENDRAK_TEST_SOURCE_DIR) + "/support/pgserver.sh " + action + " '" +
-           dbDir() + "' >/dev/null";
+    return std::string(VENDRAK_TEST_SOURCE_DIR) + "/support/" + serverScript() + " " + action +
+           " '" + dbDir() + "' >/dev/null";
 }
 
 bool testDbExec(const std::string& sql) {
@@ -185,6 +200,22 @@ std::string testDbAddDsn(int port, const std::string& settings) {
     if (!out.flush())
         ADD_FAILURE() << "cannot write " << path;
     return name;
+}
+
+bool testDbUseServer(const std::string& dir, const char* script) {
+    if (script != nullptr) {
+        const std::string command = std::string("'") + VENDRAK_TEST_SOURCE_DIR + "/support/" +
+                                    script + "' start '" + dir + "'";
+        const int status = std::system(command.c_str());
+        if (WIFEXITED(status) && WEXITSTATUS(status) == kTestDbServerAbsent)
+            return false;
+        EXPECT_EQ(status, 0) << command;
+    }
+    closeConnection();
+    setenv("VENDRAK_TEST_DB_DIR", dir.c_str(), 1);
+    setenv("ODBCSYSINI", dir.c_str(), 1);
+    setenv("ODBCINI", (dir + "/odbc.ini").c_str(), 1);
+    return true;
 }
 
 void testDbServerStop() {

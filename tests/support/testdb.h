@@ -61,6 +61,15 @@ std::string testDbAddDsn(int port, const std::string& settings);
 // changes that data source alone.
 std::string testDbOwnDsnSection();
 
+// What a server script's start exits with when its server cannot be had on
+// this machine (its files are absent): the tests on it are skipped.
+constexpr int kTestDbServerAbsent = 77;
+
+// Makes the server of `dir` the test database of every later call: with a
+// `script` (bfserver.sh for a TDS server, say), starts it first. False when
+// the script says that its server cannot be had here (nothing changes then).
+bool testDbUseServer(const std::string& dir, const char* script = nullptr);
+
 // Stops and starts the test server (same port, same data) with
 // pgserver.sh; a failure of the script fails the test.
 void testDbServerStop();

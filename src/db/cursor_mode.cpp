@@ -1,0 +1,60 @@
+#include "db/cursor_mode.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "log/console.h"
+#include "platform/text.h"
+
+namespace {
+
+int CursorMode = kCursorsDefault;
+
+void setAttribute(SQLHSTMT stmt, SQLINTEGER attribute, SQLULEN value) {
+    SQLSetStmtAttr(stmt, attribute, reinterpret_cast<SQLPOINTER>(value), SQL_IS_INTEGER);
+}
+
+}  // namespace
+
+int readCursorMode(char* refusal, std::size_t refusalSize) {
+    const char* value = std::getenv(kCursorModeVariable);
+    if (value == nullptr || isEmptyText(value))
+        return kCursorsDefault;
+    if (std::strcmp(value, kReadOnlyCursors) == 0)
+        return kCursorsReadOnly;
+    std::snprintf(refusal, refusalSize, "%s='%s' is not a cursor mode; unset it, or set it to '%s'",
+                  kCursorModeVariable, value, kReadOnlyCursors);
+    return kCursorsUnknown;
+}
+
+bool takeCursorMode() {
+    char refusal[1024];
+    const int mode = readCursorMode(refusal, sizeof refusal);
+    if (mode == kCursorsUnknown) {
+        consoleLine("%s", refusal);
+        return false;
+    }
+    CursorMode = mode;
+    return true;
+}
+
+int cursorMode() {
+    return CursorMode;
+}
+
+const char* cursorModeName() {
+    return CursorMode == kCursorsReadOnly ? "read-only server cursors" : "locking cursors";
+}
+
+void setCursorAttributes(SQLHSTMT stmt) {
+    if (CursorMode != kCursorsReadOnly) {
+        setAttribute(stmt, SQL_ATTR_CURSOR_SCROLLABLE, SQL_NONSCROLLABLE);
+        setAttribute(stmt, SQL_ATTR_CONCURRENCY, SQL_CONCUR_LOCK);
+        return;
+    }
+    // The type first: setting it may reset the concurrency to the type's own.
+    setAttribute(stmt, SQL_ATTR_CURSOR_TYPE, SQL_CURSOR_STATIC);
+    setAttribute(stmt, SQL_ATTR_CONCURRENCY, SQL_CONCUR_READ_ONLY);
+    SQLSetCursorName(stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>("")), 0);
+}
