@@ -69,41 +69,71 @@ class CommitProofTest : public ::testing::Test {
 };
 
 // A driver that ends the transaction part-way without a word: the
-// interposer sends ROLLBACK instead of one insert, the statements after it
-// succeed on their own. The count before the commit finds the difference,
-// the attempt is rolled back and retried once, and the tables are those of
-// a clean run: for the full rebuild, and for a key run that rewrites B1.
+// interposer sends ROLLBACK instead of one statement, the statements after
+// it succeed on their own. The proof before the commit finds the
+// difference, the attempt is rolled back and retried once, and the tables
+// are those of a clean run: for the full rebuild, and for key runs. Where
+// B1's rows are missing the counts differ; B2's changed PIN and name leave
+// every count as it was, and only the rows' content tells (lost after the
+// balance phase's last insert, or at a booking class set in place after
+// the key run updated B2's rows). The clean run keeps B2's new PIN.
 TEST_F(CommitProofTest, TransactionLostUnnoticedIsFoundAndRetriedToTheCleanTables) {
     ASSERT_EQ(runWith(atomic_, {}, "").exitCode, 0);
     testDbExec(
+        "UPDATE qvsystem.qvs301asw SET aswpin = '7777', aswnam = 'Neu, Nora' WHERE aswnum = 'B2';"
+        "INSERT INTO qvsystem.qvsaswdnl (dnlkey, dnllfd, dnlasw) VALUES ('K1', 1, 'B1'), "
+        "('K2', 1, 'B2')");
+    const char* const withoutB1 =
         "DELETE FROM qvsystem.trmaswdnl WHERE dnlasw = 'B1';"
-        "DELETE FROM qvsystem.aswbkldnl WHERE dnlasw = 'B1';"
-        "INSERT INTO qvsystem.qvsaswdnl (dnlkey, dnllfd, dnlasw) VALUES ('K1', 1, 'B1')");
+        "DELETE FROM qvsystem.aswbkldnl WHERE dnlasw = 'B1'";
     const struct {
         std::vector<std::string> arguments;
         const char* rule;
+        const char* before;
         const char* differenceLine;
+        const char* rowsWithNewPin;
     } cases[] = {
-        {{}, "rollback-instead 3 1 INSERT INTO Qvsystem.TrmAswDnl", "Die Tabelle TrmAswDnl hält "},
+        {{},
+         "rollback-instead 3 1 INSERT INTO Qvsystem.TrmAswDnl",
+         withoutB1,
+         "Die Tabelle TrmAswDnl hält ",
+         "3"},
         {{"K1"},
          "rollback-instead 1 1 INSERT INTO Qvsystem.AswBklDnl",
-         "Die Tabelle TrmAswDnl hält zu Ausweisnr. B1 "},
+         withoutB1,
+         "Die Tabelle TrmAswDnl hält zu Ausweisnr. B1 ",
+         "0"},
+        {{},
+         "rollback-instead 40 1 INSERT INTO Qvsystem.SalAswDnl2",
+         "",
+         "Die Tabelle TrmAswDnl hält 12 Zeilen, aber nicht die geschriebenen; ",
+         "3"},
+        {{"K2"},
+         "rollback-instead 1 1 UPDATE QVSYSTEM.TRMASWDNL SET DNLB01",
+         "",
+         "Die Tabelle TrmAswDnl hält zu Ausweisnr. B2 3 Zeilen, aber nicht die erwarteten; ",
+         "3"},
     };
     saveTables();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.rule);
         restoreTables();
+        testDbExec(std::string("SELECT 1;") + c.before);
         ProgramResult clean = runWith(atomic_, c.arguments, "");
         ASSERT_EQ(clean.exitCode, 0);
         ASSERT_EQ(clean.waits, std::vector<long>{});
         const std::vector<Rows> expected = testDbDownloadTables();
         restoreTables();
+        testDbExec(std::string("SELECT 1;") + c.before);
         ProgramResult lost = runWith(atomic_, c.arguments, c.rule);
         EXPECT_EQ(lost.exitCode, 0) << ::testing::PrintToString(lost.log);
         EXPECT_TRUE(hasLineStarting(lost.log, c.differenceLine))
             << ::testing::PrintToString(lost.log);
         EXPECT_EQ(lost.waits, std::vector<long>{10000}) << "one retry";
         EXPECT_EQ(testDbDownloadTables(), expected);
+        EXPECT_EQ(testDbValue("SELECT count(*) FROM qvsystem.trmaswdnl WHERE dnlasw = 'B2' AND "
+                              "dnlpin = '7777' AND dnlnam = 'Nora Neu'"),
+                  c.rowsWithNewPin);
     }
 }
 
