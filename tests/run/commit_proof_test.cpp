@@ -44,6 +44,14 @@ bool hasLineStarting(const Lines& lines, const std::string& start) {
     return false;
 }
 
+bool hasLineContaining(const Lines& lines, const std::string& part) {
+    for (const std::string& line : lines) {
+        if (line.find(part) != std::string::npos)
+            return true;
+    }
+    return false;
+}
+
 std::string fileText(const std::string& path) {
     std::ifstream in(path);
     return std::string(std::istreambuf_iterator<char>(in), {});
@@ -198,8 +206,15 @@ TEST_F(CommitProofTest, RebuildAfterHalfTheBadgesAreGoneIsRefusedBeyondTheLimit)
 // The dry run of a site whose tables hold one stale row each, without
 // VENDRAK_REBUILD: the tables stay as they were, standard output gives each
 // table's rows now and those of a clean rebuild, the log says that nothing
-// was kept, and no metrics file is written.
+// was kept, and no metrics file is written. 400 more badges give TrmAswDnl
+// 1212 rows, which its proof reads in two pages (the second after T3, X0188).
 TEST_F(CommitProofTest, DryRunLeavesTheTablesAndPrintsWhatACleanRebuildWrites) {
+    testDbExec(
+        "INSERT INTO qvsystem.qvs301asw (aswnum, aswgvo, aswatp, aswaan, aswsal, aswpin, aswnam, "
+        "aswsto) SELECT 'X' || lpad(n::text, 4, '0'), CURRENT_DATE - 1, n, 'A', '', '1', 'X, Y', "
+        "'S1' FROM generate_series(1, 400) n;"
+        "INSERT INTO qvsystem.qvs301awb SELECT aswnum, 'K1' FROM qvsystem.qvs301asw "
+        "WHERE aswnum LIKE 'X%'");
     ASSERT_EQ(runWith(atomic_, {}, "").exitCode, 0);
     const char* const names[] = {"TrmAswDnl", "SalAswDnl", "SalAswDnl2", "AswBklDnl"};
     std::string expected;
@@ -220,6 +235,11 @@ TEST_F(CommitProofTest, DryRunLeavesTheTablesAndPrintsWhatACleanRebuildWrites) {
     ProgramResult result = runWith(run, {"--dry-run"}, "");
     EXPECT_EQ(result.exitCode, 0) << ::testing::PrintToString(result.log);
     EXPECT_EQ(result.output, expected);
+    EXPECT_EQ(result.waits, std::vector<long>{});
+    EXPECT_TRUE(hasLineStarting(result.trace, "SELECT DnlTrm, DnlSal, DnlAsw,"))
+        << ::testing::PrintToString(result.trace);
+    EXPECT_TRUE(hasLineContaining(result.trace,
+                                  "WHERE DnlTrm >= 'T3' AND (DnlTrm > 'T3' OR DnlAsw > 'X0188')"));
     EXPECT_EQ(testDbDownloadTables(), before);
     ASSERT_GE(result.log.size(), 2u);
     EXPECT_EQ(result.log[result.log.size() - 2], "Probelauf: nichts wurde übernommen.");
