@@ -39,14 +39,11 @@ const char* const kInsertTrmAswDnl37 =
 // that reads every result whole holds more than one page of the table.
 #define TRM_ASW_DNL_READ(names) "SELECT " names " FROM Qvsystem.TrmAswDnl "
 #define TRM_ASW_DNL_PAGE "ORDER BY DnlTrm, DnlAsw OFFSET 0 ROWS FETCH NEXT 1000 ROWS ONLY"
+// The rows after the last one read: its terminal first on its own, so that
+// the key's index can start there.
 #define TRM_ASW_DNL_AFTER "WHERE DnlTrm >= '%s' AND (DnlTrm > '%s' OR DnlAsw > '%s') "
-#define TRM_ASW_DNL_READ_TEXTS(names)                                                 \
-    {                                                                                 \
-        TRM_ASW_DNL_READ(names)                                                       \
-        TRM_ASW_DNL_PAGE, TRM_ASW_DNL_READ(names) TRM_ASW_DNL_AFTER TRM_ASW_DNL_PAGE, \
-            TRM_ASW_DNL_READ(names) "WHERE DnlAsw = '%s'"                             \
-    }
-constexpr long kReadBackPageRows = 1000;
+#define TRM_ASW_DNL_BADGE "WHERE DnlAsw = '%s'"
+constexpr long kReadBackPageRows = 1000;  // as in TRM_ASW_DNL_PAGE
 
 struct ReadBackTexts {
     const char* firstPage;
@@ -54,9 +51,17 @@ struct ReadBackTexts {
     const char* badge;
 };
 // By form: 40, 38 and 37 columns.
-const ReadBackTexts kReadBackTrmAswDnl[] = {TRM_ASW_DNL_READ_TEXTS(TRM_ASW_DNL_NAMES_40),
-                                            TRM_ASW_DNL_READ_TEXTS(TRM_ASW_DNL_NAMES_38),
-                                            TRM_ASW_DNL_READ_TEXTS(TRM_ASW_DNL_NAMES_37)};
+const ReadBackTexts kReadBackTrmAswDnl[] = {
+    {TRM_ASW_DNL_READ(TRM_ASW_DNL_NAMES_40) TRM_ASW_DNL_PAGE,
+     TRM_ASW_DNL_READ(TRM_ASW_DNL_NAMES_40) TRM_ASW_DNL_AFTER TRM_ASW_DNL_PAGE,
+     TRM_ASW_DNL_READ(TRM_ASW_DNL_NAMES_40) TRM_ASW_DNL_BADGE},
+    {TRM_ASW_DNL_READ(TRM_ASW_DNL_NAMES_38) TRM_ASW_DNL_PAGE,
+     TRM_ASW_DNL_READ(TRM_ASW_DNL_NAMES_38) TRM_ASW_DNL_AFTER TRM_ASW_DNL_PAGE,
+     TRM_ASW_DNL_READ(TRM_ASW_DNL_NAMES_38) TRM_ASW_DNL_BADGE},
+    {TRM_ASW_DNL_READ(TRM_ASW_DNL_NAMES_37) TRM_ASW_DNL_PAGE,
+     TRM_ASW_DNL_READ(TRM_ASW_DNL_NAMES_37) TRM_ASW_DNL_AFTER TRM_ASW_DNL_PAGE,
+     TRM_ASW_DNL_READ(TRM_ASW_DNL_NAMES_37) TRM_ASW_DNL_BADGE},
+};
 
 #undef TRM_ASW_DNL_COLUMNS_37
 #undef TRM_ASW_DNL_VALUES_37
@@ -66,7 +71,7 @@ const ReadBackTexts kReadBackTrmAswDnl[] = {TRM_ASW_DNL_READ_TEXTS(TRM_ASW_DNL_N
 #undef TRM_ASW_DNL_READ
 #undef TRM_ASW_DNL_PAGE
 #undef TRM_ASW_DNL_AFTER
-#undef TRM_ASW_DNL_READ_TEXTS
+#undef TRM_ASW_DNL_BADGE
 
 const char* const kUpdateTrmAswDnl =
     "UPDATE Qvsystem.TrmAswDnl SET DnlSal = '%s', DnlGvo = '%s', DnlGbi = '%s', DnlStb = '%s', "
