@@ -1,19 +1,23 @@
 #!/usr/bin/env bash
 # The atomic rebuild against the default one (not a test; CI does not run it):
 #
-#   bench/atomic.sh [--size 100000] [--rounds 2]
+#   bench/atomic.sh [--size 100000] [--rounds 3]
 #
 # Generates the site as bench/run.sh does (scripts/gen_site.py --seed 1, 40
 # terminals, badges chosen for about SIZE TrmAswDnl rows), loads it into a
 # server of its own and runs full rebuilds with the real vendrak through a
 # data source without batched fetching (UseDeclareFetch=0, psqlODBC reads
 # every result whole: the atomic rebuild refuses a batched data source, on
-# which psqlODBC may roll back more than a failed statement): the default mode and
-# VENDRAK_REBUILD=atomic in turn, ROUNDS times each, so that other load on
-# the machine falls on both alike. Every run starts from the tables of the
-# first default rebuild (a site's daily case: the rebuild replaces the
-# previous tables) and must leave the same contents. After the rebuilds, a
-# key run of 100 badges in each mode must leave the same contents as well.
+# which psqlODBC may roll back more than a failed statement): each round
+# runs the default mode and VENDRAK_REBUILD=atomic (with its proof of the
+# tables' content) one after the other, the order turning from round to
+# round, so that other load on the machine falls on both alike; the ratio
+# is taken per round. Every run starts from the tables of the first default
+# rebuild (a site's daily case: the rebuild replaces the previous tables)
+# and must leave the same contents. One more atomic rebuild runs with the
+# test interposer's event log, which times the proof: from its first count
+# to the end of the run (the commit included). After the rebuilds, a key
+# run of 100 badges in each mode must leave the same contents as well.
 #
 # Writes its figures into bench/atomic.md (section "Atomic rebuild", one
 # subsection per site size, bench/atomic_report.py); working files go to
@@ -25,13 +29,13 @@ bench="${top}/bench"
 work="${bench}/work-atomic"
 server="${top}/tests/support/pgserver.sh"
 size=100000
-rounds=2
+rounds=3
 terminals=40
 key=BENCH
 key_badges=100
 dsn=QVATOMIC
 
-usage() { sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//'; }
+usage() { sed -n '2,25p' "$0" | sed 's/^# \{0,1\}//'; }
 while [ $# -gt 0 ]; do
     case "$1" in
     --size) size=${2:?--size needs a number}; shift 2 ;;
@@ -50,8 +54,10 @@ sql() { psql -X -q -v ON_ERROR_STOP=1 "$@"; }
 step "build"
 cd "${top}"
 cmake --preset default >/dev/null
-cmake --build --preset default -j2 --target vendrak vendrak-settings >/dev/null
+cmake --build --preset default -j2 --target vendrak vendrak-settings vendrak_odbc_interposer \
+    >/dev/null
 vendrak="${top}/build/vendrak"
+interposer="${top}/build/tests/libvendrak_odbc_interposer.so"
 "${vendrak}" --version
 
 step "database"
@@ -90,12 +96,16 @@ reset_tables() {
 }
 
 # Runs vendrak as deployed in MODE (default or atomic); work/NAME.time gets
-# "wall user system maxrss".
+# "wall user system maxrss"; with RECORD=1 the interposer writes
+# work/NAME.events.
 run_program() {
     local name=$1 mode=$2 rc=0
     shift 2
     local environment=(env -u VENDRAK_REBUILD)
     [ "${mode}" = atomic ] && environment=(env VENDRAK_REBUILD=atomic)
+    if [ "${RECORD:-0}" = 1 ]; then
+        environment+=(LD_PRELOAD="${interposer}" VENDRAK_IP_EVENTS="${work}/${name}.events")
+    fi
     (cd "${root}/app/bin" && /usr/bin/time -f "%e %U %S %M" -o "${work}/${name}.time" \
         "${environment[@]}" "${vendrak}" "$@") || rc=$?
     echo "${name}: exit code ${rc}, $(cat "${work}/${name}.time")"
@@ -126,13 +136,20 @@ for t in "${tables[@]}"; do
 done
 
 for round in $(seq 1 "${rounds}"); do
-    for mode in default atomic; do
+    order=(default atomic)
+    [ $(( round % 2 )) = 0 ] && order=(atomic default)
+    for mode in "${order[@]}"; do
         step "full rebuild, ${mode}, round ${round}"
         reset_tables
         run_program "full-${mode}-${round}" "${mode}"
         check_contents "full-${mode}-${round}" "${reference}"
     done
 done
+
+step "atomic rebuild with the event log (the proof's time)"
+reset_tables
+RECORD=1 run_program full-atomic-events atomic
+check_contents full-atomic-events "${reference}"
 
 step "key run of ${key_badges} badges"
 sql -c "UPDATE qvsystem.qvs301asw SET aswgvo = CURRENT_DATE WHERE aswnum IN

@@ -17,10 +17,10 @@ namespace {
 
 // One length/indicator per result column position. Every read binds its
 // columns anew right before it fetches and reads the indicators right after,
-// so the statements may share them. The widest row has 26 columns; a column
-// beyond the array shares the spare, which is never read (its text is not
-// checked for a cut character).
-constexpr std::size_t kIndicatorCount = 32;
+// so the statements may share them. The widest row has 40 columns (the
+// read-back of TrmAswDnl); a column beyond the array shares the spare, which
+// is never read (its text is not checked for a cut character).
+constexpr std::size_t kIndicatorCount = 40;
 SQLLEN columnIndicators[kIndicatorCount] = {};
 SQLLEN spareIndicator = 0;
 
@@ -138,7 +138,7 @@ int mapFailure(FailureMapping mapping) {
     return failureResult(LastDiag.NativeError);
 }
 
-void bindColumns(SQLHSTMT stmt, ColumnBindings columns) {
+void bindColumns(SQLHSTMT stmt, ColumnSpan columns) {
     std::size_t index = 0;
     for (const ColumnBinding& column : columns) {
         SQLLEN* indicator = index < kIndicatorCount ? &columnIndicators[index] : &spareIndicator;
@@ -163,7 +163,7 @@ bool textWasCut(std::size_t index, const ColumnBinding& column) {
 // text that the driver cut may end inside a multi-byte character, which
 // would make every statement that carries it fail on a UTF-8 database; that
 // partial character is dropped.
-void finishTextColumns(ColumnBindings columns) {
+void finishTextColumns(ColumnSpan columns) {
     std::size_t index = 0;
     for (const ColumnBinding& column : columns) {
         if (column.cType == SQL_C_CHAR && column.width > 0) {
@@ -183,7 +183,7 @@ bool fetchDeliveredRow(SQLRETURN rc) {
 // Binds the columns (again at every read) and fetches one row; a delivered
 // row has its text fields terminated and a character that the driver cut
 // dropped. Returns what SQLFetch returned.
-SQLRETURN fetchRow(SQLHSTMT stmt, ColumnBindings columns) {
+SQLRETURN fetchRow(SQLHSTMT stmt, ColumnSpan columns) {
     bindColumns(stmt, columns);
     dbClearDiag();
     SQLRETURN rc = SQL_ERROR;
@@ -387,6 +387,10 @@ int cursorOpenPassingResult(CursorSlot slot, const char* pattern, SqlValues valu
 }
 
 int cursorFetch(CursorSlot slot, ColumnBindings columns) {
+    return cursorFetch(slot, ColumnSpan(columns.begin(), columns.size()));
+}
+
+int cursorFetch(CursorSlot slot, ColumnSpan columns) {
     SQLHSTMT stmt = slotHandle(slot);
     if (stmt == SQL_NULL_HSTMT || stopRequested())
         return kResultFailed;

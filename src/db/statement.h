@@ -77,6 +77,22 @@ inline ColumnBinding intColumn(int32_t& field) {
 }
 using ColumnBindings = std::initializer_list<ColumnBinding>;
 
+// Bindings assembled first (a prefix of a table's columns, for its narrower
+// forms): the first `count` of `first`.
+class ColumnSpan {
+  public:
+    ColumnSpan(ColumnBindings list)
+        : begin_(std::data(list)), end_(std::data(list) + list.size()) {}
+    ColumnSpan(const ColumnBinding* first, std::size_t count)
+        : begin_(first), end_(first + count) {}
+    const ColumnBinding* begin() const { return begin_; }
+    const ColumnBinding* end() const { return end_; }
+
+  private:
+    const ColumnBinding* begin_;
+    const ColumnBinding* end_;
+};
+
 // Chooses the text of a statement that differs by DB system: the ORACLE or
 // the MSSQL text, nullptr for any other DB system (no text exists).
 const char* dialectText(const char* oracleText, const char* mssqlText);
@@ -110,8 +126,9 @@ ExecOutcome execStatement(const char* pattern, SqlValues values);
 // on 0.
 int queryRow(const char* pattern, SqlValues values, FailureMapping mapping, ColumnBindings columns);
 
-// The five cursor slots, one per cursor kind.
-enum class CursorSlot { TrmAsw, SalTabAsw, ZutAswBkl, TrmAswDnlZut, QvsAswDnl, Count };
+// The cursor slots, one per cursor kind; ReadBack is the proof's read of
+// the download tables before a commit.
+enum class CursorSlot { TrmAsw, SalTabAsw, ZutAswBkl, TrmAswDnlZut, QvsAswDnl, ReadBack, Count };
 
 // Cursor open: allocate into the slot, set the cursor attributes (cursor_mode.h), format
 // and execute. A pattern of nullptr releases the handle and returns -1. On
@@ -122,6 +139,7 @@ int cursorOpen(CursorSlot slot, const char* pattern, SqlValues values, FailureMa
 // a row (text fields terminated at their last position), 100 at the end, -1
 // on any other fetch result (no diagnostic; the cursor stays open).
 int cursorFetch(CursorSlot slot, ColumnBindings columns);
+int cursorFetch(CursorSlot slot, ColumnSpan columns);
 
 // The request cursor reports what the driver returned instead of folding it
 // into 0 and -1. Its open is cursorOpen, except that SQL_SUCCESS_WITH_INFO

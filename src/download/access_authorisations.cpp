@@ -3,6 +3,7 @@
 #include "db/session.h"
 #include "db/statement.h"
 #include "download/build_steps.h"
+#include "download/content_digest.h"
 #include "download/rows_written.h"
 #include "log/runlog.h"
 #include "platform/text.h"
@@ -16,10 +17,16 @@ const char* const kDeleteAswBklDnl = "DELETE FROM QVSYSTEM.ASWBKLDNL";
 // AswBklDnl (DnlTrm, DnlAsw) that the runs need anyway: every row the first
 // pass writes comes from a TrmAswDnl row of its terminal and badge, and a
 // key run removes none of them.
+// The read-back of the rows, for their content, finds the same rows.
+#define ASW_BKL_DNL_OF_BADGE                                                      \
+    " FROM QVSYSTEM.TRMASWDNL T, QVSYSTEM.ASWBKLDNL B WHERE T.DNLASW = '%s' AND " \
+    "B.DNLTRM = T.DNLTRM AND B.DNLASW = T.DNLASW"
 const char* const kCountAswBklDnl = "SELECT COUNT(*) FROM QVSYSTEM.ASWBKLDNL";
-const char* const kCountAswBklDnlBadge =
-    "SELECT COUNT(*) FROM QVSYSTEM.TRMASWDNL T, QVSYSTEM.ASWBKLDNL B WHERE T.DNLASW = '%s' AND "
-    "B.DNLTRM = T.DNLTRM AND B.DNLASW = T.DNLASW";
+const char* const kCountAswBklDnlBadge = "SELECT COUNT(*)" ASW_BKL_DNL_OF_BADGE;
+const char* const kReadBackAswBklDnl = "SELECT DnlTrm, DnlAsw, DnlBkl FROM Qvsystem.AswBklDnl";
+const char* const kReadBackAswBklDnlBadge =
+    "SELECT B.DNLTRM, B.DNLASW, B.DNLBKL" ASW_BKL_DNL_OF_BADGE;
+#undef ASW_BKL_DNL_OF_BADGE
 
 // The rows of the first pass: every access booking class that the badge
 // holds and the terminal accepts for access, for each access row of
@@ -196,9 +203,30 @@ int SQLCloseZutAswBkl() {
 }
 
 int SQLWriteAswBklDnl(const AswBklRow& row) {
-    return execNonQuery(kWriteAswBklDnl,
-                        {sqlText(row.DnlTrm), sqlText(row.DnlAsw), sqlText(row.DnlBkl)},
-                        FailureMapping::NativeOrMinusOne);
+    const int rc = execNonQuery(kWriteAswBklDnl,
+                                {sqlText(row.DnlTrm), sqlText(row.DnlAsw), sqlText(row.DnlBkl)},
+                                FailureMapping::NativeOrMinusOne);
+    if (rc == kResultOk && UnitDigest.on)
+        unitDigestTakeRow(DownloadTable::AswBklDnl, aswBklDnlHash(row));
+    return rc;
+}
+
+uint64_t aswBklDnlHash(const AswBklRow& row) {
+    return rowHash({sqlText(row.DnlTrm), sqlText(row.DnlAsw), sqlText(row.DnlBkl)});
+}
+
+int SQLReadBackAswBklDnl(const char* badgeNumber, TableContent& content) {
+    content = {0, 0};
+    AswBklRow row = {};
+    auto take = [&]() {
+        content.digest += aswBklDnlHash(row);
+        ++content.rows;
+    };
+    const ColumnBindings columns = {textColumn(row.DnlTrm), textColumn(row.DnlAsw),
+                                    textColumn(row.DnlBkl)};
+    if (isEmptyText(badgeNumber))
+        return readBackRows(kReadBackAswBklDnl, {}, row, columns, take);
+    return readBackRows(kReadBackAswBklDnlBadge, {sqlText(badgeNumber)}, row, columns, take);
 }
 
 int SQLOpenTrmAswDnlZut(const char* badgeNumber) {
@@ -241,12 +269,17 @@ int SQLReadLeserBkl(TrmAswRow& row) {
 
 int SQLUpdateTrmAswDnlBkl(const TrmAswRow& row) {
     const ReaderSlot* s = row.slots;
-    return execNonQuery(
+    const int rc = execNonQuery(
         kUpdateTrmAswDnlBkl,
         {sqlText(s[0].B), sqlText(s[1].B), sqlText(s[2].B), sqlText(s[3].B), sqlText(s[4].B),
          sqlText(s[5].B), sqlText(s[6].B), sqlText(s[7].B), sqlText(s[8].B), sqlText(s[9].B),
          sqlText(s[10].B), sqlText(row.DnlTrm), sqlText(row.DnlAsw)},
         FailureMapping::NativeOrMinusOne);
+    if (rc == kResultOk && UnitDigest.on) {
+        const TrmAswDnlHash hash = trmAswDnlHash(row, kTrmAswDnlColumns);
+        unitDigestBookingClassesSet(hash.key, hash.bookingClasses);
+    }
+    return rc;
 }
 
 int BuildAswBklDnl() {

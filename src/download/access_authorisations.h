@@ -3,6 +3,9 @@
 // of TrmAswDnl, built for all badges or for the badge of one request row.
 #pragma once
 
+#include <cstdint>
+
+#include "download/content_digest.h"
 #include "download/request_row.h"
 #include "download/terminal_writing.h"
 
@@ -31,6 +34,14 @@ int SQLDeleteAswBklDnl();
 // that belong to one of its TrmAswDnl rows, into `rows`. 0, or the
 // failure's result (see countRows).
 int SQLCountAswBklDnl(const char* badgeNumber, long& rows);
+
+// The hash of the row as written and as read back.
+uint64_t aswBklDnlHash(const AswBklRow& row);
+
+// The proof's read-back of the rows that SQLCountAswBklDnl counts, into
+// `content`. 0, otherwise -1 (no handle, failed fetch) or the native error
+// number of a failed execution.
+int SQLReadBackAswBklDnl(const char* badgeNumber, TableContent& content);
 
 // Opens the cursor of terminal x badge x access booking class rows, for one
 // badge or, with an empty badge number, for all. 0 when open, -1 without a

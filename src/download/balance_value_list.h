@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "download/balance_record.h"
+#include "download/content_digest.h"
 
 // Right-aligns a value of fewer than 8 characters behind a "$" to exactly 8
 // characters ("$", blanks, value); longer values stay as they are.
@@ -18,6 +19,10 @@ bool FormatSalAswDnl2Value(int32_t type, const SaldoWerte& values, char (&value)
 // quoted text) and the value. 0, -1 without a handle, otherwise the native
 // error number (0 counts as success).
 int SQLWriteSalAswDnl2(const SalAswRow& row, int32_t valueType, const char* value);
+
+// The proof's read-back of SalAswDnl2, into `content`. 0, otherwise -1 (no
+// handle, failed fetch) or the native error number of a failed execution.
+int SQLReadBackSalAswDnl2(TableContent& content);
 
 // Reads the badge's values again and writes its list rows. A badge without
 // balance values gets its list from empty values; a duplicate row is logged

@@ -6,6 +6,7 @@
 #include "db/statement.h"
 #include "download/balance_value_list.h"
 #include "download/build_steps.h"
+#include "download/content_digest.h"
 #include "download/rows_written.h"
 #include "log/runlog.h"
 #include "platform/text.h"
@@ -63,11 +64,53 @@ const char* const kReadSaldoTexte =
     "QVSYSTEM.QVS119MSD a WHERE MSDSAL = '%s' AND  ((MSDLIZ = '%s' AND MSDMND = '%s')  OR   "
     "MSDERF = 'VORMANT') AND   MSDLFD = %ld ";
 
+#define SAL_ASW_DNL_NAMES                                                                    \
+    "DnlSal, DnlLiz, DnlMnd, DnlSpr, DnlAsw,   DnlSa1, DnlSa2, "                             \
+    "DnlSa3, DnlSa4,   DnlSa5, DnlSa6, DnlSa7, DnlSa8,   DnlWr1, DnlWr2, DnlWr3, DnlWr4,   " \
+    "DnlWr5, DnlWr6, DnlWr7, DnlWr8"
 const char* const kWriteSalAswDnl =
-    "INSERT INTO Qvsystem.SalAswDnl  (DnlSal, DnlLiz, DnlMnd, DnlSpr, DnlAsw,   DnlSa1, DnlSa2, "
-    "DnlSa3, DnlSa4,   DnlSa5, DnlSa6, DnlSa7, DnlSa8,   DnlWr1, DnlWr2, DnlWr3, DnlWr4,   "
-    "DnlWr5, DnlWr6, DnlWr7, DnlWr8)  VALUES  ('%s', '%s', '%s',  %ld, '%s',   '%s', '%s', '%s', "
+    "INSERT INTO Qvsystem.SalAswDnl  (" SAL_ASW_DNL_NAMES
+    ")  VALUES  ('%s', '%s', '%s',  %ld, '%s',   '%s', '%s', '%s', "
     "'%s',   '%s', '%s', '%s', '%s',   '%s', '%s', '%s', '%s',   '%s', '%s', '%s', '%s') ";
+// The proof's read-back of the rows, in the insert's column order.
+const char* const kReadBackSalAswDnl = "SELECT " SAL_ASW_DNL_NAMES " FROM Qvsystem.SalAswDnl";
+#undef SAL_ASW_DNL_NAMES
+
+constexpr std::size_t kSalAswDnlColumns = 5 + 2 * kBalanceLineCount;
+
+// The row's values in insert order.
+void salAswDnlValues(const SalAswRow& row, SqlValue (&values)[kSalAswDnlColumns]) {
+    std::size_t n = 0;
+    values[n++] = sqlText(row.DnlSal);
+    values[n++] = sqlText(row.DnlLiz);
+    values[n++] = sqlText(row.DnlMnd);
+    values[n++] = sqlInt(row.DnlSpr);
+    values[n++] = sqlText(row.DnlAsw);
+    for (const SalAswLine& line : row.lines)
+        values[n++] = sqlText(line.DnlSa);
+    for (const SalAswLine& line : row.lines)
+        values[n++] = sqlText(line.DnlWr);
+}
+
+// The same order as bindings of a record to read into.
+void salAswDnlColumns(SalAswRow& row, ColumnBinding (&columns)[kSalAswDnlColumns]) {
+    std::size_t n = 0;
+    columns[n++] = textColumn(row.DnlSal);
+    columns[n++] = textColumn(row.DnlLiz);
+    columns[n++] = textColumn(row.DnlMnd);
+    columns[n++] = intColumn(row.DnlSpr);
+    columns[n++] = textColumn(row.DnlAsw);
+    for (SalAswLine& line : row.lines)
+        columns[n++] = textColumn(line.DnlSa);
+    for (SalAswLine& line : row.lines)
+        columns[n++] = textColumn(line.DnlWr);
+}
+
+uint64_t salAswDnlHash(const SalAswRow& row) {
+    SqlValue values[kSalAswDnlColumns];
+    salAswDnlValues(row, values);
+    return rowHash(SqlValues(values, kSalAswDnlColumns));
+}
 
 int countInto(const char* pattern, SqlValues values, int32_t& count) {
     long rows = 0;
@@ -229,16 +272,24 @@ int SQLReadSaldoTexte(SaldoTexte& texts) {
 }
 
 int SQLWriteSalAswDnl(const SalAswRow& row) {
-    const SalAswLine* l = row.lines;
-    return execNonQuery(
-        kWriteSalAswDnl,
-        {sqlText(row.DnlSal), sqlText(row.DnlLiz), sqlText(row.DnlMnd), sqlInt(row.DnlSpr),
-         sqlText(row.DnlAsw), sqlText(l[0].DnlSa), sqlText(l[1].DnlSa), sqlText(l[2].DnlSa),
-         sqlText(l[3].DnlSa), sqlText(l[4].DnlSa), sqlText(l[5].DnlSa), sqlText(l[6].DnlSa),
-         sqlText(l[7].DnlSa), sqlText(l[0].DnlWr), sqlText(l[1].DnlWr), sqlText(l[2].DnlWr),
-         sqlText(l[3].DnlWr), sqlText(l[4].DnlWr), sqlText(l[5].DnlWr), sqlText(l[6].DnlWr),
-         sqlText(l[7].DnlWr)},
-        FailureMapping::Native);
+    SqlValue values[kSalAswDnlColumns];
+    salAswDnlValues(row, values);
+    const int rc =
+        execNonQuery(kWriteSalAswDnl, SqlValues(values, kSalAswDnlColumns), FailureMapping::Native);
+    if (rc == kResultOk && UnitDigest.on)
+        unitDigestTakeRow(DownloadTable::SalAswDnl, salAswDnlHash(row));
+    return rc;
+}
+
+int SQLReadBackSalAswDnl(TableContent& content) {
+    content = {0, 0};
+    SalAswRow row = {};
+    ColumnBinding columns[kSalAswDnlColumns];
+    salAswDnlColumns(row, columns);
+    return readBackRows(kReadBackSalAswDnl, {}, row, ColumnSpan(columns, kSalAswDnlColumns), [&]() {
+        content.digest += salAswDnlHash(row);
+        ++content.rows;
+    });
 }
 
 int BuildSalAswDnl() {

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "download/balance_record.h"
+#include "download/content_digest.h"
 
 // Empties both tables and writes, for every badge row of a balance terminal,
 // its eight display lines and, where a terminal of application list A uses
@@ -46,6 +47,10 @@ int SQLCloseSalTabAsw();
 // when a statement cannot be allocated, executed or fetched (the lines
 // before it stay filled).
 int SQLReadSaldoTexte(SaldoTexte& texts);
+
+// The proof's read-back of SalAswDnl, into `content`. 0, otherwise -1 (no
+// handle, failed fetch) or the native error number of a failed execution.
+int SQLReadBackSalAswDnl(TableContent& content);
 
 // Inserts the row with its eight display texts and values. 0, -1 without a
 // handle, otherwise the native error number (0 counts as success).

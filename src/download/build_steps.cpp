@@ -24,3 +24,8 @@ int openBadgeCursor(CursorSlot slot, const char* allBadges, const char* oneBadge
         return cursorOpen(slot, allBadges, {}, mapping);
     return cursorOpen(slot, oneBadge, {sqlText(badgeNumber)}, mapping);
 }
+
+int closeReadBack() {
+    cursorClose(CursorSlot::ReadBack);
+    return 0;
+}

@@ -34,3 +34,24 @@ class CursorCloser {
   private:
     int (*close_)();
 };
+
+// Closes the proof's read-back cursor if it is open. Always 0.
+int closeReadBack();
+
+// Runs one read-back statement of the proof and calls `take` with each row
+// fetched into `row` through `columns` (bound to its fields). The row is
+// cleared before every fetch, since a NULL column leaves its field as it
+// was. 0 after the last row; otherwise -1 (no handle, a failed fetch) or
+// the native error number of the failed execution.
+template <typename Row, typename Take>
+int readBackRows(const char* pattern, SqlValues values, Row& row, ColumnSpan columns, Take take) {
+    CursorCloser closer(closeReadBack);
+    int rc = cursorOpen(CursorSlot::ReadBack, pattern, values, FailureMapping::NativeOrMinusOne);
+    while (rc == kResultOk) {
+        row = Row{};
+        rc = cursorFetch(CursorSlot::ReadBack, columns);
+        if (rc == kResultOk)
+            take();
+    }
+    return rc == kResultNoData ? kResultOk : rc;
+}

@@ -3,9 +3,13 @@
 // badge, and update-else-insert.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
+#include "download/content_digest.h"
+
 constexpr int kReaderSlotCount = 11;
+constexpr std::size_t kTrmAswDnlColumns = 40;  // the table's widest form
 
 struct ReaderSlot {
     char L[3];  // reader number "01" to "11", or empty
@@ -60,3 +64,15 @@ int SQLUpdateTrmAswDnl(const TrmAswRow& row);
 // failing result, after logging it. `inserted`, when given, tells whether the
 // row was new.
 int WriteTrmAswDnl(const TrmAswRow& row, bool* inserted = nullptr);
+
+// The hash terms of the row as its first `columns` values in insert order
+// (40, 38 or 37 by the table's form) read back; the same for a row written.
+TrmAswDnlHash trmAswDnlHash(const TrmAswRow& row, std::size_t columns);
+
+// The proof's read-back: the rows of the badge, or with an empty badge
+// number the whole table (in pages, at most about `maxRows`), in the form
+// that the inserts learnt; each row's hash terms go to `take`, and `rows`
+// counts them. 0 when every row was read, otherwise -1 (no handle, failed
+// fetch) or the native error number of a failed execution.
+int SQLReadBackTrmAswDnl(const char* badgeNumber, long maxRows, void (*take)(const TrmAswDnlHash&),
+                         long& rows);

@@ -3,9 +3,12 @@
 #include "db/session.h"
 #include "db/transaction.h"
 #include "download/access_authorisations.h"
+#include "download/balance_value_list.h"
 #include "download/balance_values.h"
 #include "download/build_steps.h"
+#include "download/content_digest.h"
 #include "download/terminal_authorisations.h"
+#include "download/terminal_writing.h"
 #include "log/console.h"
 #include "log/runlog.h"
 #include "run/run_metrics.h"
@@ -45,6 +48,87 @@ bool counted(DownloadTable table, long& rows) {
     return false;
 }
 
+// The sum of the TrmAswDnl rows that a read-back hands over one by one.
+TableContent TrmAswDnlRead;
+
+void addTrmAswDnlRow(const TrmAswDnlHash& row) {
+    TrmAswDnlRead.digest += row.rest + row.bookingClasses;
+}
+
+int readBackTable(DownloadTable table, const char* badge, long maxRows, TableContent& content) {
+    switch (table) {
+        case DownloadTable::TrmAswDnl: {
+            TrmAswDnlRead = {0, 0};
+            int rc = SQLReadBackTrmAswDnl(badge, maxRows, addTrmAswDnlRow, TrmAswDnlRead.rows);
+            content = TrmAswDnlRead;
+            return rc;
+        }
+        case DownloadTable::SalAswDnl:
+            return SQLReadBackSalAswDnl(content);
+        case DownloadTable::SalAswDnl2:
+            return SQLReadBackSalAswDnl2(content);
+        default:
+            return SQLReadBackAswBklDnl(badge, content);
+    }
+}
+
+// A failed read-back is logged ("Fehler SQLReadBack<table>()") and fails
+// the unit.
+bool logReadBackFailure(DownloadTable table, int rc) {
+    char function[32];
+    std::snprintf(function, sizeof function, "SQLReadBack%s", downloadTableName(table));
+    logBuildFailure({CommitProof.badge}, function, rc);
+    return false;
+}
+
+// The rows that the count found must read back as the unit expects them:
+// a driver that lost the transaction after a row was replaced (a changed
+// PIN, a booking class set in place) leaves the count as it was. A table
+// without rows has nothing to read; its count matched already.
+bool contentAsWritten(DownloadTable table) {
+    const int t = static_cast<int>(table);
+    const long held = CommitProof.held[t];
+    if (held == 0)
+        return true;
+    const char* badge = CommitProof.badge != nullptr ? CommitProof.badge : "";
+    TableContent content = {0, 0};
+    int rc = readBackTable(table, badge, held, content);
+    if (rc != 0)
+        return logReadBackFailure(table, rc);
+    if (content.rows == held && content.digest == UnitDigest.expected[t])
+        return true;
+    if (CommitProof.badge == nullptr) {
+        logLine(
+            "Die Tabelle %s hält %ld Zeilen, aber nicht die geschriebenen; die Aufbereitung wird "
+            "zurückgenommen!",
+            downloadTableName(table), held);
+    } else {
+        logLine(
+            "Die Tabelle %s hält zu Ausweisnr. %s %ld Zeilen, aber nicht die erwarteten; die "
+            "Aktualisierung wird zurückgenommen!",
+            downloadTableName(table), CommitProof.badge, held);
+    }
+    return false;
+}
+
+// A key run's unit starts from its badge's rows as they are: those of
+// TrmAswDnl one by one, since the unit may replace them in place, those of
+// AswBklDnl as their sum, since it only adds to them.
+bool badgeRowsTaken() {
+    const int trm = static_cast<int>(DownloadTable::TrmAswDnl);
+    long rows = 0;
+    int rc = SQLReadBackTrmAswDnl(CommitProof.badge, CommitProof.before[trm],
+                                  unitDigestTakeBadgeRow, rows);
+    if (rc != 0)
+        return logReadBackFailure(DownloadTable::TrmAswDnl, rc);
+    TableContent content = {0, 0};
+    rc = SQLReadBackAswBklDnl(CommitProof.badge, content);
+    if (rc != 0)
+        return logReadBackFailure(DownloadTable::AswBklDnl, rc);
+    unitDigestTakeRow(DownloadTable::AswBklDnl, content.digest);
+    return true;
+}
+
 bool heldAsWritten(DownloadTable table) {
     const int t = static_cast<int>(table);
     long& held = CommitProof.held[t];
@@ -66,7 +150,7 @@ bool heldAsWritten(DownloadTable table) {
             downloadTableName(table), CommitProof.badge, held, before + written, before, written);
         return false;
     }
-    return true;
+    return contentAsWritten(table);
 }
 
 // Integer arithmetic: held/before < (100 - P)/100 without a rounding. A
@@ -108,6 +192,7 @@ int beginRebuildUnit() {
         if (!counted(static_cast<DownloadTable>(t), CommitProof.before[t]))
             return 0;
     }
+    beginUnitDigest(false);
     return 1;
 }
 
@@ -119,7 +204,8 @@ int beginBadgeUnit(const char* badge) {
         if (!counted(table, CommitProof.before[static_cast<int>(table)]))
             return 0;
     }
-    return 1;
+    beginUnitDigest(true);
+    return badgeRowsTaken() ? 1 : 0;
 }
 
 bool unitHoldsWhatItWrote() {

@@ -2,16 +2,18 @@
 // hold what the unit wrote. A driver or a setting may end the transaction
 // without a word (a silent rollback part-way, a batch fetch that the driver
 // does not protect), and the statements after it then succeed on their own;
-// only a count of the rows tells. Before every commit the unit counts the
-// download tables it wrote:
+// only the tables can tell. Before every commit the unit counts the
+// download tables it wrote, then reads their rows back and compares their
+// digest (download/content_digest.h) with that of what it wrote:
 // - the full rebuild: each table holds the rows this rebuild inserted into
 //   it (each phase empties its tables first, in the same transaction);
 // - one badge of a key run: its rows in TrmAswDnl and AswBklDnl are those it
-//   had when its unit began plus those the unit inserted.
+//   had when its unit began plus those the unit inserted; in content, those
+//   it wrote or updated in place as written, the others as they were.
 // On top of that, the shrink guard refuses a full rebuild that would leave
 // TrmAswDnl or AswBklDnl far smaller than it was (an emptied or cut master
 // table), and the dry run rolls back what it proved instead of committing.
-// Without transactions nothing is counted.
+// Without transactions nothing is counted or read back.
 #pragma once
 
 #include <cstdio>
@@ -38,14 +40,16 @@ extern CommitProofRecord CommitProof;
 int beginRebuildUnit();
 
 // The start of one badge's unit of a key run: counts the badge's rows in
-// TrmAswDnl and AswBklDnl and starts counting its inserts. 1, or 0 after a
-// failed count (logged). Without transactions 1 at once.
+// TrmAswDnl and AswBklDnl, starts counting its inserts and reads the rows
+// for their digest. 1, or 0 after a failed count or read (logged). Without
+// transactions 1 at once.
 int beginBadgeUnit(const char* badge);
 
-// Right before the commit: true when every table holds what the unit wrote
-// and the shrink guard lets it pass. A difference or a refusal is logged
-// (the refusal also on standard error and in CommitProof.shrinkRefused);
-// the caller then rolls the unit back.
+// Right before the commit: true when every table holds what the unit wrote,
+// in number and content, and the shrink guard lets it pass. A difference, a
+// failed count or read, or a refusal is logged (the refusal also on
+// standard error and in CommitProof.shrinkRefused); the caller then rolls
+// the unit back.
 bool unitHoldsWhatItWrote();
 
 // The dry run's standard output after a rebuild that passed its proof: one

@@ -44,6 +44,14 @@ bool hasLineStarting(const Lines& lines, const std::string& start) {
     return false;
 }
 
+bool hasLineContaining(const Lines& lines, const std::string& part) {
+    for (const std::string& line : lines) {
+        if (line.find(part) != std::string::npos)
+            return true;
+    }
+    return false;
+}
+
 std::string fileText(const std::string& path) {
     std::ifstream in(path);
     return std::string(std::istreambuf_iterator<char>(in), {});
@@ -69,41 +77,71 @@ class CommitProofTest : public ::testing::Test {
 };
 
 // A driver that ends the transaction part-way without a word: the
-// interposer sends ROLLBACK instead of one insert, the statements after it
-// succeed on their own. The count before the commit finds the difference,
-// the attempt is rolled back and retried once, and the tables are those of
-// a clean run: for the full rebuild, and for a key run that rewrites B1.
+// interposer sends ROLLBACK instead of one statement, the statements after
+// it succeed on their own. The proof before the commit finds the
+// difference, the attempt is rolled back and retried once, and the tables
+// are those of a clean run: for the full rebuild, and for key runs. Where
+// B1's rows are missing the counts differ; B2's changed PIN and name leave
+// every count as it was, and only the rows' content tells (lost after the
+// balance phase's last insert, or at a booking class set in place after
+// the key run updated B2's rows). The clean run keeps B2's new PIN.
 TEST_F(CommitProofTest, TransactionLostUnnoticedIsFoundAndRetriedToTheCleanTables) {
     ASSERT_EQ(runWith(atomic_, {}, "").exitCode, 0);
     testDbExec(
+        "UPDATE qvsystem.qvs301asw SET aswpin = '7777', aswnam = 'Neu, Nora' WHERE aswnum = 'B2';"
+        "INSERT INTO qvsystem.qvsaswdnl (dnlkey, dnllfd, dnlasw) VALUES ('K1', 1, 'B1'), "
+        "('K2', 1, 'B2')");
+    const char* const withoutB1 =
         "DELETE FROM qvsystem.trmaswdnl WHERE dnlasw = 'B1';"
-        "DELETE FROM qvsystem.aswbkldnl WHERE dnlasw = 'B1';"
-        "INSERT INTO qvsystem.qvsaswdnl (dnlkey, dnllfd, dnlasw) VALUES ('K1', 1, 'B1')");
+        "DELETE FROM qvsystem.aswbkldnl WHERE dnlasw = 'B1'";
     const struct {
         std::vector<std::string> arguments;
         const char* rule;
+        const char* before;
         const char* differenceLine;
+        const char* rowsWithNewPin;
     } cases[] = {
-        {{}, "rollback-instead 3 1 INSERT INTO Qvsystem.TrmAswDnl", "Die Tabelle TrmAswDnl hält "},
+        {{},
+         "rollback-instead 3 1 INSERT INTO Qvsystem.TrmAswDnl",
+         withoutB1,
+         "Die Tabelle TrmAswDnl hält ",
+         "3"},
         {{"K1"},
          "rollback-instead 1 1 INSERT INTO Qvsystem.AswBklDnl",
-         "Die Tabelle TrmAswDnl hält zu Ausweisnr. B1 "},
+         withoutB1,
+         "Die Tabelle TrmAswDnl hält zu Ausweisnr. B1 ",
+         "0"},
+        {{},
+         "rollback-instead 40 1 INSERT INTO Qvsystem.SalAswDnl2",
+         "",
+         "Die Tabelle TrmAswDnl hält 12 Zeilen, aber nicht die geschriebenen; ",
+         "3"},
+        {{"K2"},
+         "rollback-instead 1 1 UPDATE QVSYSTEM.TRMASWDNL SET DNLB01",
+         "",
+         "Die Tabelle TrmAswDnl hält zu Ausweisnr. B2 3 Zeilen, aber nicht die erwarteten; ",
+         "3"},
     };
     saveTables();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.rule);
         restoreTables();
+        testDbExec(std::string("SELECT 1;") + c.before);
         ProgramResult clean = runWith(atomic_, c.arguments, "");
         ASSERT_EQ(clean.exitCode, 0);
         ASSERT_EQ(clean.waits, std::vector<long>{});
         const std::vector<Rows> expected = testDbDownloadTables();
         restoreTables();
+        testDbExec(std::string("SELECT 1;") + c.before);
         ProgramResult lost = runWith(atomic_, c.arguments, c.rule);
         EXPECT_EQ(lost.exitCode, 0) << ::testing::PrintToString(lost.log);
         EXPECT_TRUE(hasLineStarting(lost.log, c.differenceLine))
             << ::testing::PrintToString(lost.log);
         EXPECT_EQ(lost.waits, std::vector<long>{10000}) << "one retry";
         EXPECT_EQ(testDbDownloadTables(), expected);
+        EXPECT_EQ(testDbValue("SELECT count(*) FROM qvsystem.trmaswdnl WHERE dnlasw = 'B2' AND "
+                              "dnlpin = '7777' AND dnlnam = 'Nora Neu'"),
+                  c.rowsWithNewPin);
     }
 }
 
@@ -173,8 +211,15 @@ TEST_F(CommitProofTest, RebuildAfterHalfTheBadgesAreGoneIsRefusedBeyondTheLimit)
 // The dry run of a site whose tables hold one stale row each, without
 // VENDRAK_REBUILD: the tables stay as they were, standard output gives each
 // table's rows now and those of a clean rebuild, the log says that nothing
-// was kept, and no metrics file is written.
+// was kept, and no metrics file is written. 400 more badges give TrmAswDnl
+// 1212 rows, which its proof reads in two pages (the second after T3, X0188).
 TEST_F(CommitProofTest, DryRunLeavesTheTablesAndPrintsWhatACleanRebuildWrites) {
+    testDbExec(
+        "INSERT INTO qvsystem.qvs301asw (aswnum, aswgvo, aswatp, aswaan, aswsal, aswpin, aswnam, "
+        "aswsto) SELECT 'X' || lpad(n::text, 4, '0'), CURRENT_DATE - 1, n, 'A', '', '1', 'X, Y', "
+        "'S1' FROM generate_series(1, 400) n;"
+        "INSERT INTO qvsystem.qvs301awb SELECT aswnum, 'K1' FROM qvsystem.qvs301asw "
+        "WHERE aswnum LIKE 'X%'");
     ASSERT_EQ(runWith(atomic_, {}, "").exitCode, 0);
     const char* const names[] = {"TrmAswDnl", "SalAswDnl", "SalAswDnl2", "AswBklDnl"};
     std::string expected;
@@ -195,6 +240,11 @@ TEST_F(CommitProofTest, DryRunLeavesTheTablesAndPrintsWhatACleanRebuildWrites) {
     ProgramResult result = runWith(run, {"--dry-run"}, "");
     EXPECT_EQ(result.exitCode, 0) << ::testing::PrintToString(result.log);
     EXPECT_EQ(result.output, expected);
+    EXPECT_EQ(result.waits, std::vector<long>{});
+    EXPECT_TRUE(hasLineStarting(result.trace, "SELECT DnlTrm, DnlSal, DnlAsw,"))
+        << ::testing::PrintToString(result.trace);
+    EXPECT_TRUE(hasLineContaining(result.trace,
+                                  "WHERE DnlTrm >= 'T3' AND (DnlTrm > 'T3' OR DnlAsw > 'X0188')"));
     EXPECT_EQ(testDbDownloadTables(), before);
     ASSERT_GE(result.log.size(), 2u);
     EXPECT_EQ(result.log[result.log.size() - 2], "Probelauf: nichts wurde übernommen.");

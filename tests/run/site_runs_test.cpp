@@ -802,14 +802,14 @@ TEST_F(SiteRunTest, StoppedOrKilledAtomicRebuildLeavesThePreviousTables) {
 
 // A stop signal after the last statement before the commit still ends the
 // atomic rebuild without a commit. The hook sends it as the run frees the
-// handle of its last count, the second of AswBklDnl, once the proof passed.
+// handle of its last read, that of AswBklDnl's rows, once the proof passed.
 TEST_F(SiteRunTest, StopBeforeTheCommitCommitsNothing) {
     freshDownloadTables();
     const std::vector<Rows> before = testDbDownloadTables();
-    ProgramResult result =
-        runWith(atomic_, {},
-                Fault{"trace-session\nhook free 2 SELECT COUNT(*) FROM QVSYSTEM.ASWBKLDNL",
-                      "kill -TERM $PPID; sleep 0.3", ""});
+    ProgramResult result = runWith(
+        atomic_, {},
+        Fault{"trace-session\nhook free 1 SELECT DnlTrm, DnlAsw, DnlBkl FROM Qvsystem.AswBklDnl",
+              "kill -TERM $PPID; sleep 0.3", ""});
     EXPECT_EQ(result.exitCode, 99);
     ASSERT_GE(result.log.size(), 4u);
     EXPECT_EQ(
