@@ -433,9 +433,10 @@ def main():
     w("")
     w("## Per phase")
     w("")
-    w("Wall and CPU time per phase from the program's event log (clock and getrusage at every "
-      "statement) and from the baseline's marks at the same statements; \"start\" is process "
-      "start, settings and connection up to the first statement.")
+    w("Wall and CPU time per phase of the median round, from the program's event log (clock "
+      "and getrusage at every statement) and from the baseline's marks at the same "
+      "statements; \"start\" is process start, settings and connection up to the first "
+      "statement.")
     w("")
     w("| size | mode | phase | statements | program s | baseline s | ratio | statements/s | "
       "user s | system s |")
