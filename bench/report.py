@@ -7,17 +7,27 @@ Reads per size and run mode the program's event log (NAME.events, written by
 the test interposer), the time files (NAME.time: wall, user and system
 seconds, peak resident KiB, from /usr/bin/time), the baseline's phase marks
 (NAME.marks), the site files (site-SIZE.txt), the checks (checks.txt) and
-callgrind's output of the smallest site; writes bench/RESULTS.md,
-bench/time-vs-rows.png (gnuplot) and the benchmark section of README.md
-between its markers. When bench/atomic.md exists, its text becomes a section
-of RESULTS.md. Uses the Python standard library only.
+callgrind's output of the smallest site and the load averages (load.txt).
+Each round's ratio is the program's wall time over the baseline's of the same
+round; a size's ratio is the median of its rounds' ratios (of an even count
+the lower middle one), and its figures are those of that round.
+
+The figures of every size measured so far are kept in bench/results.json:
+the sizes of this run replace their earlier figures, the others stay, so a
+run of some sizes does not drop the rest from the report. From the merged
+figures it writes bench/RESULTS.md, bench/time-vs-rows.png (gnuplot) and the
+benchmark section of README.md between its markers. When bench/atomic.md
+exists, its text becomes a section of RESULTS.md. Uses the Python standard
+library only.
 """
 
 import argparse
 import datetime
+import json
 import os
 import platform
 import re
+import statistics
 import subprocess
 import sys
 
@@ -27,6 +37,7 @@ RESULTS = os.path.join(BENCH, "RESULTS.md")
 PLOT = os.path.join(BENCH, "time-vs-rows.png")
 README = os.path.join(TOP, "README.md")
 ATOMIC = os.path.join(BENCH, "atomic.md")
+STORE = os.path.join(BENCH, "results.json")
 BEGIN = "<!-- benchmark: begin (written by bench/run.sh) -->"
 END = "<!-- benchmark: end -->"
 
@@ -55,16 +66,53 @@ class Segment:
         self.wall = self.user = self.system = 0.0
         self.statements = 0
 
+    def to_list(self):
+        return [self.name, self.wall, self.user, self.system, self.statements]
 
-def fastest(work, name):
-    """The fastest of the rounds NAME, NAME-round2, ...: (name, times, rounds);
-    (None, None, 0) when NAME did not run."""
+    @staticmethod
+    def from_list(values):
+        s = Segment(values[0])
+        s.wall, s.user, s.system, s.statements = values[1:]
+        return s
+
+
+def round_names(work, name):
+    """The runs NAME, NAME-round2, ... that exist, in the order of the rounds."""
     if read_time(work, name) is None:
-        return None, None, 0
-    names = [name] + ["%s-round%d" % (name, n) for n in range(2, 100)
-                      if os.path.exists(os.path.join(work, "%s-round%d.time" % (name, n)))]
-    best = min(names, key=lambda n: read_time(work, n)[0])
-    return best, read_time(work, best), len(names)
+        return []
+    return [name] + ["%s-round%d" % (name, n) for n in range(2, 100)
+                     if os.path.exists(os.path.join(work, "%s-round%d.time" % (name, n)))]
+
+
+def median_round(work, name):
+    """The rounds of the program (NAME-program...) and the baseline
+    (NAME-baseline...): (program run, baseline run, each round's ratio, the
+    median ratio, rounds). The median is that of the rounds' ratios (of an
+    even count the lower middle one), and the runs returned are that round's;
+    without a baseline, the program's round of the median wall time."""
+    programs = round_names(work, name + "-program")
+    baselines = round_names(work, name + "-baseline")
+    paired = list(zip(programs, baselines))
+    if not paired:
+        middle = statistics.median_low(read_time(work, p)[0] for p in programs)
+        program = next(p for p in programs if read_time(work, p)[0] == middle)
+        return program, None, [], None, len(programs)
+    ratios = [read_time(work, p)[0] / read_time(work, b)[0] for p, b in paired]
+    middle = statistics.median_low(ratios)
+    program, baseline = paired[ratios.index(middle)]
+    return program, baseline, ratios, middle, len(programs)
+
+
+def load_range(work, size, mode):
+    """Lowest and highest load average of the last minute before the
+    measured runs of SIZE and MODE (work/load.txt), or None."""
+    path = os.path.join(work, "load.txt")
+    if not os.path.exists(path):
+        return None
+    prefix = "%s-%d-" % (mode, size)
+    with open(path) as f:
+        loads = [float(line.split()[1]) for line in f if line.startswith(prefix)]
+    return [min(loads), max(loads)] if loads else None
 
 
 def read_time(work, name):
@@ -200,6 +248,76 @@ def callgrind_shares(work):
     return total, own, main - odbc, odbc
 
 
+def measured_runs(work, size):
+    """The figures of both run modes at SIZE from the files of this run."""
+    with open(os.path.join(work, "site-%d.txt" % size)) as f:
+        _, rows, terminals, badges, key_badges = (int(v) for v in f.read().split())
+    runs = []
+    for mode in ("full", "key"):
+        name = "%s-%d" % (mode, size)
+        program, baseline, ratios, ratio, rounds = median_round(work, name)
+        run = {"size": size, "rows": rows, "terminals": terminals, "badges": badges,
+               "key_badges": key_badges, "mode": mode, "rounds": rounds,
+               "measured": datetime.date.today().isoformat(),
+               "load": load_range(work, size, mode),
+               "program": read_time(work, program),
+               "baseline": read_time(work, baseline) if baseline else None,
+               "round_ratios": ratios, "ratio": ratio,
+               "unrecorded": read_time(work, name + "-unrecorded"),
+               "unbatched": read_time(work, name + "-unbatched"),
+               "program_phases": program_phases(work, program, mode),
+               "baseline_phases": (baseline_phases(work, baseline, mode) if baseline
+                                   else None)}
+        run["statements"] = sum(s.statements for s in run["program_phases"])
+        run["rate"] = run["statements"] / run["program"][0]
+        if mode == "key":
+            run["kinds"] = statement_kinds(work, program)
+        # The key run without the index of TrmAswDnl by badge, program only.
+        before = read_time(work, name + "-before")
+        if mode == "key" and before:
+            phases = program_phases(work, name + "-before", mode)
+            run["before"] = before
+            run["before_rate"] = sum(p.statements for p in phases) / before[0]
+            run["before_kinds"] = statement_kinds(work, name + "-before")
+        runs.append(run)
+    return runs
+
+
+def stored(run):
+    """A run as bench/results.json keeps it."""
+    copy = dict(run)
+    for key in ("program_phases", "baseline_phases"):
+        if copy[key] is not None:
+            copy[key] = [s.to_list() for s in copy[key]]
+    return copy
+
+
+def restored(run):
+    """A run read back from bench/results.json."""
+    for key in ("program_phases", "baseline_phases"):
+        if run[key] is not None:
+            run[key] = [Segment.from_list(v) for v in run[key]]
+    return run
+
+
+def merge(measured, checks, shares):
+    """The runs, checks (by size) and callgrind shares of this run merged into
+    those of bench/results.json: a size measured now replaces its earlier
+    figures, the other sizes keep theirs."""
+    sizes = {r["size"] for r in measured}
+    store = {"runs": [], "checks": {}, "callgrind": None}
+    if os.path.exists(STORE):
+        with open(STORE) as f:
+            store = json.load(f)
+    runs = [restored(r) for r in store["runs"] if r["size"] not in sizes] + measured
+    runs.sort(key=lambda r: (r["size"], r["mode"]))
+    merged = {size: lines for size, lines in store["checks"].items() if int(size) not in sizes}
+    for line in checks:
+        size = re.match(r"(?:full|key)-(\d+)-", line).group(1)
+        merged.setdefault(size, []).append(line)
+    return runs, merged, shares or store["callgrind"]
+
+
 def tool_versions():
     def run(command):
         try:
@@ -238,39 +356,21 @@ def main():
     work = args.work
     sizes = [int(s) for s in args.sizes.split(",")]
 
-    runs = []  # one per size and mode
-    for size in sizes:
-        with open(os.path.join(work, "site-%d.txt" % size)) as f:
-            _, rows, terminals, badges, key_badges = (int(v) for v in f.read().split())
-        for mode in ("full", "key"):
-            name = "%s-%d" % (mode, size)
-            program, program_time, rounds = fastest(work, name + "-program")
-            baseline, baseline_time, _ = fastest(work, name + "-baseline")
-            run = {"size": size, "rows": rows, "terminals": terminals, "badges": badges,
-                   "key_badges": key_badges, "mode": mode, "rounds": rounds,
-                   "program": program_time, "baseline": baseline_time,
-                   "unrecorded": read_time(work, name + "-unrecorded"),
-                   "unbatched": read_time(work, name + "-unbatched"),
-                   "program_phases": program_phases(work, program, mode),
-                   "baseline_phases": (baseline_phases(work, baseline, mode) if baseline
-                                       else None)}
-            run["statements"] = sum(s.statements for s in run["program_phases"])
-            # No baseline ran at the sizes of --program-only.
-            run["ratio"] = run["program"][0] / baseline_time[0] if baseline_time else None
-            run["rate"] = run["statements"] / run["program"][0]
-            run["program_name"] = program
-            # The key run without the index of TrmAswDnl by badge, program only.
-            before = read_time(work, name + "-before")
-            if mode == "key" and before:
-                phases = program_phases(work, name + "-before", mode)
-                run["before"] = before
-                run["before_rate"] = sum(p.statements for p in phases) / before[0]
-            runs.append(run)
-
+    measured = [run for size in sizes for run in measured_runs(work, size)]
     with open(os.path.join(work, "checks.txt")) as f:
         checks = [line.rstrip("\n") for line in f]
     shares = callgrind_shares(work)
-    smallest = int(args.smallest)
+    if shares:
+        shares = dict(zip(("total", "own", "outside", "odbc"), shares), size=int(args.smallest))
+    runs, checks, shares = merge(measured, checks, shares)
+    with open(STORE, "w") as f:
+        json.dump({"runs": [stored(r) for r in runs], "checks": checks, "callgrind": shares},
+                  f, indent=1)
+        f.write("\n")
+    checks = [line for size in sorted(checks, key=int) for line in checks[size]]
+    sizes = sorted({r["size"] for r in runs})
+    smallest = shares["size"] if shares else min(sizes)
+    shares = (shares["total"], shares["own"], shares["outside"], shares["odbc"]) if shares else None
     largest = max(sizes)
 
     out = []
@@ -286,8 +386,9 @@ def main():
     else:
         started = os.path.getmtime(os.path.join(work, "odbc.ini"))
     minutes = (datetime.datetime.now().timestamp() - started) / 60.0
-    w("Written by `bench/run.sh --sizes %s` on %s; the measurements took %.0f minutes. "
-      "Machine and software: %s."
+    w("The latest run, `bench/run.sh --sizes %s` on %s, took %.0f minutes; the sizes it did "
+      "not measure keep their earlier figures (bench/results.json; the table below says when "
+      "each was measured). Machine and software: %s."
       % (args.sizes, datetime.date.today().isoformat(), minutes, tool_versions()))
     w("")
     w("Each site comes from `scripts/gen_site.py --seed 1` with %d terminals; \"rows\" are the "
@@ -295,31 +396,47 @@ def main():
       "key after the full rebuild. *program* is the real `vendrak` as deployed, through a data "
       "source with `UseDeclareFetch=1`, `Fetch=1000`; *baseline* replays the same driver calls "
       "(recorded by the test interposer) with a minimal ODBC client, the limit for this "
-      "statement sequence on this driver. Both start from the same table contents; ratio = "
-      "program wall time / baseline wall time. The program's figures are those of its recorded "
-      "run (the interposer's cost stays in them, see below). Where the program and the "
-      "baseline ran several rounds in turn, each side's fastest round counts; the rounds "
-      "alternate, so that other load on the machine (it may be shared with builds and tests) "
-      "falls on both sides alike." % (runs[0]["terminals"], runs[0]["key_badges"]))
+      "statement sequence on this driver. Both start from the same table contents. The "
+      "program's figures are those of its recorded run (the interposer's cost stays in them, "
+      "see below)." % (runs[0]["terminals"], runs[0]["key_badges"]))
+    w("")
+    w("Each round runs the program and the baseline right after each other (the program first "
+      "in odd rounds, second in even ones) and gives one ratio = program wall time / baseline "
+      "wall time. *ratio* is the median of the rounds' ratios (of an even count the lower "
+      "middle one), *round ratios* lists them all and *spread* is the highest less the lowest; "
+      "the other figures of a row are those of the median round. The machine is shared with "
+      "builds and tests of other work: the load averages of the last minute before each "
+      "measured run are noted below. Load that comes and goes then falls within one round on "
+      "both sides, or on one round of several, which the median leaves out.")
     w("")
     w("| size | rows | mode | rounds | statements | program s | baseline s | ratio | "
-      "statements/s | user s | system s | peak RSS MiB | baseline user s | baseline system s | "
-      "baseline peak RSS MiB |")
-    w("|---:|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|")
+      "round ratios | spread | statements/s | user s | system s | peak RSS MiB | "
+      "baseline user s | baseline system s | baseline peak RSS MiB |")
+    w("|---:|---:|---|---:|---:|---:|---:|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|")
     for r in runs:
-        p, b = r["program"], r["baseline"]
-        w("| %d | %d | %s | %d | %d | %s | %s | %s | %.0f | %s | %s | %s | %s | %s | %s |"
+        p, b, ratios = r["program"], r["baseline"], r["round_ratios"]
+        w("| %d | %d | %s | %d | %d | %s | %s | %s | %s | %s | %.0f | %s | %s | %s | %s | %s | "
+          "%s |"
           % (r["size"], r["rows"], MODE_NAMES[r["mode"]], r["rounds"], r["statements"],
-             fmt(p[0]), fmt(b[0]) if b else "-",
-             fmt(r["ratio"], 3) if b else "-", r["statements"] / p[0], fmt(p[1]), fmt(p[2]),
-             mib(p[3]), fmt(b[1]) if b else "-", fmt(b[2]) if b else "-",
-             mib(b[3]) if b else "-"))
+             fmt(p[0]), fmt(b[0]) if b else "-", fmt(r["ratio"], 3) if b else "-",
+             ", ".join(fmt(q, 3) for q in ratios) if ratios else "-",
+             fmt(max(ratios) - min(ratios), 3) if ratios else "-",
+             r["statements"] / p[0], fmt(p[1]), fmt(p[2]), mib(p[3]),
+             fmt(b[1]) if b else "-", fmt(b[2]) if b else "-", mib(b[3]) if b else "-"))
+    w("")
+    w("| size | mode | measured on | load average before the runs (1 minute), lowest-highest |")
+    w("|---:|---|---|---|")
+    for r in runs:
+        w("| %d | %s | %s | %s |"
+          % (r["size"], MODE_NAMES[r["mode"]], r["measured"],
+             "%.2f-%.2f" % tuple(r["load"]) if r["load"] else "not noted"))
     w("")
     w("## Per phase")
     w("")
-    w("Wall and CPU time per phase from the program's event log (clock and getrusage at every "
-      "statement) and from the baseline's marks at the same statements; \"start\" is process "
-      "start, settings and connection up to the first statement.")
+    w("Wall and CPU time per phase of the median round, from the program's event log (clock "
+      "and getrusage at every statement) and from the baseline's marks at the same "
+      "statements; \"start\" is process start, settings and connection up to the first "
+      "statement.")
     w("")
     w("| size | mode | phase | statements | program s | baseline s | ratio | statements/s | "
       "user s | system s |")
@@ -335,7 +452,7 @@ def main():
     w("")
 
     key_pace(w, runs)
-    key_statements(w, work, runs)
+    key_statements(w, runs)
     growth_section(w, runs)
 
     w("## Targets")
@@ -457,7 +574,7 @@ def statement_kinds(work, name):
     """Wall time per kind of statement of a run, from its event log: each
     statement's time runs to the next one (the last to the end of the run),
     its fetches included. The kind is the text up to its first literal.
-    Returns {kind: (statements, seconds)}."""
+    Returns {kind: [statements, seconds]}."""
     kinds = {}
     previous = None
     with open(os.path.join(work, name + ".events"), encoding="utf-8", errors="replace") as f:
@@ -475,13 +592,13 @@ def statement_kinds(work, name):
     return kinds
 
 
-def key_statements(w, work, runs):
+def key_statements(w, runs):
     """Where a key run's time goes, per kind of statement and size, with the
     index of TrmAswDnl by badge and without it."""
     w("## The key run by statement")
     w("")
     w("Wall time of the key run per kind of statement (the text up to its first value), from "
-      "the event logs of the program's fastest recorded round and of its run without the index "
+      "the event logs of the program's median round and of its run without the index "
       "of TrmAswDnl by badge (*before*). A statement's time includes its fetches; ms = "
       "milliseconds per statement.")
     w("")
@@ -491,8 +608,8 @@ def key_statements(w, work, runs):
     for r in runs:
         if r["mode"] != "key":
             continue
-        after = statement_kinds(work, r["program_name"])
-        before = (statement_kinds(work, "key-%d-before" % r["size"]) if "before" in r else {})
+        after = r["kinds"]
+        before = r.get("before_kinds", {})
         for kind, (count, seconds) in sorted(after.items(), key=lambda item: -item[1][1]):
             b = before.get(kind)
             w("| %d | `%s` | %d | %.2f | %.2f | %s | %s |"
@@ -515,7 +632,7 @@ def key_statements(w, work, runs):
 
 
 def cpu(run):
-    """User and system seconds of the program's fastest round."""
+    """User and system seconds of the program's median round."""
     return run["program"][1] + run["program"][2]
 
 
@@ -527,7 +644,7 @@ def growth_section(w, runs):
     w("## Growth with the size of the site")
     w("")
     w("Factors from each size to the next: rows of TrmAswDnl, wall time, CPU time (user and "
-      "system) and peak RSS of the program (fastest round); the full rebuild's seconds per 1000 "
+      "system) and peak RSS of the program (median round); the full rebuild's seconds per 1000 "
       "rows and the key run's seconds per 100 badges at the larger size. Other load on the "
       "machine lengthens wall times more than CPU times.")
     w("")
@@ -605,13 +722,19 @@ def full_rate(runs, key_run):
 
 
 def update_readme(runs, shares):
-    lines = [BEGIN, "", "| rows | mode | statements | vendrak s | baseline s | ratio | peak RSS MiB |",
-             "|---:|---|---:|---:|---:|---:|---:|"]
+    lines = [BEGIN, "", "| rows | mode | statements | vendrak s | baseline s | ratio | spread | "
+             "peak RSS MiB |", "|---:|---|---:|---:|---:|---:|---:|---:|"]
     for r in runs:
-        lines.append("| %d | %s | %d | %s | %s | %s | %s |"
+        ratios = r["round_ratios"]
+        lines.append("| %d | %s | %d | %s | %s | %s | %s | %s |"
                      % (r["rows"], MODE_NAMES[r["mode"]], r["statements"], fmt(r["program"][0]),
                         fmt(r["baseline"][0]) if r["baseline"] else "-",
-                        fmt(r["ratio"], 3) if r["baseline"] else "-", mib(r["program"][3])))
+                        fmt(r["ratio"], 3) if r["baseline"] else "-",
+                        fmt(max(ratios) - min(ratios), 3) if ratios else "-",
+                        mib(r["program"][3])))
+    lines.append("")
+    lines.append("ratio: the median of the rounds' ratios (program / baseline wall time, the two "
+                 "run in turn within each round); spread: their highest less their lowest.")
     lines.append("")
     lines.append("The key run's statements per second as a share of the full rebuild's (target "
                  "%.1f): %s." % (TARGET_KEY_PACE, "; ".join(

@@ -11,10 +11,14 @@
 # 1000 rows at a time), and replays the very same driver calls with the
 # minimal client bench/baseline.cpp, the limit for that statement sequence on
 # this driver. Every run starts from the same table contents, and every
-# replay must leave the tables exactly as the program left them. The program
-# and the baseline run in turn, --rounds times at each size (in the order of
-# --sizes; the last count holds for further sizes), and the report takes the
-# fastest run of each side: other load on the machine then disturbs both.
+# replay must leave the tables exactly as the program left them. Each round
+# (--rounds at each size, in the order of --sizes; the last count holds for
+# further sizes) runs the program and the baseline right after each other,
+# the program first in odd rounds and second in even ones, and gives one
+# ratio of their wall times; the report takes the median of these ratios and
+# shows their spread. Load that comes and goes on a shared machine then
+# lands on both sides of a ratio or on one ratio of several, not on the
+# whole comparison. The load average before each run goes to work/load.txt.
 # At the sizes of --program-only the baseline does not run (on a busy
 # machine the largest site takes hours with it). --resume keeps the files
 # of an earlier run that was stopped and goes on with the first size that
@@ -51,7 +55,7 @@ key_badges=100
 dsn=QVBENCH
 dsn_unbatched=QVBENCH0
 
-usage() { sed -n '2,38p' "$0" | sed 's/^# \{0,1\}//'; }
+usage() { sed -n '2,42p' "$0" | sed 's/^# \{0,1\}//'; }
 while [ $# -gt 0 ]; do
     case "$1" in
     --sizes) sizes=${2:?--sizes needs a list}; shift 2 ;;
@@ -184,38 +188,59 @@ full_marks=("DELETE FROM QVSYSTEM.TRMASWDNL" "DELETE FROM QVSYSTEM.SALASWDNL"
             "DELETE FROM QVSYSTEM.ASWBKLDNL")
 key_marks=("SELECT DnlKey")
 
-# Runs the program (recorded) and then the baseline, ROUNDS times in turn,
-# each from the same table contents (STATE, as for reset_tables). The first
-# program run gives the reference contents and the sequence that every
-# replay repeats; after the first full rebuild its results are kept in
-# schema bench as the state before the key runs.
+# Notes the load averages of the last 1, 5 and 15 minutes before the run NAME.
+note_load() {
+    echo "$1 $(cut -d' ' -f1-3 /proc/loadavg)" >>"${work}/load.txt"
+}
+
+# ROUNDS rounds of the program (recorded) and the baseline, each run from the
+# same table contents (STATE, as for reset_tables); odd rounds run the
+# program first, even rounds the baseline. The first program run gives the
+# reference contents and the sequence that every replay repeats; after the
+# first full rebuild its results are kept in schema bench as the state before
+# the key runs.
 measure() {
-    local mode=$1 size=$2 rounds=$3 state=$4 round suffix t
+    local mode=$1 size=$2 rounds=$3 state=$4 round suffix side
     shift 4
-    local marks=("${full_marks[@]}")
+    local marks=("${full_marks[@]}") sides
     [ "${mode}" = key ] && marks=("${key_marks[@]}")
     local base="${mode}-${size}"
     for round in $(seq 1 "${rounds}"); do
         suffix=""
         [ "${round}" -gt 1 ] && suffix="-round${round}"
-        reset_tables "${state}"
-        RECORD=1 run_program "${base}-program${suffix}" "${work}/site" "$@"
-        if [ "${round}" = 1 ]; then
-            reference=$(contents)
-            echo "${base}-program: ${reference}" | tee -a "${work}/checks.txt"
-            if [ "${mode}" = full ]; then
-                for t in "${tables[@]}"; do
-                    sql -c "CREATE TABLE bench.${t} AS SELECT * FROM qvsystem.${t}"
-                done
+        sides=(program baseline)
+        [ $((round % 2)) = 0 ] && sides=(baseline program)
+        [[ ",${program_only}," == *",${size},"* ]] && sides=(program)
+        for side in "${sides[@]}"; do
+            reset_tables "${state}"
+            note_load "${base}-${side}${suffix}"
+            if [ "${side}" = baseline ]; then
+                run_baseline "${base}-baseline${suffix}" "${base}-program" "${marks[@]}"
+                check_contents "${base}-baseline${suffix}" "${reference}"
+            else
+                RECORD=1 run_program "${base}-program${suffix}" "${work}/site" "$@"
+                program_done "${mode}" "${base}" "${round}"
             fi
-        else
-            check_contents "${base}-program${suffix}" "${reference}"
-        fi
-        [[ ",${program_only}," == *",${size},"* ]] && continue
-        reset_tables "${state}"
-        run_baseline "${base}-baseline${suffix}" "${base}-program" "${marks[@]}"
-        check_contents "${base}-baseline${suffix}" "${reference}"
+        done
     done
+}
+
+# After a program run of measure(): the first sets the reference contents
+# (and, of a full rebuild, keeps them in schema bench); the others must
+# match it.
+program_done() {
+    local mode=$1 base=$2 round=$3 t
+    if [ "${round}" != 1 ]; then
+        check_contents "${base}-program-round${round}" "${reference}"
+        return
+    fi
+    reference=$(contents)
+    echo "${base}-program: ${reference}" | tee -a "${work}/checks.txt"
+    if [ "${mode}" = full ]; then
+        for t in "${tables[@]}"; do
+            sql -c "CREATE TABLE bench.${t} AS SELECT * FROM qvsystem.${t}"
+        done
+    fi
 }
 smallest=${size_list[0]}
 for size in "${size_list[@]}"; do

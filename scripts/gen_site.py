@@ -2,7 +2,8 @@
 """Generates a Vendrak site (master data and request rows) as SQL for psql.
 
     gen_site.py [--seed N] [--terminals N] [--badges N] [--key KEY] [--key-badges N]
-                [--summary] [--indexes all|source|none] [--indexes-only]
+                [--without-values PERCENT] [--summary] [--indexes all|source|none]
+                [--indexes-only]
                 | psql -v ON_ERROR_STOP=1 -q
 
 The output empties every table of schema qvsystem and loads, in one
@@ -10,8 +11,9 @@ transaction, a site of the given size: sites, terminals of several models and
 application codes with their entries (booking classes per reader), badges with
 validity, site, PIN, name, code and own balance table, their booking classes,
 balance tables with display lines of every value type (1 to 17, 21 to 30) and
-the selection-list texts of their labels, balance values, and request rows
-under one download key.
+the selection-list texts of their labels, balance values (all badges but
+--without-values percent of them, 10 by default), and request rows under one
+download key.
 
 The badges listed under the key are new: they become valid tomorrow, so a
 full rebuild leaves them out and they have no download rows yet. The system
@@ -170,7 +172,7 @@ def signed_value(rng):
     return ("-" if rng.random() < 0.3 else "+") + digits.rjust(9)
 
 
-def make_badges(rng, count):
+def make_badges(rng, count, without_values):
     badges = []
     for index in range(count):
         number = str(100001 + index)
@@ -193,7 +195,7 @@ def make_badges(rng, count):
             "name": name, "pin": "%04d" % rng.randrange(10000), "pnr": "%08d" % (index + 1),
             "type": rng.randint(1, 3), "kind": rng.choice(BADGE_KINDS),
             "table": weighted(rng, BADGE_TABLES), "classes": classes,
-            "values": make_values(rng) if rng.random() < 0.9 else None,
+            "values": make_values(rng) if rng.random() < 1 - without_values / 100 else None,
         })
     return badges
 
@@ -383,6 +385,8 @@ def main():
     parser.add_argument("--key", default="DEMO0001", help="download key of the request rows")
     parser.add_argument("--key-badges", type=int, default=12,
                         help="badges listed under the key")
+    parser.add_argument("--without-values", type=int, default=10, metavar="PERCENT",
+                        help="share of the badges without balance values, in percent")
     parser.add_argument("--summary", action="store_true",
                         help="print the site's counts on standard error")
     parser.add_argument("--indexes", choices=sorted(INDEX_CHOICES), default="all",
@@ -393,6 +397,8 @@ def main():
     args = parser.parse_args()
     if args.terminals < 1 or args.badges < 1 or args.key_badges < 0:
         parser.error("--terminals and --badges must be at least 1, --key-badges at least 0")
+    if not 0 <= args.without_values <= 100:
+        parser.error("--without-values: a percentage from 0 to 100")
     if len(args.key) > 14 or "'" in args.key or args.key.startswith("-"):
         parser.error("--key: at most 14 characters, no quote, not starting with '-'")
 
@@ -402,7 +408,7 @@ def main():
         return
     rng = random.Random(args.seed)
     terminals = make_terminals(rng, args.terminals)
-    badges = make_badges(rng, args.badges)
+    badges = make_badges(rng, args.badges, args.without_values)
     request_rows = make_request_rows(rng, args, badges)
     expected = expected_terminal_rows(terminals, badges)
     expected_after_key = expected_terminal_rows(terminals, badges, activated=True)

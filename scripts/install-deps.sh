@@ -15,7 +15,8 @@ packages=(cmake make g++ python3 libgtest-dev libgmock-dev googletest dpkg-dev f
           clang libclang-rt-14-dev llvm
           zstd freetds-bin tdsodbc mariadb-server odbc-mariadb)
 
-# Further packages a caller needs (the benchmark's tools) come as arguments.
+# Further packages a caller needs come as arguments: the benchmark's tools, and
+# debhelper and lintian for scripts/package-test.sh (not needed to build or test).
 packages+=("$@")
 
 missing=()

@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
-# Builds the Debian package (scripts/build-package.sh) and checks it as an
-# operator meets it:
-#   - lintian reports no error and no warning;
+# Builds the Debian package with `dpkg-buildpackage -us -uc -b`
+# (scripts/build-package.sh, which builds a copy of the checkout in
+# build-package/) and checks it as a packager and an operator meet it:
+#   - the build dependencies are those that debian/control declares (missing
+#     ones are installed with `apt-get build-dep`);
+#   - lintian reports no error and no warning on the .changes, and so on
+#     every package that it lists;
 #   - `systemd-analyze security --offline=true` rates the service at 2.0 or
 #     better, and `systemd-analyze verify` passes on the installed units;
 #   - dpkg -i installs the files, creates the system user vendrak and the
@@ -36,9 +40,14 @@ user_existed=0
 if getent passwd vendrak >/dev/null; then user_existed=1; fi
 group_existed=0
 if getent group vendrak >/dev/null; then group_existed=1; fi
-scripts/install-deps.sh lintian
+scripts/install-deps.sh debhelper lintian
+if ! dpkg-checkbuilddeps 2>/dev/null; then
+    apt-get build-dep -qq -y ./ >/dev/null
+fi
+dpkg-checkbuilddeps || fail "the build dependencies of debian/control are not installed"
 
 deb=$(scripts/build-package.sh | tail -n 1)
+changes="${deb%.deb}.changes"
 version=$(dpkg-deb --field "${deb}" Version)
 depends=$(dpkg-deb --field "${deb}" Depends)
 echo "package: ${deb}"
@@ -46,8 +55,8 @@ echo "depends: ${depends}"
 [[ "${depends}" =~ libodbc[12] ]] || fail "the package does not depend on the unixODBC library"
 [[ "${depends}" =~ adduser ]] || fail "the package does not depend on adduser"
 
-echo "lintian:"
-lintian --fail-on error,warning "${deb}" || fail "lintian reports errors or warnings"
+echo "lintian: ${changes}"
+lintian --fail-on error,warning "${changes}" || fail "lintian reports errors or warnings"
 
 # "→ Overall exposure level for vendrak.service: 1.3 OK 🙂"
 exposure=$(systemd-analyze security --offline=true packaging/vendrak.service 2>/dev/null |
