@@ -438,10 +438,9 @@ void checkCursorMode() {
 }
 
 void (*const kChecks[])() = {
-    checkSettingsFile, checkSettingsValues, checkDbSystem,    checkLogFolder,
-    checkConnect,      checkMySql,          checkRebuildMode, checkTransactions,
-    checkCursorMode,   checkTables,         checkWriteRights, checkTableIndexes,
-    checkRunLock,
+    checkSettingsFile, checkSettingsValues, checkDbSystem,     checkLogFolder,  checkConnect,
+    checkMySql,        checkRebuildMode,    checkTransactions, checkCursorMode, checkTables,
+    checkWriteRights,  checkTableIndexes,   checkRunLock,
 };
 
 // The last line: the tally and what it means, or why the check did not finish.
