@@ -1,11 +1,6 @@
 #include "db/cursor_mode.h"
 
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-
 #include "log/console.h"
-#include "platform/text.h"
 
 namespace {
 
@@ -18,14 +13,8 @@ void setAttribute(SQLHSTMT stmt, SQLINTEGER attribute, SQLULEN value) {
 }  // namespace
 
 int readCursorMode(char* refusal, std::size_t refusalSize) {
-    const char* value = std::getenv(kCursorModeVariable);
-    if (value == nullptr || isEmptyText(value))
-        return kCursorsDefault;
-    if (std::strcmp(value, kReadOnlyCursors) == 0)
-        return kCursorsReadOnly;
-    std::snprintf(refusal, refusalSize, "%s='%s' is not a cursor mode; unset it, or set it to '%s'",
-                  kCursorModeVariable, value, kReadOnlyCursors);
-    return kCursorsUnknown;
+    return platformReadChoice(kCursorModeVariable, kReadOnlyCursors, "cursor mode", refusal,
+                              refusalSize);
 }
 
 bool takeCursorMode() {

@@ -12,10 +12,16 @@
 
 #include <cstddef>
 
+#include "platform/platform.h"
+
 constexpr const char* kCursorModeVariable = "VENDRAK_CURSORS";
 constexpr const char* kReadOnlyCursors = "read-only";
 
-enum { kCursorsDefault, kCursorsReadOnly, kCursorsUnknown };
+enum {
+    kCursorsDefault = kChoiceDefault,
+    kCursorsReadOnly = kChoiceTaken,
+    kCursorsUnknown = kChoiceUnknown
+};
 
 // What VENDRAK_CURSORS asks for: unset or empty the default, "read-only" the
 // read-only server cursors. Any other value is none (kCursorsUnknown);

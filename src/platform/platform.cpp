@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -160,6 +161,18 @@ void platformWaitMs(long milliseconds) {
             return;
         left = timespecOfNs(leftNs);
     }
+}
+
+int platformReadChoice(const char* variable, const char* value, const char* what, char* refusal,
+                       std::size_t refusalSize) {
+    const char* set = std::getenv(variable);
+    if (set == nullptr || set[0] == '\0')
+        return kChoiceDefault;
+    if (std::strcmp(set, value) == 0)
+        return kChoiceTaken;
+    std::snprintf(refusal, refusalSize, "%s='%s' is not a %s; unset it, or set it to '%s'",
+                  variable, set, what, value);
+    return kChoiceUnknown;
 }
 
 std::size_t platformLocalTime(const char* format, char* out, std::size_t outSize) {

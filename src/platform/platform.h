@@ -67,6 +67,16 @@ long long platformMonotonicNs();
 // record the wait.
 void platformWaitMs(long milliseconds);
 
+// A site's choice in the environment that has one value beside the default:
+// kChoiceDefault when `variable` is unset or empty, kChoiceTaken when it is
+// `value`. Anything else is kChoiceUnknown, and `refusal` then names the
+// variable, its value and the one it accepts ("... is not a <what>; unset
+// it, or set it to '<value>'"): a mistyped choice must be refused, never
+// read as the default.
+enum { kChoiceDefault, kChoiceTaken, kChoiceUnknown };
+int platformReadChoice(const char* variable, const char* value, const char* what, char* refusal,
+                       std::size_t refusalSize);
+
 // Formats the current local time with `format` (strftime) into `out`.
 // Returns the number of characters written, 0 on failure (out is then empty).
 std::size_t platformLocalTime(const char* format, char* out, std::size_t outSize);

@@ -12,15 +12,8 @@
 #include "run/commit_proof.h"
 
 int readRebuildMode(char* refusal, std::size_t refusalSize) {
-    const char* value = std::getenv(kRebuildModeVariable);
-    if (value == nullptr || isEmptyText(value))
-        return kRebuildDefault;
-    if (std::strcmp(value, kAtomicRebuild) == 0)
-        return kRebuildAtomic;
-    std::snprintf(refusal, refusalSize,
-                  "%s='%s' is not a rebuild mode; unset it, or set it to '%s'",
-                  kRebuildModeVariable, value, kAtomicRebuild);
-    return kRebuildUnknown;
+    return platformReadChoice(kRebuildModeVariable, kAtomicRebuild, "rebuild mode", refusal,
+                              refusalSize);
 }
 
 namespace {

@@ -6,13 +6,19 @@
 
 #include <cstddef>
 
+#include "platform/platform.h"
+
 constexpr const char* kRebuildModeVariable = "VENDRAK_REBUILD";
 constexpr const char* kAtomicRebuild = "atomic";
 
 // What VENDRAK_REBUILD asks for: unset or empty the default, "atomic" the
 // atomic rebuild. Any other value is none (kRebuildUnknown); `refusal` then
 // says so, with the value and what to do, as the run and the check print it.
-enum { kRebuildDefault, kRebuildAtomic, kRebuildUnknown };
+enum {
+    kRebuildDefault = kChoiceDefault,
+    kRebuildAtomic = kChoiceTaken,
+    kRebuildUnknown = kChoiceUnknown
+};
 int readRebuildMode(char* refusal, std::size_t refusalSize);
 
 // Results of takeRebuildMode.
