@@ -8,9 +8,12 @@ the test interposer), the time files (NAME.time: wall, user and system
 seconds, peak resident KiB, from /usr/bin/time), the baseline's phase marks
 (NAME.marks), the site files (site-SIZE.txt), the checks (checks.txt) and
 callgrind's output of the smallest site and the load averages (load.txt).
-Each round's ratio is the program's wall time over the baseline's of the same
-round; a size's ratio is the median of its rounds' ratios (of an even count
-the lower middle one), and its figures are those of that round.
+Each round gives two ratios of the program over the baseline of the same round:
+of their wall times, and of the CPU time each run cost on both ends (the
+client's user and system time and the server's CPU time during the run,
+NAME.server). A size's ratio of either kind is the median of its rounds'
+ratios (of an even count the lower middle one); its other figures are those
+of the round of the median wall ratio.
 
 The figures of every size measured so far are kept in bench/results.json:
 the sizes of this run replace their earlier figures, the others stay, so a
@@ -86,21 +89,44 @@ def round_names(work, name):
 
 def median_round(work, name):
     """The rounds of the program (NAME-program...) and the baseline
-    (NAME-baseline...): (program run, baseline run, each round's ratio, the
-    median ratio, rounds). The median is that of the rounds' ratios (of an
-    even count the lower middle one), and the runs returned are that round's;
-    without a baseline, the program's round of the median wall time."""
+    (NAME-baseline...): (program run, baseline run, each round's wall ratio,
+    the median wall ratio, each round's CPU ratio, rounds). The median is that
+    of the rounds' ratios (of an even count the lower middle one), and the
+    runs returned are those of the median wall ratio's round; without a
+    baseline, the program's round of the median wall time. The CPU ratios are
+    empty when a run's server time was not noted."""
     programs = round_names(work, name + "-program")
     baselines = round_names(work, name + "-baseline")
     paired = list(zip(programs, baselines))
     if not paired:
         middle = statistics.median_low(read_time(work, p)[0] for p in programs)
         program = next(p for p in programs if read_time(work, p)[0] == middle)
-        return program, None, [], None, len(programs)
+        return program, None, [], None, [], len(programs)
     ratios = [read_time(work, p)[0] / read_time(work, b)[0] for p, b in paired]
+    costs = [(cpu_cost(work, p), cpu_cost(work, b)) for p, b in paired]
+    cpu_ratios = [p / b for p, b in costs] if all(p and b for p, b in costs) else []
     middle = statistics.median_low(ratios)
     program, baseline = paired[ratios.index(middle)]
-    return program, baseline, ratios, middle, len(programs)
+    return program, baseline, ratios, middle, cpu_ratios, len(programs)
+
+
+def read_server(work, name):
+    """The server's CPU seconds during the run NAME, or None."""
+    path = os.path.join(work, name + ".server")
+    if not os.path.exists(path):
+        return None
+    with open(path) as f:
+        return float(f.read())
+
+
+def cpu_cost(work, name):
+    """CPU seconds of the run NAME on both ends (client user and system time
+    and the server's), or None without the server's."""
+    server = read_server(work, name)
+    if server is None:
+        return None
+    _, user, system, _ = read_time(work, name)
+    return user + system + server
 
 
 def load_range(work, size, mode):
@@ -255,7 +281,7 @@ def measured_runs(work, size):
     runs = []
     for mode in ("full", "key"):
         name = "%s-%d" % (mode, size)
-        program, baseline, ratios, ratio, rounds = median_round(work, name)
+        program, baseline, ratios, ratio, cpu_ratios, rounds = median_round(work, name)
         run = {"size": size, "rows": rows, "terminals": terminals, "badges": badges,
                "key_badges": key_badges, "mode": mode, "rounds": rounds,
                "measured": datetime.date.today().isoformat(),
@@ -263,6 +289,10 @@ def measured_runs(work, size):
                "program": read_time(work, program),
                "baseline": read_time(work, baseline) if baseline else None,
                "round_ratios": ratios, "ratio": ratio,
+               "cpu_round_ratios": cpu_ratios,
+               "cpu_ratio": statistics.median_low(cpu_ratios) if cpu_ratios else None,
+               "program_server": read_server(work, program),
+               "baseline_server": read_server(work, baseline) if baseline else None,
                "unrecorded": read_time(work, name + "-unrecorded"),
                "unbatched": read_time(work, name + "-unbatched"),
                "program_phases": program_phases(work, program, mode),
@@ -407,7 +437,9 @@ def main():
       "the other figures of a row are those of the median round. The machine is shared with "
       "builds and tests of other work: the load averages of the last minute before each "
       "measured run are noted below. Load that comes and goes then falls within one round on "
-      "both sides, or on one round of several, which the median leaves out.")
+      "both sides, or on one round of several, which the median leaves out; but a load that "
+      "stays for part of a run still moves its round's ratio, so the wall ratio moves with the "
+      "machine. The CPU ratio below does not.")
     w("")
     w("| size | rows | mode | rounds | statements | program s | baseline s | ratio | "
       "round ratios | spread | statements/s | user s | system s | peak RSS MiB | "
@@ -431,6 +463,7 @@ def main():
           % (r["size"], MODE_NAMES[r["mode"]], r["measured"],
              "%.2f-%.2f" % tuple(r["load"]) if r["load"] else "not noted"))
     w("")
+    cpu_section(w, runs)
     w("## Per phase")
     w("")
     w("Wall and CPU time per phase of the median round, from the program's event log (clock "
@@ -457,15 +490,8 @@ def main():
 
     w("## Targets")
     w("")
-    replayed = [r for r in runs if r["ratio"] is not None]
-    unreplayed = sorted({r["rows"] for r in runs if r["ratio"] is None})
-    if replayed:
-        worst = max(replayed, key=lambda r: r["ratio"])
-        w("- Program within %.2fx the baseline at every size: worst ratio %s (%s, %d rows): %s%s."
-          % (TARGET_RATIO, fmt(worst["ratio"], 3), MODE_NAMES[worst["mode"]], worst["rows"],
-             "met" if worst["ratio"] <= TARGET_RATIO else "MISSED",
-             " (no baseline at %s rows)" % ", ".join(str(n) for n in unreplayed)
-             if unreplayed else ""))
+    ratio_target(w, runs, "cpu_ratio", "CPU time on both ends")
+    ratio_target(w, runs, "ratio", "wall time, on the machine as loaded")
     if shares:
         total, own, outside, odbc = shares
         w("- The program's own code under %.0f%% of the instructions (callgrind, full rebuild of "
@@ -721,20 +747,69 @@ def full_rate(runs, key_run):
                 if r["size"] == key_run["size"] and r["mode"] == "full")
 
 
+def cpu_section(w, runs):
+    """The ratio by CPU time: what each run cost the client and the server."""
+    w("## The ratio by CPU time")
+    w("")
+    w("A run's wall time is its CPU time on both ends plus the time it waits: for the other "
+      "end (client and server take turns), and for a processor while other work has it. The "
+      "waiting for a processor is what other load adds and what makes wall ratios move. Each "
+      "round therefore also gives the ratio of CPU time on both ends: the client's user and "
+      "system time (/usr/bin/time) plus the server's CPU time during the run (all its "
+      "processes, read from /proc before and after the run; the server has no other clients "
+      "then). The figures are those of the median wall round; *CPU ratio* is the median of "
+      "the rounds' CPU ratios.")
+    w("")
+    w("| size | rows | mode | program client CPU s | program server CPU s | baseline client "
+      "CPU s | baseline server CPU s | CPU ratio | round CPU ratios | spread |")
+    w("|---:|---:|---|---:|---:|---:|---:|---:|---|---:|")
+    for r in runs:
+        ratios = r.get("cpu_round_ratios") or []
+        if not ratios:
+            continue
+        p, b = r["program"], r["baseline"]
+        w("| %d | %d | %s | %s | %s | %s | %s | %s | %s | %s |"
+          % (r["size"], r["rows"], MODE_NAMES[r["mode"]], fmt(p[1] + p[2]),
+             fmt(r["program_server"]), fmt(b[1] + b[2]), fmt(r["baseline_server"]),
+             fmt(r["cpu_ratio"], 3), ", ".join(fmt(q, 3) for q in ratios),
+             fmt(max(ratios) - min(ratios), 3)))
+    w("")
+
+
+def ratio_target(w, runs, key, by):
+    """The target line of the program against the baseline by ratio KEY."""
+    replayed = [r for r in runs if r.get(key) is not None]
+    missing = sorted({r["rows"] for r in runs if r.get(key) is None})
+    if not replayed:
+        return
+    worst = max(replayed, key=lambda r: r[key])
+    w("- Program within %.2fx the baseline at every size, by %s: worst ratio %s (%s, %d rows): "
+      "%s%s."
+      % (TARGET_RATIO, by, fmt(worst[key], 3), MODE_NAMES[worst["mode"]], worst["rows"],
+         "met" if worst[key] <= TARGET_RATIO else "MISSED",
+         " (not measured at %s rows)" % ", ".join(str(n) for n in missing) if missing else ""))
+
+
 def update_readme(runs, shares):
     lines = [BEGIN, "", "| rows | mode | statements | vendrak s | baseline s | ratio | spread | "
-             "peak RSS MiB |", "|---:|---|---:|---:|---:|---:|---:|---:|"]
+             "CPU ratio | CPU spread | peak RSS MiB |",
+             "|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|"]
     for r in runs:
         ratios = r["round_ratios"]
-        lines.append("| %d | %s | %d | %s | %s | %s | %s | %s |"
+        cpu_ratios = r.get("cpu_round_ratios") or []
+        lines.append("| %d | %s | %d | %s | %s | %s | %s | %s | %s | %s |"
                      % (r["rows"], MODE_NAMES[r["mode"]], r["statements"], fmt(r["program"][0]),
                         fmt(r["baseline"][0]) if r["baseline"] else "-",
                         fmt(r["ratio"], 3) if r["baseline"] else "-",
                         fmt(max(ratios) - min(ratios), 3) if ratios else "-",
+                        fmt(r["cpu_ratio"], 3) if cpu_ratios else "-",
+                        fmt(max(cpu_ratios) - min(cpu_ratios), 3) if cpu_ratios else "-",
                         mib(r["program"][3])))
     lines.append("")
     lines.append("ratio: the median of the rounds' ratios (program / baseline wall time, the two "
-                 "run in turn within each round); spread: their highest less their lowest.")
+                 "run in turn within each round); spread: their highest less their lowest. CPU "
+                 "ratio: the same of the CPU time on both ends (client and server), which other "
+                 "load on the machine hardly moves.")
     lines.append("")
     lines.append("The key run's statements per second as a share of the full rebuild's (target "
                  "%.1f): %s." % (TARGET_KEY_PACE, "; ".join(

@@ -14,11 +14,14 @@
 # replay must leave the tables exactly as the program left them. Each round
 # (--rounds at each size, in the order of --sizes; the last count holds for
 # further sizes) runs the program and the baseline right after each other,
-# the program first in odd rounds and second in even ones, and gives one
-# ratio of their wall times; the report takes the median of these ratios and
-# shows their spread. Load that comes and goes on a shared machine then
-# lands on both sides of a ratio or on one ratio of several, not on the
-# whole comparison. The load average before each run goes to work/load.txt.
+# the program first in odd rounds and second in even ones, and gives two
+# ratios: of their wall times, and of the CPU time each run costs on both
+# ends (the client's user and system time and the server's, read from /proc
+# for the server's processes). The report takes the median of each kind and
+# shows the spread. On a shared machine other load stretches wall times as it
+# comes and goes, but hardly the CPU time a run needs, so the CPU ratio holds
+# where the wall ratio does not. The load average before each run goes to
+# work/load.txt.
 # At the sizes of --program-only the baseline does not run (on a busy
 # machine the largest site takes hours with it). --resume keeps the files
 # of an earlier run that was stopped and goes on with the first size that
@@ -55,7 +58,7 @@ key_badges=100
 dsn=QVBENCH
 dsn_unbatched=QVBENCH0
 
-usage() { sed -n '2,42p' "$0" | sed 's/^# \{0,1\}//'; }
+usage() { sed -n '2,45p' "$0" | sed 's/^# \{0,1\}//'; }
 while [ $# -gt 0 ]; do
     case "$1" in
     --sizes) sizes=${2:?--sizes needs a list}; shift 2 ;;
@@ -110,6 +113,9 @@ else
 fi
 # shellcheck source=/dev/null
 source "${db}/env"
+# The server's files are in DIR, or as root in the private folder it records.
+server_home=$(cat "${db}/server-home" 2>/dev/null || echo "${db}")
+postmaster=$(head -n 1 "${server_home}/data/postmaster.pid")
 if [ "${resume}" = 0 ]; then
     find "${work}" -mindepth 1 -maxdepth 1 ! -name db -exec rm -rf {} +
     date +%s >"${work}/started"
@@ -159,8 +165,69 @@ reset_tables() {
     sql "${commands[@]}" -c "VACUUM ANALYZE ${table_list}"
 }
 
-# Runs vendrak as deployed: work/NAME.time gets "wall user system maxrss";
-# with RECORD=1 the interposer writes work/NAME.events.
+# CPU seconds the server has used so far: the postmaster's own, those of its
+# live children and those of its children that ended (their time moves into
+# the postmaster's cutime and cstime when it reaps them). The children are
+# read on both sides of the postmaster, and again when one ended in between,
+# so that no child is counted twice or not at all.
+server_cpu() {
+    python3 - "${postmaster}" <<'PY'
+import os, sys
+
+def stat(pid):
+    # The fields after the command name: state, ppid, ... utime is the 12th.
+    with open("/proc/%s/stat" % pid) as f:
+        return f.read().rsplit(")", 1)[1].split()
+
+def children(parent):
+    found = {}
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            fields = stat(pid)
+        except OSError:
+            continue
+        if fields[1] == parent:
+            found[pid] = int(fields[11]) + int(fields[12])
+    return found
+
+parent = sys.argv[1]
+while True:
+    before = children(parent)
+    own = sum(int(v) for v in stat(parent)[11:15])
+    after = children(parent)
+    if before.keys() == after.keys():
+        break
+print("%.2f" % ((own + sum(after.values())) / os.sysconf("SC_CLK_TCK")))
+PY
+}
+
+# Runs COMMAND and writes the server's CPU seconds during it to work/NAME.server.
+with_server_cpu() {
+    local name=$1 start rc=0
+    shift
+    start=$(server_cpu)
+    "$@" || rc=$?
+    # The run's session ends with the run; give the server a moment to reap it.
+    sleep 0.5
+    awk -v end="$(server_cpu)" -v start="${start}" 'BEGIN { printf "%.2f\n", end - start }' \
+        >"${work}/${name}.server"
+    return "${rc}"
+}
+
+# Freezes and analyzes every table after the site's data changed. The first
+# statement to read a freshly written row marks it as committed, work that
+# would otherwise fall on the first measured run alone (always the program's:
+# it runs first in the first round).
+settle_database() {
+    local owned
+    owned=$(sql -At -c "SELECT string_agg(format('%I.%I', schemaname, tablename), ', ')
+                        FROM pg_tables WHERE tableowner = current_user")
+    sql -c "VACUUM (FREEZE, ANALYZE) ${owned}"
+}
+
+# Runs vendrak as deployed: work/NAME.time gets "wall user system maxrss",
+# work/NAME.server the server's CPU seconds; with RECORD=1 the interposer
+# writes work/NAME.events.
 run_program() {
     local name=$1 root=$2 rc=0
     shift 2
@@ -168,9 +235,9 @@ run_program() {
     if [ "${RECORD:-0}" = 1 ]; then
         preload=(LD_PRELOAD="${interposer}" VENDRAK_IP_EVENTS="${work}/${name}.events")
     fi
-    (cd "${root}/app/bin" && /usr/bin/time -f "%e %U %S %M" -o "${work}/${name}.time" \
-        env "${preload[@]}" ${VALGRIND:-} "${vendrak}" "$@") || rc=$?
-    echo "${name}: exit code ${rc}, $(cat "${work}/${name}.time")"
+    (cd "${root}/app/bin" && with_server_cpu "${name}" /usr/bin/time -f "%e %U %S %M" \
+        -o "${work}/${name}.time" env "${preload[@]}" ${VALGRIND:-} "${vendrak}" "$@") || rc=$?
+    echo "${name}: exit code ${rc}, $(cat "${work}/${name}.time"), server $(cat "${work}/${name}.server")"
     [ "${rc}" = 0 ] || { echo "bench/run.sh: vendrak failed in ${name}" >&2; exit 1; }
 }
 
@@ -179,9 +246,9 @@ run_program() {
 run_baseline() {
     local name=$1 events=$2
     shift 2
-    /usr/bin/time -f "%e %U %S %M" -o "${work}/${name}.time" \
+    with_server_cpu "${name}" /usr/bin/time -f "%e %U %S %M" -o "${work}/${name}.time" \
         "${baseline}" "${work}/${events}.events" "${dsn}" "$@" >"${work}/${name}.marks"
-    echo "${name}: $(cat "${work}/${name}.time")"
+    echo "${name}: $(cat "${work}/${name}.time"), server $(cat "${work}/${name}.server")"
 }
 
 full_marks=("DELETE FROM QVSYSTEM.TRMASWDNL" "DELETE FROM QVSYSTEM.SALASWDNL"
@@ -269,6 +336,7 @@ for index in "${!size_list[@]}"; do
     done
     echo "${terminals} terminals, ${badges} badges: ${rows} TrmAswDnl rows expected"
     sql -f "${site_sql}"
+    settle_database
     echo "${size} ${rows} ${terminals} ${badges} ${key_badges}" >"${work}/site-${size}.txt"
     sql -c "DROP SCHEMA IF EXISTS bench CASCADE" -c "CREATE SCHEMA bench"
 
@@ -292,6 +360,7 @@ for index in "${!size_list[@]}"; do
     # the day it lists them under a key.
     sql -c "UPDATE qvsystem.qvs301asw SET aswgvo = CURRENT_DATE WHERE aswnum IN
             (SELECT rtrim(dnlasw) FROM qvsystem.qvsaswdnl WHERE dnlkey = '${key}')"
+    settle_database
     measure key "${size}" "${rounds}" rebuilt "${key}"
     if [ "${size}" = "${smallest}" ]; then
         reset_tables rebuilt
