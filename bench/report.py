@@ -13,7 +13,10 @@ of their wall times, and of the CPU time each run cost on both ends (the
 client's user and system time and the server's CPU time during the run,
 NAME.server). A size's ratio of either kind is the median of its rounds'
 ratios (of an even count the lower middle one); its other figures are those
-of the round of the median wall ratio.
+of the round of the median wall ratio. The interleaved pairs
+(NAME-interleaved-roundN.active: the active seconds of the program and of the
+baseline, run in turns by bench/interleave.py) give a third ratio, their
+median likewise.
 
 The figures of every size measured so far are kept in bench/results.json:
 the sizes of this run replace their earlier figures, the others stay, so a
@@ -108,6 +111,19 @@ def median_round(work, name):
     middle = statistics.median_low(ratios)
     program, baseline = paired[ratios.index(middle)]
     return program, baseline, ratios, middle, cpu_ratios, len(programs)
+
+
+def interleaved_pairs(work, name):
+    """(program, baseline) active seconds of the interleaved pairs of NAME."""
+    pairs = []
+    for n in range(1, 100):
+        path = os.path.join(work, "%s-interleaved-round%d.active" % (name, n))
+        if not os.path.exists(path):
+            break
+        with open(path) as f:
+            program, baseline = (float(v) for v in f.read().split())
+        pairs.append((program, baseline))
+    return pairs
 
 
 def read_server(work, name):
@@ -291,6 +307,7 @@ def measured_runs(work, size):
                "round_ratios": ratios, "ratio": ratio,
                "cpu_round_ratios": cpu_ratios,
                "cpu_ratio": statistics.median_low(cpu_ratios) if cpu_ratios else None,
+               "interleaved": interleaved_pairs(work, name),
                "program_server": read_server(work, program),
                "baseline_server": read_server(work, baseline) if baseline else None,
                "unrecorded": read_time(work, name + "-unrecorded"),
@@ -298,6 +315,8 @@ def measured_runs(work, size):
                "program_phases": program_phases(work, program, mode),
                "baseline_phases": (baseline_phases(work, baseline, mode) if baseline
                                    else None)}
+        ratios = [p / b for p, b in run["interleaved"]]
+        run["interleaved_ratio"] = statistics.median_low(ratios) if ratios else None
         run["statements"] = sum(s.statements for s in run["program_phases"])
         run["rate"] = run["statements"] / run["program"][0]
         if mode == "key":
@@ -437,9 +456,8 @@ def main():
       "the other figures of a row are those of the median round. The machine is shared with "
       "builds and tests of other work: the load averages of the last minute before each "
       "measured run are noted below. Load that comes and goes then falls within one round on "
-      "both sides, or on one round of several, which the median leaves out; but a load that "
-      "stays for part of a run still moves its round's ratio, so the wall ratio moves with the "
-      "machine. The CPU ratio below does not.")
+      "both sides, or on one round of several, which the median leaves out; a load that stays "
+      "through one side of a round still moves that round's ratio.")
     w("")
     w("| size | rows | mode | rounds | statements | program s | baseline s | ratio | "
       "round ratios | spread | statements/s | user s | system s | peak RSS MiB | "
@@ -463,6 +481,7 @@ def main():
           % (r["size"], MODE_NAMES[r["mode"]], r["measured"],
              "%.2f-%.2f" % tuple(r["load"]) if r["load"] else "not noted"))
     w("")
+    interleaved_section(w, runs)
     cpu_section(w, runs)
     w("## Per phase")
     w("")
@@ -490,8 +509,9 @@ def main():
 
     w("## Targets")
     w("")
+    ratio_target(w, runs, "interleaved_ratio", "active time of the interleaved pairs")
+    ratio_target(w, runs, "ratio", "wall time")
     ratio_target(w, runs, "cpu_ratio", "CPU time on both ends")
-    ratio_target(w, runs, "ratio", "wall time, on the machine as loaded")
     if shares:
         total, own, outside, odbc = shares
         w("- The program's own code under %.0f%% of the instructions (callgrind, full rebuild of "
@@ -747,18 +767,53 @@ def full_rate(runs, key_run):
                 if r["size"] == key_run["size"] and r["mode"] == "full")
 
 
+def interleaved_section(w, runs):
+    """The ratio of the interleaved pairs."""
+    w("## The interleaved ratio")
+    w("")
+    w("A load that lasts through one run of a round moves that round's ratio, whether of wall "
+      "or of CPU time (on a machine of two virtual processors other work slows a run's every "
+      "instruction too, through shared cores and caches). The interleaved pairs take this "
+      "out: the program as deployed (without the recording interposer) runs on one server "
+      "while the baseline replays its recorded run on a second server with the same site, at "
+      "the same time but never together: bench/interleave.py lets them run in turns of half a "
+      "second, stopping the other's process group, and counts each one's active seconds. "
+      "Every load that lasts longer than a few turns then meets both alike. *ratio* is the "
+      "median of the pairs' ratios (program / baseline active seconds), the seconds those of "
+      "its pair. In odd pairs the program runs on the first server and has the first turn, "
+      "in even ones the baseline does. Both sides of every pair leave the reference "
+      "contents.")
+    w("")
+    w("| size | rows | mode | pairs | program active s | baseline active s | ratio | "
+      "pair ratios | spread |")
+    w("|---:|---:|---|---:|---:|---:|---:|---|---:|")
+    for r in runs:
+        pairs = r.get("interleaved") or []
+        if not pairs:
+            continue
+        ratios = [p / b for p, b in pairs]
+        program, baseline = pairs[ratios.index(r["interleaved_ratio"])]
+        w("| %d | %d | %s | %d | %s | %s | %s | %s | %s |"
+          % (r["size"], r["rows"], MODE_NAMES[r["mode"]], len(pairs), fmt(program),
+             fmt(baseline), fmt(r["interleaved_ratio"], 3), ", ".join(fmt(q, 3) for q in ratios),
+             fmt(max(ratios) - min(ratios), 3)))
+    w("")
+
+
 def cpu_section(w, runs):
     """The ratio by CPU time: what each run cost the client and the server."""
     w("## The ratio by CPU time")
     w("")
     w("A run's wall time is its CPU time on both ends plus the time it waits: for the other "
-      "end (client and server take turns), and for a processor while other work has it. The "
-      "waiting for a processor is what other load adds and what makes wall ratios move. Each "
-      "round therefore also gives the ratio of CPU time on both ends: the client's user and "
-      "system time (/usr/bin/time) plus the server's CPU time during the run (all its "
-      "processes, read from /proc before and after the run; the server has no other clients "
-      "then). The figures are those of the median wall round; *CPU ratio* is the median of "
-      "the rounds' CPU ratios.")
+      "end (client and server take turns), and for a processor while other work has it. Each "
+      "round also gives the ratio of CPU time on both ends: the client's user and system time "
+      "(/usr/bin/time) plus the server's CPU time during the run (all its processes, read from "
+      "/proc before and after the run; the server has no other clients then). It shows where "
+      "a run's time goes and leaves out the waits for a processor, but not all of other load: "
+      "on a machine of two virtual processors a run's CPU time itself grows when other work "
+      "runs beside it (shared cores and caches), so such load moves the CPU ratio nearly as "
+      "much as the wall ratio. The figures are those of the median wall round; *CPU ratio* is "
+      "the median of the rounds' CPU ratios.")
     w("")
     w("| size | rows | mode | program client CPU s | program server CPU s | baseline client "
       "CPU s | baseline server CPU s | CPU ratio | round CPU ratios | spread |")
@@ -792,24 +847,26 @@ def ratio_target(w, runs, key, by):
 
 def update_readme(runs, shares):
     lines = [BEGIN, "", "| rows | mode | statements | vendrak s | baseline s | ratio | spread | "
-             "CPU ratio | CPU spread | peak RSS MiB |",
+             "interleaved ratio | interleaved spread | peak RSS MiB |",
              "|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|"]
     for r in runs:
         ratios = r["round_ratios"]
-        cpu_ratios = r.get("cpu_round_ratios") or []
+        pairs = r.get("interleaved") or []
+        paired = [p / b for p, b in pairs]
         lines.append("| %d | %s | %d | %s | %s | %s | %s | %s | %s | %s |"
                      % (r["rows"], MODE_NAMES[r["mode"]], r["statements"], fmt(r["program"][0]),
                         fmt(r["baseline"][0]) if r["baseline"] else "-",
                         fmt(r["ratio"], 3) if r["baseline"] else "-",
                         fmt(max(ratios) - min(ratios), 3) if ratios else "-",
-                        fmt(r["cpu_ratio"], 3) if cpu_ratios else "-",
-                        fmt(max(cpu_ratios) - min(cpu_ratios), 3) if cpu_ratios else "-",
+                        fmt(r["interleaved_ratio"], 3) if paired else "-",
+                        fmt(max(paired) - min(paired), 3) if paired else "-",
                         mib(r["program"][3])))
     lines.append("")
     lines.append("ratio: the median of the rounds' ratios (program / baseline wall time, the two "
-                 "run in turn within each round); spread: their highest less their lowest. CPU "
-                 "ratio: the same of the CPU time on both ends (client and server), which other "
-                 "load on the machine hardly moves.")
+                 "run in turn within each round); spread: their highest less their lowest. "
+                 "Interleaved ratio: the same of the active seconds of the program and the "
+                 "baseline run at the same time in turns of half a second, on two servers with "
+                 "the same site, which load from other work meets alike (bench/RESULTS.md).")
     lines.append("")
     lines.append("The key run's statements per second as a share of the full rebuild's (target "
                  "%.1f): %s." % (TARGET_KEY_PACE, "; ".join(

@@ -17,11 +17,17 @@
 # the program first in odd rounds and second in even ones, and gives two
 # ratios: of their wall times, and of the CPU time each run costs on both
 # ends (the client's user and system time and the server's, read from /proc
-# for the server's processes). The report takes the median of each kind and
-# shows the spread. On a shared machine other load stretches wall times as it
-# comes and goes, but hardly the CPU time a run needs, so the CPU ratio holds
-# where the wall ratio does not. The load average before each run goes to
-# work/load.txt.
+# for the server's processes), which shows where the time goes. The report
+# takes the median of each kind and shows the spread: load that comes and
+# goes on a shared machine lands on single rounds, which the median leaves
+# out. (It moves CPU times too, through shared cores and caches.) A load
+# that lasts through one side of a round still moves that round, so after
+# the rounds as many interleaved pairs run: the program as deployed on the
+# first server and the baseline's replay on a second server with the same
+# site, at the same time in turns of half a second (bench/interleave.py),
+# which every load longer than a few turns meets alike. Their ratio of
+# active seconds is the one that holds on a busy machine. The load average
+# before each run goes to work/load.txt.
 # At the sizes of --program-only the baseline does not run (on a busy
 # machine the largest site takes hours with it). --resume keeps the files
 # of an earlier run that was stopped and goes on with the first size that
@@ -41,8 +47,9 @@
 #
 # bench/report.py then writes bench/RESULTS.md, the plot
 # bench/time-vs-rows.png and the README's benchmark section. Working files go
-# to bench/work/ (the server's to work/db, or as root to a private folder
-# under /var/tmp). A server that runs already is reused and left running.
+# to bench/work/ (the servers' to work/db and work/db2, or as root to private
+# folders under /var/tmp). A server that runs already is reused and left
+# running.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 bench="${top}/bench"
@@ -57,8 +64,11 @@ key=BENCH
 key_badges=100
 dsn=QVBENCH
 dsn_unbatched=QVBENCH0
+dsn_second=QVBENCH2
+# The turn of each side of an interleaved pair, in seconds.
+slice=0.5
 
-usage() { sed -n '2,45p' "$0" | sed 's/^# \{0,1\}//'; }
+usage() { sed -n '2,52p' "$0" | sed 's/^# \{0,1\}//'; }
 while [ $# -gt 0 ]; do
     case "$1" in
     --sizes) sizes=${2:?--sizes needs a list}; shift 2 ;;
@@ -82,7 +92,8 @@ for count in "${rounds_list[@]}"; do
 done
 
 step() { printf '\n== %s ==\n' "$*"; }
-sql() { psql -X -q -v ON_ERROR_STOP=1 "$@"; }
+# psql on the first server, or with sql_port=PORT before a call on that one.
+sql() { PGPORT=${sql_port:-${PGPORT}} psql -X -q -v ON_ERROR_STOP=1 "$@"; }
 
 # The benchmark's own tools on top of what the build needs: gnuplot for the
 # plot, valgrind for callgrind and GNU time (CI needs none of them).
@@ -99,25 +110,39 @@ baseline="${top}/build/bench/vendrak_bench_baseline"
 "${vendrak}" --version
 
 step "database"
-# The benchmark's server keeps its record in work/db (pgserver.sh decides
-# where its files live: as root in a private folder under /var/tmp that the
-# postgres user can reach); the rest of work/ is cleared for this run.
+# The benchmark's servers keep their records in work/db and work/db2
+# (pgserver.sh decides where their files live: as root in a private folder
+# under /var/tmp that the postgres user can reach); the rest of work/ is
+# cleared for this run. Both hold the same site: the second serves the
+# baseline of the interleaved pairs while the program runs on the first.
 db="${work}/db"
-if "${server}" status "${db}"; then
-    echo "reusing the benchmark server of ${db}"
-    "${server}" start "${db}"
-else
-    "${server}" start "${db}"
-    trap '"${server}" stop "${db}" >/dev/null 2>&1 || true' EXIT
-    echo "started a PostgreSQL server for ${db}; it is stopped again at the end"
-fi
+db2="${work}/db2"
+started_servers=()
+stop_started_servers() {
+    local dir
+    for dir in "${started_servers[@]}"; do
+        "${server}" stop "${dir}" >/dev/null 2>&1 || true
+    done
+}
+trap stop_started_servers EXIT
+for dir in "${db}" "${db2}"; do
+    if "${server}" status "${dir}"; then
+        echo "reusing the benchmark server of ${dir}"
+        "${server}" start "${dir}"
+    else
+        "${server}" start "${dir}"
+        started_servers+=("${dir}")
+        echo "started a PostgreSQL server for ${dir}; it is stopped again at the end"
+    fi
+done
+port2=$(cat "${db2}/port")
 # shellcheck source=/dev/null
 source "${db}/env"
 # The server's files are in DIR, or as root in the private folder it records.
 server_home=$(cat "${db}/server-home" 2>/dev/null || echo "${db}")
 postmaster=$(head -n 1 "${server_home}/data/postmaster.pid")
 if [ "${resume}" = 0 ]; then
-    find "${work}" -mindepth 1 -maxdepth 1 ! -name db -exec rm -rf {} +
+    find "${work}" -mindepth 1 -maxdepth 1 ! -name db ! -name db2 -exec rm -rf {} +
     date +%s >"${work}/started"
 fi
 # Two data sources on the same server: batched fetching (the benchmark's),
@@ -137,12 +162,20 @@ Servername=127.0.0.1
 Port=${PGPORT}
 Database=${PGDATABASE}
 UseDeclareFetch=0
+
+[${dsn_second}]
+Driver=PostgreSQL ANSI
+Servername=127.0.0.1
+Port=${port2}
+Database=${PGDATABASE}
+UseDeclareFetch=1
+Fetch=1000
 INI
 export ODBCINI="${work}/odbc.ini"
 export VENDRAK_BENCH_USER="${PGUSER}" VENDRAK_BENCH_PASSWORD="${PGPASSWORD}"
 
 # An installation layout per data source, as the program is deployed.
-for name in site:"${dsn}" site0:"${dsn_unbatched}"; do
+for name in site:"${dsn}" site0:"${dsn_unbatched}" site2:"${dsn_second}"; do
     root="${work}/${name%%:*}"
     mkdir -p "${root}/files" "${root}/Quorvance_php/log" "${root}/app/bin"
     printf '%s\n' "${PGPASSWORD}" | "${top}/build/vendrak-settings" write \
@@ -292,6 +325,49 @@ measure() {
     done
 }
 
+# Runs "$@" on both servers.
+on_both() {
+    "$@"
+    sql_port=${port2} "$@"
+}
+
+# ROUNDS interleaved pairs: the program as deployed (not recorded) and the
+# baseline's replay of the first recorded run, each on its own server, both
+# from the same table contents (STATE, as for reset_tables), taking turns of
+# ${slice} s (bench/interleave.py). In odd rounds the program runs on the
+# first server and has the first turn, in even ones it runs on the second
+# and the baseline has the first turn, so that neither order nor server
+# favours one side. work/NAME.active gets the active seconds of the program
+# and of the baseline; both must leave the reference contents.
+interleave_pairs() {
+    local mode=$1 size=$2 rounds=$3 state=$4 round name
+    shift 4
+    local marks=("${full_marks[@]}")
+    [ "${mode}" = key ] && marks=("${key_marks[@]}")
+    local base="${mode}-${size}"
+    [[ ",${program_only}," == *",${size},"* ]] && return 0
+    local events="${work}/${base}-program.events"
+    for round in $(seq 1 "${rounds}"); do
+        name="${base}-interleaved-round${round}"
+        on_both reset_tables "${state}"
+        note_load "${name}"
+        if [ $((round % 2)) = 1 ]; then
+            python3 "${bench}/interleave.py" "${slice}" "${work}/${name}.active" \
+                -- "${work}/site/app/bin" "${vendrak}" "$@" \
+                -- "${work}" "${baseline}" "${events}" "${dsn_second}" "${marks[@]}"
+            check_contents "${name}-program" "${reference}"
+            sql_port=${port2} check_contents "${name}-baseline" "${reference}"
+        else
+            python3 "${bench}/interleave.py" "${slice}" "${work}/${name}.turns" \
+                -- "${work}" "${baseline}" "${events}" "${dsn}" "${marks[@]}" \
+                -- "${work}/site2/app/bin" "${vendrak}" "$@"
+            awk '{ print $2, $1 }' "${work}/${name}.turns" >"${work}/${name}.active"
+            sql_port=${port2} check_contents "${name}-program" "${reference}"
+            check_contents "${name}-baseline" "${reference}"
+        fi
+    done
+}
+
 # After a program run of measure(): the first sets the reference contents
 # (and, of a full rebuild, keeps them in schema bench); the others must
 # match it.
@@ -306,6 +382,9 @@ program_done() {
     if [ "${mode}" = full ]; then
         for t in "${tables[@]}"; do
             sql -c "CREATE TABLE bench.${t} AS SELECT * FROM qvsystem.${t}"
+            sql_port=${port2} sql -c "CREATE TABLE bench.${t} (LIKE qvsystem.${t})"
+            sql -c "COPY bench.${t} TO STDOUT" |
+                sql_port=${port2} sql -c "COPY bench.${t} FROM STDIN"
         done
     fi
 }
@@ -335,13 +414,14 @@ for index in "${!size_list[@]}"; do
         badges=$(( badges + (size - rows) / 24 ))
     done
     echo "${terminals} terminals, ${badges} badges: ${rows} TrmAswDnl rows expected"
-    sql -f "${site_sql}"
-    settle_database
+    on_both sql -f "${site_sql}"
+    on_both settle_database
     echo "${size} ${rows} ${terminals} ${badges} ${key_badges}" >"${work}/site-${size}.txt"
-    sql -c "DROP SCHEMA IF EXISTS bench CASCADE" -c "CREATE SCHEMA bench"
+    on_both sql -c "DROP SCHEMA IF EXISTS bench CASCADE" -c "CREATE SCHEMA bench"
 
     step "full rebuild, ${rows} rows"
     measure full "${size}" "${rounds}" empty
+    interleave_pairs full "${size}" "${rounds}" empty
     if [ "${size}" = "${smallest}" ]; then
         reset_tables empty
         run_program "full-${size}-unrecorded" "${work}/site"
@@ -358,10 +438,11 @@ for index in "${!size_list[@]}"; do
     step "key run of ${key_badges} badges, ${rows} rows"
     # The badges under the key are new ones; the system makes them valid on
     # the day it lists them under a key.
-    sql -c "UPDATE qvsystem.qvs301asw SET aswgvo = CURRENT_DATE WHERE aswnum IN
+    on_both sql -c "UPDATE qvsystem.qvs301asw SET aswgvo = CURRENT_DATE WHERE aswnum IN
             (SELECT rtrim(dnlasw) FROM qvsystem.qvsaswdnl WHERE dnlkey = '${key}')"
-    settle_database
+    on_both settle_database
     measure key "${size}" "${rounds}" rebuilt "${key}"
+    interleave_pairs key "${size}" "${rounds}" rebuilt "${key}"
     if [ "${size}" = "${smallest}" ]; then
         reset_tables rebuilt
         run_program "key-${size}-unrecorded" "${work}/site" "${key}"
