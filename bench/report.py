@@ -767,6 +767,12 @@ def full_rate(runs, key_run):
                 if r["size"] == key_run["size"] and r["mode"] == "full")
 
 
+def ratio_cells(ratios, median):
+    """Three table cells: the median ratio, every ratio and their spread."""
+    return "%s | %s | %s" % (fmt(median, 3), ", ".join(fmt(q, 3) for q in ratios),
+                             fmt(max(ratios) - min(ratios), 3))
+
+
 def interleaved_section(w, runs):
     """The ratio of the interleaved pairs."""
     w("## The interleaved ratio")
@@ -793,10 +799,9 @@ def interleaved_section(w, runs):
             continue
         ratios = [p / b for p, b in pairs]
         program, baseline = pairs[ratios.index(r["interleaved_ratio"])]
-        w("| %d | %d | %s | %d | %s | %s | %s | %s | %s |"
+        w("| %d | %d | %s | %d | %s | %s | %s |"
           % (r["size"], r["rows"], MODE_NAMES[r["mode"]], len(pairs), fmt(program),
-             fmt(baseline), fmt(r["interleaved_ratio"], 3), ", ".join(fmt(q, 3) for q in ratios),
-             fmt(max(ratios) - min(ratios), 3)))
+             fmt(baseline), ratio_cells(ratios, r["interleaved_ratio"])))
     w("")
 
 
@@ -823,11 +828,10 @@ def cpu_section(w, runs):
         if not ratios:
             continue
         p, b = r["program"], r["baseline"]
-        w("| %d | %d | %s | %s | %s | %s | %s | %s | %s | %s |"
+        w("| %d | %d | %s | %s | %s | %s | %s | %s |"
           % (r["size"], r["rows"], MODE_NAMES[r["mode"]], fmt(p[1] + p[2]),
              fmt(r["program_server"]), fmt(b[1] + b[2]), fmt(r["baseline_server"]),
-             fmt(r["cpu_ratio"], 3), ", ".join(fmt(q, 3) for q in ratios),
-             fmt(max(ratios) - min(ratios), 3)))
+             ratio_cells(ratios, r["cpu_ratio"])))
     w("")
 
 

@@ -145,32 +145,21 @@ if [ "${resume}" = 0 ]; then
     find "${work}" -mindepth 1 -maxdepth 1 ! -name db ! -name db2 -exec rm -rf {} +
     date +%s >"${work}/started"
 fi
-# Two data sources on the same server: batched fetching (the benchmark's),
-# and without it (the driver's default, only for the comparison of results).
-cat >"${work}/odbc.ini" <<INI
-[${dsn}]
-Driver=PostgreSQL ANSI
-Servername=127.0.0.1
-Port=${PGPORT}
-Database=${PGDATABASE}
-UseDeclareFetch=1
-Fetch=1000
-
-[${dsn_unbatched}]
-Driver=PostgreSQL ANSI
-Servername=127.0.0.1
-Port=${PGPORT}
-Database=${PGDATABASE}
-UseDeclareFetch=0
-
-[${dsn_second}]
-Driver=PostgreSQL ANSI
-Servername=127.0.0.1
-Port=${port2}
-Database=${PGDATABASE}
-UseDeclareFetch=1
-Fetch=1000
-INI
+# Three data sources: on the first server batched fetching (the benchmark's)
+# and without it (the driver's default, only for the comparison of results);
+# on the second batched fetching, for the interleaved pairs.
+# The entry of data source NAME on the server at PORT, then its fetch settings.
+data_source() {
+    printf '[%s]\nDriver=PostgreSQL ANSI\nServername=127.0.0.1\nPort=%s\nDatabase=%s\n' \
+        "$1" "$2" "${PGDATABASE}"
+    shift 2
+    printf '%s\n' "$@" ""
+}
+{
+    data_source "${dsn}" "${PGPORT}" UseDeclareFetch=1 Fetch=1000
+    data_source "${dsn_unbatched}" "${PGPORT}" UseDeclareFetch=0
+    data_source "${dsn_second}" "${port2}" UseDeclareFetch=1 Fetch=1000
+} >"${work}/odbc.ini"
 export ODBCINI="${work}/odbc.ini"
 export VENDRAK_BENCH_USER="${PGUSER}" VENDRAK_BENCH_PASSWORD="${PGPASSWORD}"
 
